@@ -1,0 +1,87 @@
+// Byte streams: an abstract stream with a position and a size, a file stream
+// over a path in CP932, and a growable memory stream.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace peloria {
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+
+  // Reads up to `count` bytes at the position and advances it; answers how
+  // many were read (0 at the end).
+  virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+  // Writes `count` bytes at the position (growing the stream as needed) and
+  // advances it; answers how many were written.
+  virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
+  // Moves the position; a position beyond the end is allowed.
+  virtual void Seek(std::int64_t position) = 0;
+  virtual std::int64_t Position() const = 0;
+  virtual std::int64_t Size() const = 0;
+  // Grows or cuts the stream; the position stays unless it lay beyond the new end.
+  virtual void SetSize(std::int64_t size) = 0;
+
+  // Read and Write that fail with EReadError "Stream read error" and
+  // EWriteError "Stream write error" when fewer bytes moved than asked.
+  void ReadBuffer(void* buffer, std::int64_t count);
+  void WriteBuffer(const void* buffer, std::int64_t count);
+};
+
+class TFileStream final : public TStream {
+ public:
+  enum class Mode {
+    // Open an existing file for reading; others may read it, writers are
+    // refused (an advisory shared lock; a file held exclusively fails).
+    kOpenReadDenyWrite,
+    // Create the file or empty an existing one, for reading and writing, with
+    // exclusive access (an advisory exclusive lock).
+    kCreateExclusive,
+  };
+
+  // Fails with EFOpenError "ファイル %s は開けません" or EFCreateError
+  // "ファイル %s を作成できません", the path as given in place of %s.
+  TFileStream(const std::string& path, Mode mode);
+  ~TFileStream() override;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  void Seek(std::int64_t position) override;
+  std::int64_t Position() const override { return position_; }
+  std::int64_t Size() const override;
+  void SetSize(std::int64_t size) override;
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::int64_t position_ = 0;
+};
+
+class TMemoryStream final : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  void Seek(std::int64_t position) override { position_ = position < 0 ? 0 : position; }
+  std::int64_t Position() const override { return position_; }
+  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
+  void SetSize(std::int64_t size) override;
+
+  const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
+  std::string Text() const { return std::string(bytes_.begin(), bytes_.end()); }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::int64_t position_ = 0;
+};
+
+}  // namespace peloria
