@@ -1,0 +1,166 @@
+// TExifInfo: reads the Exif data of a JPEG file and exposes the shooting data
+// as typed fields with Japanese (CP932) value texts.
+//
+// Use: ask HasExif(name) first; then assign the name with SetImageFileName,
+// which clears every result, finds the Exif header and walks the TIFF
+// directories at once; then read the public result fields.
+//
+// The file is read in small pieces at explicit positions, never as a whole,
+// and opened at most twice per assignment (header search, directory walk).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "exif/exif_text.h"
+#include "exif/exif_value.h"
+
+namespace peloria {
+
+// A rational (or other numeric) tag: for a RATIONAL or SRATIONAL entry the
+// numerator and denominator as "n/d" (not reduced), and their quotient; the
+// quotient is 0 when the denominator is 0 or the tag is absent.
+struct TExifRational {
+  std::string Text;
+  double Value = 0;
+};
+
+// A coded tag: the display name of its code (empty for a code without a name)
+// and the raw code.
+struct TExifStringValue {
+  std::string Text;
+  std::int32_t Value = 0;
+};
+
+// Image orientation, stored in one byte. The order of the members is fixed;
+// note that ioBottomLeft (3) and ioBottomRight (4) are the reverse of the Exif
+// codes 3 and 4 (the mapping is done when the tag is read).
+enum TImageOrientation : std::uint8_t {
+  ioUnknown,
+  ioTopLeft,
+  ioTopRight,
+  ioBottomLeft,
+  ioBottomRight,
+  ioLeftTop,
+  ioRightTop,
+  ioRightBottom,
+  ioLeftBottom
+};
+
+class TExifInfo {
+ public:
+  TExifInfo();
+  virtual ~TExifInfo() = default;
+  TExifInfo(const TExifInfo&) = delete;
+  TExifInfo& operator=(const TExifInfo&) = delete;
+
+  // --- Result fields (reset by ClearData, filled by the directory walk) ---
+  TExifRational ApertureValue;
+  TExifRational BrightnessValue;
+  TExifStringValue ColorSpace;
+  TExifStringValue Compression;
+  TExifRational CompressedBitsPerPixel;
+  std::string Copyright;
+  std::string DateTime;
+  std::string DateTimeDigitized;
+  std::string DateTimeOriginal;
+  std::string ExifVersion;
+  TExifRational ExposureBiasValue;
+  TExifStringValue ExposureProgram;
+  TExifRational ExposureTime;
+  TExifStringValue Flash;
+  std::string FlashpixVersion;
+  TExifRational FNumber;
+  TExifRational FocalLength;
+  TExifRational FocalLengthIn35mmFilm;
+  TExifStringValue FocalPlaneResolutionUnit;
+  TExifRational FocalPlaneXResolution;
+  TExifRational FocalPlaneYResolution;
+  std::string ImageDescription;
+  std::int32_t PixelYDimension = 0;
+  std::int32_t PixelXDimension = 0;
+  std::uint16_t ISOSpeedRatings = 0;
+  std::int32_t JPEGInterchangeFormat = 0;
+  std::int32_t JPEGInterchangeFormatLength = 0;
+  TExifStringValue LightSource;
+  TExifStringValue WhiteBalance;
+  std::string Make;
+  std::int32_t MakerNoteLength = 0;
+  std::int32_t MakerNoteOffset = 0;  // absolute file position of the maker note's data
+  TExifRational MaxApertureValue;
+  TExifStringValue MeteringMode;
+  std::string Model;
+  TImageOrientation Orientation = ioUnknown;
+  TExifStringValue PhotometricInterpretation;
+  std::int16_t PlanarConfiguration = 0;
+  std::string RelatedSoundFile;
+  TExifStringValue ResolutionUnit;
+  std::int16_t SamplesPerPixel = 0;
+  TExifStringValue SensingMethod;
+  TExifRational ShutterSpeedValue;
+  std::string Software;
+  TExifRational SubjectDistance;
+  std::string SubSecTime;
+  std::string SubSecTimeDigitized;
+  std::string SubSecTimeOriginal;
+  std::int32_t ImageLength = 0;
+  std::int32_t ImageWidth = 0;
+  TImageOrientation ThumbnailOrientation = ioUnknown;
+  TExifStringValue ThumbnailResolutionUnit;
+  TExifRational ThumbnailXResolution;
+  TExifRational ThumbnailYResolution;
+  std::vector<std::string> UserComment;  // one line per UserComment entry
+  TExifRational XResolution;
+  TExifRational YResolution;
+
+  // --- Properties ---
+  // Stores the name, clears the results, searches the Exif header and, when
+  // found, walks the directories; otherwise calls DoReadError. Failures of the
+  // walk (EFOpenError when the file vanished or is locked since the search,
+  // EReadError when the byte-order mark cannot be read) pass to the caller;
+  // fields filled before them keep their values.
+  void SetImageFileName(const std::string& name);
+  const std::string& ImageFileName() const { return FImageFileName; }
+
+  // The APP1 marker is searched for from file offset 2 while the read position
+  // stays within this many bytes of the file start.
+  std::int32_t SearchRange = 32;
+
+  // Called with the component as sender when an assigned file has no Exif
+  // header.
+  std::function<void(TExifInfo& sender)> OnReadError;
+
+  // --- Operations ---
+  // True when the file exists, starts with a JPEG start-of-image marker and
+  // holds an Exif header within SearchRange. Never raises; touches no result.
+  bool HasExif(const std::string& fileName);
+
+  // The byte order of the last walk: true for "MM" (big-endian).
+  bool MotorolaOrder() const { return FMotorolaOrder; }
+
+  // Resets every result field. Keeps ImageFileName, SearchRange, OnReadError
+  // and the byte order of the last walk.
+  void ClearData();
+
+  // Calls OnReadError, when assigned, with this component as sender.
+  virtual void DoReadError();
+
+  // Searches the Exif header; on success answers true and sets `tiffStart`
+  // to the file position of the TIFF header. Never raises.
+  bool FindExifHeader(const std::string& fileName, std::int64_t& tiffStart);
+
+  // Walks the TIFF directories of ImageFileName from `tiffStart`.
+  void ReadExif(std::int64_t tiffStart);
+
+ private:
+  struct TWalk;
+  void Dispatch(TWalk& walk, std::uint16_t tag, std::uint8_t type, std::uint32_t count,
+                const TDatas& datas);
+
+  bool FMotorolaOrder = false;
+  std::string FImageFileName;
+};
+
+}  // namespace peloria
