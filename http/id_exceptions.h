@@ -1,0 +1,48 @@
+// Failures of the TCP connection and the socket layer. Every class carries
+// its own name and a fixed message text.
+#pragma once
+
+#include <string>
+#include <utility>
+
+#include "platform/exception.h"
+
+namespace peloria {
+
+PELORIA_DECLARE_EXCEPTION(EIdException, Exception);
+
+// A socket call failed. The message is "Socket Error # <n>" CR LF followed by
+// the error's text (see SocketErrorText in id_stack.h); <n> is the error
+// number of the table, 10000 plus the classic BSD error number.
+class EIdSocketError : public EIdException {
+ public:
+  EIdSocketError(int code, std::string message)
+      : EIdException("EIdSocketError", std::move(message)), code_(code) {}
+  int SocketErrorCode() const noexcept { return code_; }
+
+ private:
+  int code_;
+};
+
+// Failures that report an expected end rather than a fault.
+PELORIA_DECLARE_EXCEPTION(EIdSilentException, EIdException);
+// "Connection Closed Gracefully."
+PELORIA_DECLARE_EXCEPTION(EIdConnClosedGracefully, EIdSilentException);
+
+PELORIA_DECLARE_EXCEPTION(EIdAlreadyConnected, EIdException);       // "Already connected."
+PELORIA_DECLARE_EXCEPTION(EIdInvalidSocket, EIdException);          // "Cannot allocate socket."
+PELORIA_DECLARE_EXCEPTION(EIdCouldNotBindSocket, EIdException);     // see kMsgCouldNotBind
+PELORIA_DECLARE_EXCEPTION(EIdNotEnoughDataInBuffer, EIdException);  // "Not enough data in buffer."
+// A received line grew beyond kIdMaxLineLength bytes (tcp_connection.h):
+// "Line too long: more than 1048576 bytes without a line end.";
+// the connection is closed because the rest of the stream cannot be framed.
+PELORIA_DECLARE_EXCEPTION(EIdLineTooLong, EIdException);
+
+inline constexpr const char* kMsgConnClosedGracefully = "Connection Closed Gracefully.";
+inline constexpr const char* kMsgAlreadyConnected = "Already connected.";
+inline constexpr const char* kMsgCannotAllocateSocket = "Cannot allocate socket.";
+inline constexpr const char* kMsgCouldNotBind =
+    "Could not bind socket. Address and port are already in use.";
+inline constexpr const char* kMsgNotEnoughData = "Not enough data in buffer.";
+
+}  // namespace peloria
