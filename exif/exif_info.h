@@ -49,14 +49,9 @@ enum TImageOrientation : std::uint8_t {
   ioLeftBottom
 };
 
-class TExifInfo {
- public:
-  TExifInfo();
-  virtual ~TExifInfo() = default;
-  TExifInfo(const TExifInfo&) = delete;
-  TExifInfo& operator=(const TExifInfo&) = delete;
-
-  // --- Result fields (reset by ClearData, filled by the directory walk) ---
+// The result fields of TExifInfo, each with its reset value. Where two tags
+// feed one field, the entry met later in the walk wins, except where noted.
+struct TExifResults {
   TExifRational ApertureValue;
   TExifRational BrightnessValue;
   TExifStringValue ColorSpace;
@@ -114,6 +109,14 @@ class TExifInfo {
   std::vector<std::string> UserComment;  // one line per UserComment entry
   TExifRational XResolution;
   TExifRational YResolution;
+};
+
+class TExifInfo : public TExifResults {
+ public:
+  TExifInfo() = default;
+  virtual ~TExifInfo() = default;
+  TExifInfo(const TExifInfo&) = delete;
+  TExifInfo& operator=(const TExifInfo&) = delete;
 
   // --- Properties ---
   // Stores the name, clears the results, searches the Exif header and, when
@@ -155,10 +158,6 @@ class TExifInfo {
   void ReadExif(std::int64_t tiffStart);
 
  private:
-  struct TWalk;
-  void Dispatch(TWalk& walk, std::uint16_t tag, std::uint8_t type, std::uint32_t count,
-                const TDatas& datas);
-
   bool FMotorolaOrder = false;
   std::string FImageFileName;
 };
