@@ -1,0 +1,9 @@
+#include "http/header_info.h"
+
+namespace peloria {
+
+void TIdHeaderInfo::Clear() {
+  *this = TIdHeaderInfo();
+}
+
+}  // namespace peloria

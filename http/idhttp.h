@@ -1,0 +1,144 @@
+// TIdHTTP: a blocking HTTP/1.1 client for GET requests (RFC 9112), directly
+// or through a plain HTTP proxy, on top of TIdTCPClient. One request at a
+// time; a connection that the reply leaves open is reused for the next
+// request to the same endpoint.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "http/header_info.h"
+#include "http/header_list.h"
+#include "http/id_exceptions.h"
+#include "http/tcp_connection.h"
+#include "platform/stream.h"
+
+namespace peloria {
+
+// Limits and defaults of the HTTP client.
+constexpr std::int32_t kHttpDefaultPort = 80;
+constexpr std::int32_t kHttpDefaultRedirectMaximum = 15;
+// A reply's header block (the lines between the status line and the empty
+// line; their line ends not counted) may hold at most this many bytes and
+// lines; more fails with EIdReplyHeaderTooLarge. Chunked trailers count the
+// same way.
+constexpr std::size_t kHttpMaxHeaderBytes = 1024 * 1024;
+constexpr std::size_t kHttpMaxHeaderLines = 1000;
+
+// A reply whose status is not a success: the message is the status text
+// without its version word ("404 Not Found"), ReplyCode() the number.
+class EIdProtocolReplyError : public EIdException {
+ public:
+  EIdProtocolReplyError(std::int32_t replyCode, std::string message)
+      : EIdException("EIdProtocolReplyError", std::move(message)), replyCode_(replyCode) {}
+  std::int32_t ReplyCode() const noexcept { return replyCode_; }
+
+ private:
+  std::int32_t replyCode_;
+};
+
+// An "https" URL without a proxy: this client has no secure channel.
+PELORIA_DECLARE_EXCEPTION(EIdInterceptPropInvalid, EIdException);
+inline constexpr const char* kMsgInterceptPropInvalid = "Intercept value is not valid";
+
+// A reply's header block beyond kHttpMaxHeaderBytes or kHttpMaxHeaderLines;
+// the message is ReplyHeaderTooLargeMessage(). The connection is closed.
+PELORIA_DECLARE_EXCEPTION(EIdReplyHeaderTooLarge, EIdException);
+std::string ReplyHeaderTooLargeMessage();
+
+enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
+enum TIdHTTPMethod { hmGet, hmHead };
+
+// Empties `lines` and adds one "Name: value" line per header of `request`
+// that has a value, in a fixed order, the extra headers last. The Host line
+// is not among them: SendRequest writes it.
+void ComposeHeaderLines(const TIdHeaderInfo& request, TIdHeaderList& lines);
+
+// Moves the known headers of `lines` into the values of `into` (removing
+// their lines from `lines`) and the remaining lines into its ExtraHeaders.
+// A malformed Content-Range fails with EConvertError; a Content-Length that
+// is no decimal number from 0 up counts as absent (0).
+void ParseHeaderLines(TIdHeaderList& lines, TIdHeaderInfo& into);
+
+// The size of a chunk-size line (RFC 9112 7.1): hexadecimal digits, cut at
+// the first space. 0 for anything else, which ends the body.
+std::int32_t ParseChunkSize(std::string_view line);
+
+class TIdHTTP : public TIdTCPClient {
+ public:
+  // Called before a redirect is followed or refused: `dest` (the Location)
+  // and `numRedirect` (the redirect depth) may be changed, `handled` starts
+  // as HandleRedirects and decides.
+  using TIdHTTPOnRedirectEvent = std::function<void(TIdHTTP& sender, std::string& dest,
+                                                    std::int32_t& numRedirect, bool& handled)>;
+
+  TIdHTTP() { Port = kHttpDefaultPort; }
+
+  TIdHeaderInfo Request;
+  TIdHeaderInfo Reply;
+  // The composed request header lines; after a reply its header lines that
+  // were not parsed into Reply.
+  TIdHeaderList HeaderLines;
+  TIdHTTPProtocolVersion ProtocolVersion = pv1_1;
+  std::int32_t RedirectMaximum = kHttpDefaultRedirectMaximum;
+  bool HandleRedirects = false;
+  TIdHTTPOnRedirectEvent OnRedirect;
+
+  std::int32_t RedirectDepth() const { return redirectDepth_; }
+  std::int32_t StatusCode() const { return statusCode_; }
+  // The status line without its version word: "404 Not Found".
+  const std::string& StatusText() const { return statusText_; }
+  // The host and protocol written into the Host line and a proxy's request
+  // URI; kept from request to request, overwritten by non-empty URL parts.
+  const std::string& RequestHost() const { return requestHost_; }
+  const std::string& RequestProtocol() const { return requestProtocol_; }
+
+  // GETs `url` and writes the body into `target` from its position. Returns
+  // for a 2xx reply (or a redirect that OnRedirect accepts); otherwise fails
+  // with EIdProtocolReplyError after the body has been read into `target`.
+  void Download(const std::string& url, TStream& target) { SendRequest(hmGet, url, target); }
+
+  // Sends one request for `url`, reads the reply and follows redirects as
+  // HandleRedirects and OnRedirect say.
+  void SendRequest(TIdHTTPMethod method, const std::string& url, TStream& target);
+
+  // Sets Host, Port, RequestHost and RequestProtocol for a URL with these
+  // parts (`port` -1: none) and answers whether the request goes through
+  // Request.ProxyServer. An open connection to another endpoint is closed.
+  // "https" without a proxy fails with EIdInterceptPropInvalid.
+  bool ChooseEndpoint(const std::string& protocol, const std::string& host, std::int32_t port);
+
+ protected:
+  // Reads the header block into HeaderLines and parses it into Reply.
+  void ReadReplyHeaders();
+  // Reads the reply body into `target`: Content-Length bytes, chunked, or
+  // until the peer closes.
+  void ReadBody(TStream& target);
+  // Reads one chunk-size line.
+  std::int32_t ReadChunkSize();
+
+ private:
+  // ReadLine with the default terminator and no time limit; a peer close
+  // before the line ends fails with EIdConnClosedGracefully.
+  std::string ReadReplyLine();
+  // Reads the status line into StatusText and StatusCode; answers whether
+  // the reply is version 1.0.
+  bool ReadStatusLine();
+  // Header lines up to the empty line, within the header block limits.
+  void ReadHeaderBlock(TIdHeaderList& lines);
+  bool AskRedirect(std::string& dest);
+  // Closes the connection when this reply ends it, otherwise notices a close
+  // that already happened.
+  void SettleConnection(bool reply10);
+
+  std::int32_t redirectDepth_ = 0;
+  std::int32_t statusCode_ = 0;
+  std::string statusText_;
+  std::string requestHost_;
+  std::string requestProtocol_;
+};
+
+}  // namespace peloria
