@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -45,6 +47,16 @@ ExtendedBits Unpack(long double value) {
   return bits;
 }
 
+// The first 19 significant digits of an exact value m * 2^q, whether any
+// digit after them is not zero, and the decimal exponent: the value is
+// 0.d1d2d3... * 10^exponent.
+struct LeadingDigits {
+  static constexpr int kCount = 19;
+  std::array<char, kCount> digits{};  // '0'..'9', zeros past the value's last digit
+  bool restNonZero = false;
+  int exponent = 0;
+};
+
 // A non-negative integer in base 10^9, least significant limb first. The
 // value m * 2^q is m * 2^q for q >= 0 and (m * 5^-q) * 10^q for q < 0, so only
 // multiplication by small factors is needed and the decimal digits come
@@ -74,38 +86,35 @@ class DecimalInteger {
     if (factor > 1) Multiply(factor);
   }
 
-  bool IsZero() const { return limbs_.empty(); }
-
-  // Number of decimal digits (0 for zero).
-  int DigitCount() const {
-    if (limbs_.empty()) return 0;
-    int count = static_cast<int>(limbs_.size() - 1) * kLimbDigits;
-    for (std::uint32_t top = limbs_.back(); top != 0; top /= 10) ++count;
-    return count;
-  }
-
-  // Decimal digit `index` counted from the most significant (0); '0' past the end.
-  int DigitAt(int index, int digitCount) const {
-    int fromBottom = digitCount - 1 - index;
-    if (fromBottom < 0) return 0;
-    std::uint32_t limb = limbs_[static_cast<std::size_t>(fromBottom / kLimbDigits)];
-    for (int i = fromBottom % kLimbDigits; i > 0; --i) limb /= 10;
-    return static_cast<int>(limb % 10);
-  }
-
-  // Whether any digit from `index` (counted from the most significant) on is
-  // not zero.
-  bool AnyNonZeroFrom(int index, int digitCount) const {
-    int fromBottom = digitCount - 1 - index;  // the highest digit position to look at
-    if (fromBottom < 0) return false;
-    std::size_t limbIndex = static_cast<std::size_t>(fromBottom / kLimbDigits);
-    std::uint32_t modulus = 1;
-    for (int i = fromBottom % kLimbDigits + 1; i > 0; --i) modulus *= 10;
-    if (limbs_[limbIndex] % modulus != 0) return true;
-    for (std::size_t i = 0; i < limbIndex; ++i) {
-      if (limbs_[i] != 0) return true;
+  // The leading digits of the value times 10^scale (the value is not zero).
+  LeadingDigits Leading(int scale) const {
+    LeadingDigits leading;
+    int index = 0;
+    for (std::size_t i = limbs_.size(); i-- > 0;) {
+      char text[kLimbDigits];
+      std::uint32_t limb = limbs_[i];
+      for (int j = kLimbDigits - 1; j >= 0; --j, limb /= 10) {
+        text[j] = static_cast<char>('0' + limb % 10);
+      }
+      // The top limb has no leading zeros.
+      int from = 0;
+      if (i + 1 == limbs_.size()) {
+        while (text[from] == '0') ++from;
+        leading.exponent = static_cast<int>(i) * kLimbDigits + kLimbDigits - from + scale;
+      }
+      for (int j = from; j < kLimbDigits; ++j) {
+        if (index < LeadingDigits::kCount) {
+          leading.digits[static_cast<std::size_t>(index++)] = text[j];
+        } else if (text[j] != '0') {
+          leading.restNonZero = true;
+          return leading;
+        }
+      }
     }
-    return false;
+    for (; index < LeadingDigits::kCount; ++index) {
+      leading.digits[static_cast<std::size_t>(index)] = '0';
+    }
+    return leading;
   }
 
  private:
@@ -125,6 +134,109 @@ class DecimalInteger {
 
   std::vector<std::uint32_t> limbs_;
 };
+
+// A non-negative integer in base 2^32, least significant limb first.
+class BinaryInteger {
+ public:
+  explicit BinaryInteger(std::uint64_t value) {
+    limbs_.push_back(static_cast<std::uint32_t>(value));
+    limbs_.push_back(static_cast<std::uint32_t>(value >> 32));
+  }
+
+  void MultiplyByPowerOf5(int exponent) {
+    constexpr int kStep = 13;  // 5^13 = 1220703125 < 2^32
+    for (; exponent >= kStep; exponent -= kStep) Multiply(1220703125u);
+    std::uint32_t factor = 1;
+    for (; exponent > 0; --exponent) factor *= 5;
+    if (factor > 1) Multiply(factor);
+  }
+
+  // The value divided by 2^bits, rounded down, and whether the division left
+  // a remainder. The quotient must fit 128 bits.
+  unsigned __int128 ShiftRight(int bits, bool& remainder) const {
+    const std::size_t limbShift = static_cast<std::size_t>(bits / 32);
+    const int bitShift = bits % 32;
+    remainder = false;
+    for (std::size_t i = 0; i < limbShift && i < limbs_.size(); ++i) {
+      if (limbs_[i] != 0) remainder = true;
+    }
+    if (limbShift < limbs_.size() && bitShift != 0 &&
+        (limbs_[limbShift] & ((std::uint32_t{1} << bitShift) - 1)) != 0) {
+      remainder = true;
+    }
+    unsigned __int128 result = 0;
+    for (std::size_t i = limbs_.size(); i-- > limbShift;) {
+      result = (result << 32) | limbs_[i];
+    }
+    return result >> bitShift;
+  }
+
+  // The value times 2^bits; it must fit 128 bits.
+  unsigned __int128 ShiftLeft(int bits) const {
+    unsigned __int128 result = 0;
+    for (std::size_t i = limbs_.size(); i-- > 0;) result = (result << 32) | limbs_[i];
+    return result << bits;
+  }
+
+ private:
+  void Multiply(std::uint32_t factor) {
+    std::uint64_t carry = 0;
+    for (std::uint32_t& limb : limbs_) {
+      std::uint64_t product = std::uint64_t{limb} * factor + carry;
+      limb = static_cast<std::uint32_t>(product);
+      carry = product >> 32;
+    }
+    if (carry != 0) limbs_.push_back(static_cast<std::uint32_t>(carry));
+  }
+
+  std::vector<std::uint32_t> limbs_;
+};
+
+// Exact leading digits of m * 2^q (m not zero).
+LeadingDigits ExactDigits(std::uint64_t m, int q) {
+  if (q >= -64) {
+    // m * 2^q exactly as a decimal integer: m * 2^q, or m * 5^-q scaled by 10^q.
+    DecimalInteger integer(m);
+    if (q >= 0) {
+      integer.MultiplyByPowerOf2(q);
+    } else {
+      integer.MultiplyByPowerOf5(-q);
+    }
+    return integer.Leading(std::min(q, 0));
+  }
+  // Below 1: far fewer digits are needed than m * 5^-q has. Take
+  // R = floor(m * 2^q * 10^s) = floor(m * 5^s / 2^-(q+s)) with s chosen so
+  // that R has 20 to 23 digits; the discarded bits decide only whether
+  // something follows the digits.
+  const int bitLength = 64 - std::countl_zero(m);
+  const int binaryExponent = bitLength - 1 + q;  // 2^b <= value < 2^(b+1)
+  // floor(b * log10(2)) + 1, within one of the true decimal exponent.
+  const int estimate = static_cast<int>(std::floor(binaryExponent * 0.30102999566398120)) + 1;
+  const int s = 21 - estimate;
+  BinaryInteger integer(m);
+  integer.MultiplyByPowerOf5(s);
+  bool remainder = false;
+  unsigned __int128 r =
+      q + s >= 0 ? integer.ShiftLeft(q + s) : integer.ShiftRight(-(q + s), remainder);
+  char text[40];
+  int length = 0;
+  for (; r != 0; r /= 10) text[length++] = static_cast<char>('0' + static_cast<int>(r % 10));
+  LeadingDigits leading;
+  leading.exponent = length - s;
+  leading.restNonZero = remainder;
+  for (int i = 0; i < length; ++i) {
+    char digit = text[length - 1 - i];
+    if (i < LeadingDigits::kCount) {
+      leading.digits[static_cast<std::size_t>(i)] = digit;
+    } else if (digit != '0') {
+      leading.restNonZero = true;
+    }
+  }
+  for (int i = length; i < LeadingDigits::kCount; ++i) {
+    leading.digits[static_cast<std::size_t>(i)] = '0';
+  }
+  return leading;
+}
 
 // The intermediate form of every floating-point conversion: the value is
 // 0.d1d2d3... * 10^exponent, at most 18 digits, no trailing zeros, none for
@@ -160,7 +272,8 @@ void DropTrailingZeros(DecimalRecord& record) {
 }
 
 // The value's exact decimal expansion rounded to 18 significant digits, ties
-// to even. Exponent field 0 (zero and the denormals) gives zero.
+// to even. Exponent field 0 (zero, and the denormals below 3.4E-4932) gives
+// zero.
 DecimalRecord ToDecimal(long double value) {
   DecimalRecord record;
   ExtendedBits bits = Unpack(value);
@@ -177,29 +290,16 @@ DecimalRecord ToDecimal(long double value) {
   if (bits.exponentField == 0 || bits.significand == 0) return record;
 
   // value = significand * 2^q
-  int q = bits.exponentField - kExtendedBias - 63;
-  DecimalInteger integer(bits.significand);
-  if (q >= 0) {
-    integer.MultiplyByPowerOf2(q);
-  } else {
-    integer.MultiplyByPowerOf5(-q);
-  }
-  int digitCount = integer.DigitCount();
+  LeadingDigits leading = ExactDigits(bits.significand, bits.exponentField - kExtendedBias - 63);
   record.negative = bits.negative;
-  record.exponent = digitCount + std::min(q, 0);
-  record.count = std::min(digitCount, kMaxDigits);
-  for (int i = 0; i < record.count; ++i) {
-    record.digits[static_cast<std::size_t>(i)] =
-        static_cast<char>('0' + integer.DigitAt(i, digitCount));
-  }
-  if (digitCount > kMaxDigits) {
-    int next = integer.DigitAt(kMaxDigits, digitCount);
-    bool up = next > 5;
-    if (next == 5) {
-      up = integer.AnyNonZeroFrom(kMaxDigits + 1, digitCount) ||
-           (record.digits[kMaxDigits - 1] - '0') % 2 != 0;
-    }
-    if (up) RoundUp(record, kMaxDigits);
+  record.exponent = leading.exponent;
+  record.count = kMaxDigits;
+  std::copy_n(leading.digits.begin(), kMaxDigits, record.digits.begin());
+  // Ties go to the even neighbour.
+  const char next = leading.digits[kMaxDigits];
+  if (next > '5' ||
+      (next == '5' && (leading.restNonZero || (record.digits[kMaxDigits - 1] - '0') % 2 != 0))) {
+    RoundUp(record, kMaxDigits);
   }
   DropTrailingZeros(record);
   return record;

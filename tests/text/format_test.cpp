@@ -225,7 +225,7 @@ TEST(FormatFloatTest, PrecisionAndDecimalsAreClamped) {
 
 TEST(FormatFloatTest, EveryResultFitsSixtyFourCharacters) {
   std::mt19937_64 random(7);
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < 5000; ++i) {
     long double value = Extended(static_cast<std::uint16_t>(random()), random());
     int precision = static_cast<int>(random() % 22) - 2;
     int decimals = static_cast<int>(random() % 22) - 2;
@@ -347,6 +347,14 @@ TEST(FormatFloatTest, GeneralDigitsMatchAnExactReference) {
     double scale = std::pow(10.0, static_cast<int>(random() % 30) - 15);
     values.push_back(static_cast<double>(random() % 100000) * scale);
   }
+  // Extended values over the whole exponent range, denormals excepted.
+  for (int i = 0; i < 300; ++i) {
+    std::uint16_t signExponent = static_cast<std::uint16_t>(random() % 0xFFFE + 1);
+    if ((signExponent & 0x7FFF) == 0x7FFF) continue;
+    values.push_back(Extended(signExponent, random() | (1ull << 63)));
+  }
+  values.push_back(Limits::max());
+  values.push_back(Limits::min());
   for (long double value : values) {
     for (int precision : {2, 5, 11, 15, 17, 18}) {
       std::string text = FormatGeneral(value, precision);
