@@ -1,0 +1,285 @@
+// The window toolkit as Peloria's window logic sees it: a thin layer over Qt
+// Widgets with the operations the logic needs (bounds, client and outer size,
+// screen size, texts, visibility, enabling, check marks, pictures shown at
+// their own size or stretched, a drawing surface, clicks). Texts cross this
+// layer as CP932 byte strings; they become QStrings only for display.
+//
+// Widgets are placed at absolute positions; there are no layout managers.
+// The outer size of the window is its client size plus fixed dialog-frame
+// metrics (below), because the real frame is unknown until a window manager
+// has mapped the window, and the layout runs before that. The window is
+// positioned by the top-left corner of its frame.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "picture/picture.h"
+
+class QPushButton;
+class QRadioButton;
+
+namespace peloria {
+
+// A colour as a 24-bit value: red in the low byte, green in the middle byte,
+// blue in the high byte.
+using TColor = std::uint32_t;
+constexpr TColor clBlack = 0x000000;
+constexpr TColor clWhite = 0xFFFFFF;
+constexpr TColor clRed = 0x0000FF;
+constexpr TColor clGreen = 0x008000;
+constexpr TColor clBlue = 0xFF0000;
+constexpr TColor clGray = 0x808080;
+
+// Dialog-frame metrics used for every outer size: 3 pixels left, right and
+// bottom, 22 pixels for the title bar and the top edge.
+struct FrameMetrics {
+  static constexpr int kLeft = 3;
+  static constexpr int kRight = 3;
+  static constexpr int kTop = 22;
+  static constexpr int kBottom = 3;
+};
+
+// Font family lists, 12 pixels high: the window's proportional font and the
+// fixed-pitch font of the summary (a double-byte character is twice as wide
+// as a single-byte one in it).
+QFont WindowFont();
+QFont FixedPitchFont();
+
+// CP932 text for display.
+QString DisplayText(const std::string& cp932);
+
+// The application: its title, its command-line arguments and the general
+// error display.
+class TApplication {
+ public:
+  std::string Title;
+
+  // The arguments after the program name, as CP932 texts.
+  void SetParams(std::vector<std::string> params) { params_ = std::move(params); }
+  // The argument at `index` (1-based); empty when there is none.
+  std::string ParamStr(int index) const;
+  int ParamCount() const { return static_cast<int>(params_.size()); }
+
+  // Receives the message (CP932) of a failure that the window logic did not
+  // handle. Unset, the general error display is a modal message box titled
+  // with the application title.
+  std::function<void(const std::string& message)> OnException;
+
+  // The general error display for `failure`.
+  void HandleException(const std::exception& failure);
+
+ private:
+  std::vector<std::string> params_;
+};
+
+TApplication& Application();
+
+// The primary screen.
+struct TScreen {
+  static int Width();
+  static int Height();
+};
+
+// A widget at an absolute position in its window's client area.
+class TControl {
+ public:
+  TControl(const TControl&) = delete;
+  TControl& operator=(const TControl&) = delete;
+  virtual ~TControl() = default;
+
+  int Left() const;
+  int Top() const;
+  int Width() const;
+  int Height() const;
+  void SetLeft(int left);
+  void SetTop(int top);
+  void SetWidth(int width);
+  void SetHeight(int height);
+  void SetBounds(int left, int top, int width, int height);
+
+  // Whether the widget is shown when its window is.
+  bool Visible() const;
+  void SetVisible(bool visible);
+  void Show() { SetVisible(true); }
+  void Hide() { SetVisible(false); }
+
+  bool Enabled() const;
+  void SetEnabled(bool enabled);
+
+  QWidget* Widget() const { return widget_; }
+
+ protected:
+  explicit TControl(QWidget* widget) : widget_(widget) {}
+
+ private:
+  QWidget* widget_;  // owned by its parent widget
+};
+
+class LabelWidget;
+
+// A text label that sizes itself to its text: a new line at each line break,
+// no word wrap, the width of the widest line, each line as high as the font's
+// pixel size. "&" marks the next character as the accelerator (not drawn, the
+// character underlined); "&&" draws one "&".
+class TLabel final : public TControl {
+ public:
+  explicit TLabel(QWidget* parent);
+  const std::string& Caption() const;
+  void SetCaption(const std::string& cp932);
+
+ private:
+  TLabel(LabelWidget* widget, int);
+  LabelWidget* label_;
+};
+
+// A drawing surface: Peloria's own bitmap with a pen, a brush and line
+// drawing from a current point.
+class TCanvas {
+ public:
+  TCanvas(int width, int height);
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+
+  TColor PenColor = clBlack;
+  TColor BrushColor = clWhite;
+
+  // Fills the rectangle with the brush; right and bottom edges excluded,
+  // clipped to the surface.
+  void FillRect(int left, int top, int right, int bottom);
+  void MoveTo(int x, int y);
+  // A line from the current point to (x, y) in the pen colour; the end point
+  // is not painted and becomes the current point. Points outside the surface
+  // are clipped.
+  void LineTo(int x, int y);
+
+  TColor Pixel(int x, int y) const;
+  const QImage& Image() const { return image_; }
+
+  // Called after every drawing operation.
+  std::function<void()> OnChange;
+
+ private:
+  void Plot(int x, int y, QRgb rgb);
+
+  int width_;
+  int height_;
+  QImage image_;
+  int penX_ = 0;
+  int penY_ = 0;
+};
+
+class ImageWidget;
+
+// An image widget: shows its picture at the picture's own size (top-left
+// aligned) or stretched to the widget, or shows its drawing surface stretched
+// the same way once the surface exists.
+class TImage final : public TControl {
+ public:
+  explicit TImage(QWidget* parent);
+
+  TPicture& Picture();
+  bool Stretch() const;
+  void SetStretch(bool stretch);
+  bool AutoSize() const;
+  void SetAutoSize(bool autoSize);
+
+  // The drawing surface, made at the widget's present size on first use.
+  TCanvas& Canvas();
+  bool HasCanvas() const;
+
+  std::function<void()> OnClick;
+
+ private:
+  TImage(ImageWidget* widget, int);
+  ImageWidget* image_;
+};
+
+class TButton final : public TControl {
+ public:
+  explicit TButton(QWidget* parent);
+  std::string Caption() const { return caption_; }
+  void SetCaption(const std::string& cp932);
+  // Clicks by the user (mouse, keyboard, accelerator) and Click().
+  std::function<void()> OnClick;
+  void Click();
+
+ private:
+  TButton(QPushButton* button, int);
+  QPushButton* button_;
+  std::string caption_;
+};
+
+// Radio buttons with the same parent form one group: checking one unchecks
+// the others.
+class TRadioButton final : public TControl {
+ public:
+  explicit TRadioButton(QWidget* parent);
+  std::string Caption() const { return caption_; }
+  void SetCaption(const std::string& cp932);
+  bool Checked() const;
+  void SetChecked(bool checked);
+  // Clicks by the user and Click(); setting the check mark does not notify.
+  std::function<void()> OnClick;
+  void Click();
+
+ private:
+  TRadioButton(QRadioButton* radio, int);
+  QRadioButton* radio_;
+  std::string caption_;
+};
+
+class FormWidget;
+
+// A fixed-size dialog window without title-bar buttons, in the button-face
+// colour, with the window font.
+class TForm {
+ public:
+  TForm();
+  virtual ~TForm();
+  TForm(const TForm&) = delete;
+  TForm& operator=(const TForm&) = delete;
+
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(const std::string& cp932);
+
+  // Position of the frame's top-left corner on the screen.
+  int Left() const { return left_; }
+  int Top() const { return top_; }
+  void SetLeft(int left);
+  void SetTop(int top);
+
+  int ClientWidth() const { return clientWidth_; }
+  int ClientHeight() const { return clientHeight_; }
+  void SetClientWidth(int width);
+  void SetClientHeight(int height);
+
+  // Outer size: client size plus the frame metrics.
+  int Width() const { return clientWidth_ + FrameMetrics::kLeft + FrameMetrics::kRight; }
+  int Height() const { return clientHeight_ + FrameMetrics::kTop + FrameMetrics::kBottom; }
+
+  void Show();
+  void Close();
+
+  // The window's client area, the parent of its widgets.
+  QWidget* Widget() const;
+
+ private:
+  void ApplyGeometry();
+
+  std::unique_ptr<FormWidget> widget_;
+  std::string caption_;
+  int left_ = 0;
+  int top_ = 0;
+  int clientWidth_ = 0;
+  int clientHeight_ = 0;
+};
+
+}  // namespace peloria

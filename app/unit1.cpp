@@ -1,0 +1,468 @@
+#include "app/unit1.h"
+
+#include <QWidget>
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "platform/cp932.h"
+#include "platform/files.h"
+#include "platform/numbers.h"
+#include "text/format.h"
+
+namespace peloria {
+
+namespace {
+
+constexpr char kIniName[] = "Peloria.ini";
+constexpr char kDownloadName[] = "temp.jpg";
+constexpr char kLocalFilePrefix[] = "file:///";
+
+// The thumbnail box and the histogram surface.
+constexpr int kThumbWidth = 160;
+constexpr int kThumbHeight = 120;
+constexpr int kSurfaceWidth = 255;
+constexpr int kSurfaceHeight = 120;
+constexpr int kHistogramHeight = 60;
+
+// Pen colours by histogram type: red, green at half intensity, blue, grey.
+constexpr std::array<TColor, 4> kPenColors = {clRed, clGreen, clBlue, clGray};
+
+// A widget's bottom edge.
+int Bottom(const TControl& control) {
+  return control.Top() + control.Height();
+}
+
+int Round(long double x) {
+  return static_cast<int>(Nearest(x));
+}
+
+}  // namespace
+
+TForm1::TForm1()
+    : Label1(Widget()),
+      Image1(Widget()),
+      Image2(Widget()),
+      Button1(Widget()),
+      Red(Widget()),
+      Green(Widget()),
+      Blue(Widget()),
+      All_c(Widget()) {
+  // The window as designed.
+  SetLeft(394);
+  SetTop(166);
+  SetClientWidth(158);
+  SetClientHeight(55);
+  SetCaption(Cp932("Peloria　 画像クリックでヒストグラム表示"));
+
+  Label1.SetBounds(8, 8, 84, 12);
+  Label1.SetCaption("System Error!!");
+
+  Image1.SetBounds(192, 0, 160, 120);
+  Image1.OnClick = [this] { Image1Click(); };
+
+  Image2.SetBounds(192, 128, 255, 120);
+  Image2.SetStretch(true);
+
+  Button1.SetBounds(48, 24, 75, 25);
+  Button1.SetCaption("Close(&C)");
+  Button1.OnClick = [this] { Button1Click(); };
+
+  struct RadioDesign {
+    TRadioButton& button;
+    int left;
+    int width;
+    const char* caption;
+    bool visible;
+    void (TForm1::*handler)();
+  };
+  for (const RadioDesign& design : {
+           RadioDesign{Red, 200, 33, "R", false, &TForm1::RedClick},
+           RadioDesign{Green, 240, 33, "G", true, &TForm1::GreenClick},
+           RadioDesign{Blue, 272, 33, "B", true, &TForm1::BlueClick},
+           RadioDesign{All_c, 312, 41, "ALL", false, &TForm1::All_cClick},
+       }) {
+    design.button.SetBounds(design.left, 152, design.width, 17);
+    design.button.SetCaption(design.caption);
+    design.button.SetVisible(design.visible);
+    design.button.OnClick = [this, handler = design.handler] { (this->*handler)(); };
+  }
+
+  // Tab order: Close, then R, G, B, ALL.
+  QWidget::setTabOrder(Button1.Widget(), Red.Widget());
+  QWidget::setTabOrder(Red.Widget(), Green.Widget());
+  QWidget::setTabOrder(Green.Widget(), Blue.Widget());
+  QWidget::setTabOrder(Blue.Widget(), All_c.Widget());
+  Button1.Widget()->setFocus();
+
+  try {
+    FormCreate();
+  } catch (const std::exception& failure) {
+    Application().HandleException(failure);
+  }
+}
+
+// ------------------------------------------------------------------- start-up
+
+void TForm1::FormCreate() {
+  // 1. Configuration; a missing file, section or key gives the default.
+  const std::string ini = ProgramFolder() + kIniName;
+  const std::string proxyServer = GetPrivateProfileString("internet", "proxy_server", "", ini);
+  const std::int32_t proxyPort =
+      StrToIntDef(GetPrivateProfileString("internet", "proxy_port", "", ini), 0);
+  const std::int32_t localFile =
+      StrToIntDef(GetPrivateProfileString("Setting", "local_file", "", ini), 0);
+
+  // 2. The browser cache folder, asked for on every start.
+  const std::string cacheFolder = specialfolder(kCsidlInternetCache);
+
+  // 3. The address: the first argument, empty without one.
+  const std::string address = Application().ParamStr(1);
+
+  // 4. The name the browser gives its cached copy.
+  const std::string cacheName = cachename(address);
+
+  // 5. and 6. The local path.
+  std::string localPath;
+  if (address.compare(0, 8, kLocalFilePrefix) == 0) {
+    // Dropping "file://" keeps the root "/". Nothing is decoded, except that
+    // a percent-encoded address whose literal path does not exist (as file
+    // managers and browsers hand them over) names its decoded path.
+    localPath = address.substr(7);
+    if (!FileExists(localPath)) {
+      if (auto decoded = PercentDecodedPath(localPath)) localPath = *decoded;
+    }
+  } else {
+    if (localFile == 1) findfile(cacheName, cacheFolder, localPath);
+    if (localPath.empty()) {
+      // 7. Download into temp.jpg beside the program. Creating the file is
+      // not guarded: its failure goes to the general error display.
+      localPath = ProgramFolder() + kDownloadName;
+      bool downloaded = false;
+      {
+        TFileStream file(localPath, TFileStream::Mode::kCreateExclusive);
+        try {
+          download(address, proxyServer, proxyPort, file);
+          downloaded = true;
+        } catch (const std::exception&) {
+          // Any failure of the request or the transfer; the file keeps what
+          // was written.
+        }
+      }
+      if (!downloaded) {
+        failure();
+        return;
+      }
+    }
+  }
+
+  // 8. Load the picture and make the bitmap copy.
+  try {
+    Image1.Picture().LoadFromFile(localPath);
+    bmp = std::make_unique<TBitmap>();
+    bmp->Assign(Image1.Picture().Graphic());
+  } catch (const std::exception&) {
+    failure();
+    return;
+  }
+
+  // 9. Summary and layout.
+  summary(localPath);
+  layout();
+}
+
+void TForm1::download(const std::string& address, const std::string& proxyServer,
+                      std::int32_t proxyPort, TStream& target) {
+  IdHTTP1.Request.ProxyServer = proxyServer;
+  IdHTTP1.Request.ProxyPort = proxyPort;
+  IdHTTP1.Request.Referer = address;
+  IdHTTP1.Request.UserAgent = "Peloria";
+  IdHTTP1.Download(address, target);
+}
+
+// The failure display: the label, the Close button below it, the window
+// narrowed to them and centred. The other widgets keep their design places,
+// outside the client area.
+void TForm1::failure() {
+  failed_ = true;
+  Label1.SetCaption(Cp932("データの取得に失敗しました"));
+  SetCaption("Peloria error");
+  Button1.SetTop(Label1.Top() + Label1.Height() + 5);
+  SetClientWidth(Label1.Left() + Label1.Width() + 2);
+  SetClientHeight(Button1.Top() + Button1.Height() + 3);
+  Button1.SetLeft(Round(static_cast<long double>(Width() - Button1.Width()) / 2));
+  SetTop(Round(static_cast<long double>(TScreen::Height() - Height()) / 2));
+  SetLeft(Round(static_cast<long double>(TScreen::Width() - Width()) / 2));
+}
+
+std::string TForm1::specialfolder(int csidl) {
+  return SpecialFolderPath(csidl);
+}
+
+void TForm1::findfile(const std::string& name, std::string folder, std::string& result) {
+  result.clear();
+  // Without a cache folder there is nothing to search (and "/" must not be
+  // searched in its place).
+  if (folder.empty()) return;
+  if (folder.back() != kPathDelimiter) folder += kPathDelimiter;
+  const std::string wanted = LowerAscii(name);
+  FolderEnumerator entries(folder);
+  FolderEnumerator::Entry entry;
+  while (result.empty() && entries.Next(entry)) {
+    if (entry.isDirectory && entry.name != "." && entry.name != "..") {
+      findfile(name, folder + entry.name, result);
+    } else if (LowerAscii(entry.name) == wanted) {
+      result = folder + entry.name;
+    }
+  }
+}
+
+std::string TForm1::reverse(const std::string& text) {
+  return {text.rbegin(), text.rend()};
+}
+
+int TForm1::lastpos(const std::string& sub, const std::string& text) {
+  if (sub.empty()) return 0;
+  const std::size_t found = reverse(text).find(reverse(sub));
+  if (found == std::string::npos) return 0;
+  const int p = static_cast<int>(found) + 1;
+  return static_cast<int>(text.size()) - p - static_cast<int>(sub.size()) + 2;
+}
+
+std::string TForm1::cachename(const std::string& address) {
+  const std::string segment = address.substr(static_cast<std::size_t>(lastpos("/", address)));
+  const int d = lastpos(".", segment);
+  const std::string base = d > 1 ? segment.substr(0, static_cast<std::size_t>(d - 1)) : "";
+  const std::string extension = segment.substr(static_cast<std::size_t>(d));
+  return base + "[1]." + extension;
+}
+
+// -------------------------------------------------------------------- summary
+
+void TForm1::summary(const std::string& localPath) {
+  if (!ExifInfo1.HasExif(localPath)) {
+    Label1.SetCaption(Cp932("Exif情報はありません。"));
+    return;
+  }
+  ExifInfo1.SetImageFileName(localPath);
+  const TExifInfo& exif = ExifInfo1;
+
+  std::string text = Cp932("F値               :") + FormatFixed(exif.FNumber.Value, 11, 1) + "\n";
+
+  if (exif.ExposureTime.Value > 1) {
+    text += Cp932("シャッター速度    :") + FormatGeneral(exif.ExposureTime.Value, 15) +
+            Cp932("秒") + "\n";
+  } else {
+    // The fraction as stored, 1/(denominator / numerator); no line when the
+    // text has no numerator or no denominator.
+    const std::string& fraction = exif.ExposureTime.Text;
+    const std::size_t slash = fraction.find('/');
+    const std::string numerator = slash == std::string::npos ? "" : fraction.substr(0, slash);
+    const std::string denominator =
+        slash == std::string::npos ? fraction : fraction.substr(slash + 1);
+    if (!numerator.empty() && !denominator.empty()) {
+      const std::int32_t d = StrToInt(denominator);
+      const std::int32_t n = StrToInt(numerator);
+      text += Cp932("シャッター速度    :1/") + FormatGeneral(Divide(d, n), 11) + Cp932("秒") + "\n";
+    }
+  }
+
+  text += Cp932("露出補正          :") + FormatGeneral(exif.ExposureBiasValue.Value, 15) + "\n";
+  text += Cp932("ISO感度           :") +
+          FormatInteger(static_cast<std::int32_t>(exif.ISOSpeedRatings)) + "\n";
+  if (exif.FocalLengthIn35mmFilm.Value != 0) {
+    text +=
+        Cp932("焦点距離(35mm換算):") + FormatGeneral(exif.FocalLengthIn35mmFilm.Value, 15) + "mm\n";
+  } else {
+    text += Cp932("焦点距離          :") + FormatGeneral(exif.FocalLength.Value, 15) + "mm\n";
+  }
+  text += Cp932("ホワイトバランス  :") +
+          (!exif.LightSource.Text.empty() ? exif.LightSource.Text : exif.WhiteBalance.Text) + "\n";
+  text += Cp932("露光モード        :") + exif.ExposureProgram.Text + "\n";
+  text += Cp932("サイズ            :") + FormatInteger(exif.PixelXDimension) + " * " +
+          FormatInteger(exif.PixelYDimension) + "\n";
+  text += Cp932("撮影日時          :") + exif.DateTimeOriginal + "\n";
+  text += Cp932("機種名            :") + exif.Model + "\n";
+  Label1.SetCaption(text);
+}
+
+// --------------------------------------------------------------------- layout
+
+void TForm1::layout() {
+  const int w = Image1.Picture().Width();
+  const int h = Image1.Picture().Height();
+  Image1.SetAutoSize(false);
+  Image1.SetStretch(true);
+  if (w <= 0 && h <= 0) {
+    // A picture without pixels has no aspect ratio: it keeps the whole
+    // thumbnail box.
+    Image1.SetWidth(kThumbWidth);
+    Image1.SetHeight(kThumbHeight);
+  } else if (h < w) {
+    Image1.SetWidth(kThumbWidth);
+    Image1.SetHeight(Round(static_cast<long double>(h) / w * kThumbWidth));
+  } else {
+    Image1.SetHeight(kThumbHeight);
+    Image1.SetWidth(Round(static_cast<long double>(w) / h * kThumbHeight));
+  }
+  Image1.SetLeft(Label1.Width() + 20);
+  Image2.SetTop(Bottom(Image1) + 3);
+  Image2.SetLeft(Image1.Left());
+  Image2.SetHeight(kHistogramHeight);
+  Image2.SetWidth(kThumbWidth);
+  Button1.SetTop(std::max(Bottom(Label1), Bottom(Image1)) + 5);
+  Image2.Hide();
+  SetClientHeight(Bottom(Button1) + 5);
+  SetClientWidth(Image1.Left() + Image1.Width() + 3);
+  Button1.SetLeft(Round(static_cast<long double>(Width() - Button1.Width()) / 2));
+  SetTop(Round(static_cast<long double>(TScreen::Height() - Height()) / 2));
+  SetLeft(Round(static_cast<long double>(TScreen::Width() - Width()) / 2));
+  Red.Hide();
+  Green.Hide();
+  Blue.Hide();
+  All_c.Hide();
+}
+
+// ------------------------------------------------------------------ histogram
+
+void TForm1::Button1Click() {
+  Close();
+}
+void TForm1::Image1Click() {
+  hist(3);
+}
+void TForm1::RedClick() {
+  hist(0);
+}
+void TForm1::GreenClick() {
+  hist(1);
+}
+void TForm1::BlueClick() {
+  hist(2);
+}
+void TForm1::All_cClick() {
+  hist(3);
+}
+
+void TForm1::wait() {
+  Red.SetEnabled(false);
+  Green.SetEnabled(false);
+  Blue.SetEnabled(false);
+  All_c.SetEnabled(false);
+}
+
+void TForm1::rewait() {
+  Red.SetEnabled(true);
+  Green.SetEnabled(true);
+  Blue.SetEnabled(true);
+  All_c.SetEnabled(true);
+}
+
+namespace {
+
+// Counts every pixel of `bitmap` into `counts` by histogram type. A 24-bit
+// copy is read through its rows as blue, green, red bytes; any other pixel
+// format through its colours, so that a palette picture (a greyscale JPEG, an
+// 8-bit BMP) counts its real colours. Counters are 64-bit so that no picture
+// can overflow them.
+void Count(TBitmap& bitmap, int type, std::array<std::int64_t, 257>& counts) {
+  const int width = bitmap.Width();
+  const int height = bitmap.Height();
+  if (width <= 0 || height <= 0) return;
+
+  // (b0 + b1 + b2) div 3 for every sum.
+  static const std::array<std::uint8_t, 766> kThird = [] {
+    std::array<std::uint8_t, 766> third{};
+    for (int sum = 0; sum < 766; ++sum) third[static_cast<std::size_t>(sum)] = sum / 3;
+    return third;
+  }();
+
+  auto add = [&](const std::uint8_t* pixels, int count, int stride, int blue, int green, int red) {
+    switch (type) {
+      case 0:
+        for (int x = 0; x < count; ++x) ++counts[pixels[x * stride + red]];
+        break;
+      case 1:
+        for (int x = 0; x < count; ++x) ++counts[pixels[x * stride + green]];
+        break;
+      case 2:
+        for (int x = 0; x < count; ++x) ++counts[pixels[x * stride + blue]];
+        break;
+      default:
+        for (int x = 0; x < count; ++x) {
+          const std::uint8_t* p = pixels + x * stride;
+          ++counts[kThird[static_cast<std::size_t>(p[blue] + p[green] + p[red])]];
+        }
+        break;
+    }
+  };
+
+  if (bitmap.BitsPerPixel() == 24) {
+    const int perRow = std::min(width, bitmap.RowBytes() / 3);
+    for (int y = 0; y < height; ++y) add(bitmap.ScanLine(y), perRow, 3, 0, 1, 2);
+    return;
+  }
+  std::vector<std::uint32_t> row(static_cast<std::size_t>(width));
+  for (int y = 0; y < height; ++y) {
+    bitmap.RowToArgb(y, row.data());
+    // 0xFFRRGGBB in memory order on a little-endian machine: blue, green, red.
+    add(reinterpret_cast<const std::uint8_t*>(row.data()), width, 4, 0, 1, 2);
+  }
+}
+
+}  // namespace
+
+void TForm1::hist(int type) {
+  wait();
+  Image2.SetHeight(kSurfaceHeight);
+  Image2.SetWidth(kSurfaceWidth);
+  TCanvas& canvas = Image2.Canvas();
+  canvas.FillRect(0, 0, kSurfaceWidth, kSurfaceHeight);
+  canvas.PenColor = kPenColors.at(static_cast<std::size_t>(type));
+
+  std::array<std::int64_t, 257> counts{};
+  if (bmp) Count(*bmp, type, counts);
+  const std::int64_t max = *std::max_element(counts.begin(), counts.end());
+
+  // One vertical line per counter from the bottom edge upwards; the start
+  // point lies just below the surface and the end point is not painted.
+  // Without any pixel the surface stays white.
+  if (max > 0) {
+    for (int i = 0; i <= 256; ++i) {
+      canvas.MoveTo(i, kSurfaceHeight);
+      canvas.LineTo(
+          i, kSurfaceHeight - Round(static_cast<long double>(counts[static_cast<std::size_t>(i)]) /
+                                    max * kSurfaceHeight));
+    }
+  }
+
+  Image2.SetTop(Bottom(Image1) + 3);
+  Image2.SetLeft(Image1.Left());
+  Image2.SetHeight(kHistogramHeight);
+  Image2.SetWidth(kThumbWidth);
+  Button1.SetTop(std::max(Bottom(Label1), Bottom(Image2)) + 25);
+  SetClientHeight(Bottom(Button1) + 5);
+  SetClientWidth(Image2.Left() + Image2.Width() + 3);
+  Button1.SetLeft(Round(static_cast<long double>(Width() - Button1.Width()) / 2));
+  Image2.Show();
+
+  Red.SetTop(Bottom(Image2) + 2);
+  Green.SetTop(Red.Top());
+  Blue.SetTop(Red.Top());
+  All_c.SetTop(Red.Top());
+  Red.SetLeft(Image2.Left());
+  Green.SetLeft(Red.Left() + Red.Width() + 3);
+  Blue.SetLeft(Green.Left() + Red.Width() + 3);
+  All_c.SetLeft(Blue.Left() + Red.Width() + 3);
+
+  const std::array<TRadioButton*, 4> checked = {&Red, &Green, &Blue, &All_c};
+  checked.at(static_cast<std::size_t>(type))->SetChecked(true);
+
+  Red.Show();
+  Green.Show();
+  Blue.Show();
+  All_c.Show();
+  rewait();
+}
+
+}  // namespace peloria

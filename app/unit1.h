@@ -1,0 +1,82 @@
+// The main window: the start-up sequence that turns the command-line address
+// into a picture (configuration, browser-cache search, download, loading),
+// the Exif summary, the layout, and the histogram drawn on a click.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/toolkit.h"
+#include "exif/exif_info.h"
+#include "http/idhttp.h"
+#include "picture/bitmap.h"
+#include "platform/stream.h"
+
+namespace peloria {
+
+class TForm1 final : public TForm {
+ public:
+  // Builds the window as designed, then runs FormCreate. A failure that
+  // FormCreate does not handle goes to the application's general error
+  // display; the window stays as far as it was set up.
+  TForm1();
+
+  // Widgets and components.
+  TLabel Label1;
+  TImage Image1;
+  TImage Image2;
+  TButton Button1;
+  TRadioButton Red;
+  TRadioButton Green;
+  TRadioButton Blue;
+  TRadioButton All_c;
+  TExifInfo ExifInfo1;
+  TIdHTTP IdHTTP1;
+
+  // The bitmap copy of the loaded picture; none when loading failed before
+  // it was made.
+  std::unique_ptr<TBitmap> bmp;
+
+  // True once the start-up sequence ended in the failure display.
+  bool Failed() const { return failed_; }
+
+  // Handlers.
+  void FormCreate();
+  void Button1Click();
+  void Image1Click();
+  void RedClick();
+  void GreenClick();
+  void BlueClick();
+  void All_cClick();
+
+  // The histogram of type 0 (red), 1 (green), 2 (blue) or 3 (brightness).
+  void hist(int type);
+  // Disable and enable the four radio buttons.
+  void wait();
+  void rewait();
+
+  // The path of a shell special folder; 32 is the web browser's cache.
+  std::string specialfolder(int csidl);
+  // Depth-first search of `folder` for a file named `name` (A-Z folded);
+  // `result` is the first match, or empty.
+  void findfile(const std::string& name, std::string folder, std::string& result);
+
+  static std::string reverse(const std::string& text);
+  // 1-based position of the last occurrence of `sub` in `text`; 0 when none.
+  static int lastpos(const std::string& sub, const std::string& text);
+  // base + "[1]." + extension of the address's last path segment.
+  static std::string cachename(const std::string& address);
+
+ private:
+  // Start-up steps.
+  void download(const std::string& address, const std::string& proxyServer, std::int32_t proxyPort,
+                TStream& target);
+  void failure();
+  void summary(const std::string& localPath);
+  void layout();
+
+  bool failed_ = false;
+};
+
+}  // namespace peloria
