@@ -1,0 +1,253 @@
+#include "picture/bitmap.h"
+
+#include <bit>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "picture/jpeg.h"
+
+namespace peloria {
+
+namespace {
+
+// The one lock around exchanging a bitmap's shared pixel image.
+std::mutex& ImageLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+const TBitmap::Image& EmptyImage() {
+  static const TBitmap::Image kEmpty;
+  return kEmpty;
+}
+
+void DefaultMasks(TBitmap::Image& image) {
+  if (image.bitsPerPixel == 16) {
+    image.masks[0] = 0x7C00;
+    image.masks[1] = 0x03E0;
+    image.masks[2] = 0x001F;
+  } else if (image.bitsPerPixel == 32) {
+    image.masks[0] = 0x00FF0000;
+    image.masks[1] = 0x0000FF00;
+    image.masks[2] = 0x000000FF;
+  } else {
+    image.masks[0] = image.masks[1] = image.masks[2] = 0;
+  }
+}
+
+std::unique_ptr<std::uint8_t[]> Allocate(std::int64_t bytes, bool zero) {
+  if (bytes == 0) return nullptr;
+  try {
+    return zero ? std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(bytes))
+                : std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(bytes));
+  } catch (const std::bad_alloc&) {
+    throw EOutOfResources(FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(bytes), "1"}));
+  }
+}
+
+// One colour component of a bit-field pixel scaled to 0..255.
+std::uint32_t MaskedComponent(std::uint32_t pixel, std::uint32_t mask) {
+  if (mask == 0) return 0;
+  const int shift = std::countr_zero(mask);
+  const std::uint64_t max = static_cast<std::uint64_t>(mask >> shift);
+  const std::uint64_t value = (pixel & mask) >> shift;
+  return static_cast<std::uint32_t>((value * 255 + max / 2) / max);
+}
+
+}  // namespace
+
+std::shared_ptr<TBitmap::Image> TBitmap::Image::Make(int width, int height, int bitsPerPixel,
+                                                     bool zero) {
+  const std::int64_t absHeight = height < 0 ? -std::int64_t{height} : height;
+  const std::int64_t bytes = CheckedImageBytes(width, absHeight, bitsPerPixel);
+  auto image = std::make_shared<Image>();
+  image->width = width;
+  image->height = height;
+  image->bitsPerPixel = bitsPerPixel;
+  image->rowBytes = BitmapRowBytes(width, bitsPerPixel);
+  DefaultMasks(*image);
+  image->bits = Allocate(bytes, zero);
+  return image;
+}
+
+const TGraphicClass& TBitmap::StaticClass() {
+  static const TGraphicClass kClass{"TBitmap", &TGraphic::StaticClass(),
+                                    [] { return std::unique_ptr<TGraphic>(new TBitmap()); }};
+  return kClass;
+}
+
+TBitmap::TBitmap() = default;
+
+TBitmap::~TBitmap() {
+  std::lock_guard guard(ImageLock());
+  image_.reset();
+}
+
+const TBitmap::Image& TBitmap::Current() const {
+  return image_ ? *image_ : EmptyImage();
+}
+
+int TBitmap::Width() const {
+  return Current().width;
+}
+int TBitmap::Height() const {
+  return Current().AbsHeight();
+}
+bool TBitmap::Empty() const {
+  return Width() == 0 || Height() == 0;
+}
+int TBitmap::BitsPerPixel() const {
+  return Current().bitsPerPixel;
+}
+const std::vector<TRGBQuad>& TBitmap::Palette() const {
+  return Current().palette;
+}
+std::uint32_t TBitmap::RedMask() const {
+  return Current().masks[0];
+}
+std::uint32_t TBitmap::GreenMask() const {
+  return Current().masks[1];
+}
+std::uint32_t TBitmap::BlueMask() const {
+  return Current().masks[2];
+}
+int TBitmap::RowBytes() const {
+  return static_cast<int>(Current().rowBytes);
+}
+bool TBitmap::TopDown() const {
+  return Current().height < 0;
+}
+
+void TBitmap::Assign(const TGraphic* source) {
+  if (source == nullptr) {
+    SetImage(nullptr);
+  } else if (const auto* bitmap = dynamic_cast<const TBitmap*>(source)) {
+    if (bitmap != this) {
+      std::shared_ptr<Image> shared;
+      {
+        std::lock_guard guard(ImageLock());
+        shared = bitmap->image_;
+      }
+      SetImage(std::move(shared));
+      transparent_ = bitmap->transparent_;
+    }
+  } else if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(source)) {
+    // Decoding changes only the JPEG graphic's cache of its own pixels.
+    const TBitmap& decoded = const_cast<TJPEGImage*>(jpeg)->Bitmap();
+    Assign(&decoded);
+    return;
+  } else {
+    throw EConvertError(FormatPictureMessage(kMsgCannotAssign, {source->ClassName(), ClassName()}));
+  }
+  Changed();
+}
+
+void TBitmap::SetSize(int width, int height, int bitsPerPixel) {
+  SetImage(Image::Make(width, height, bitsPerPixel, true));
+  Changed();
+}
+
+void TBitmap::SetPalette(std::vector<TRGBQuad> palette) {
+  if (!image_) SetImage(Image::Make(0, 0, BitsPerPixel(), true));
+  OwnImage().palette = std::move(palette);
+  Changed();
+}
+
+void TBitmap::SetImage(std::shared_ptr<Image> image) {
+  std::lock_guard guard(ImageLock());
+  image_.swap(image);
+}
+
+TBitmap::Image& TBitmap::OwnImage() {
+  std::lock_guard guard(ImageLock());
+  if (image_.use_count() > 1) {
+    const Image& shared = *image_;
+    auto copy = std::make_shared<Image>();
+    copy->width = shared.width;
+    copy->height = shared.height;
+    copy->bitsPerPixel = shared.bitsPerPixel;
+    copy->rowBytes = shared.rowBytes;
+    copy->palette = shared.palette;
+    std::memcpy(copy->masks, shared.masks, sizeof copy->masks);
+    const std::int64_t bytes = shared.rowBytes * shared.AbsHeight();
+    copy->bits = Allocate(bytes, false);
+    if (bytes > 0)
+      std::memcpy(copy->bits.get(), shared.bits.get(), static_cast<std::size_t>(bytes));
+    image_ = std::move(copy);
+  }
+  return *image_;
+}
+
+namespace {
+
+void CheckRow(int row, int height) {
+  if (row < 0 || row >= height) {
+    throw EInvalidGraphicOperation(FormatPictureMessage(kMsgScanLineRange));
+  }
+}
+
+}  // namespace
+
+std::uint8_t* TBitmap::ScanLine(int row) {
+  CheckRow(row, Height());
+  std::uint8_t* start = OwnImage().Row(row);
+  Changed();
+  return start;
+}
+
+const std::uint8_t* TBitmap::RowData(int row) const {
+  CheckRow(row, Height());
+  return Current().Row(row);
+}
+
+void TBitmap::RowToArgb(int row, std::uint32_t* out) const {
+  CheckRow(row, Height());
+  const Image& image = Current();
+  const std::uint8_t* p = image.Row(row);
+  const int width = image.width;
+  const auto fromPalette = [&](unsigned index) -> std::uint32_t {
+    if (index >= image.palette.size()) return 0xFF000000u;
+    const TRGBQuad& q = image.palette[index];
+    return 0xFF000000u | std::uint32_t{q.rgbRed} << 16 | std::uint32_t{q.rgbGreen} << 8 | q.rgbBlue;
+  };
+  const auto fromMasks = [&](std::uint32_t pixel) -> std::uint32_t {
+    return 0xFF000000u | MaskedComponent(pixel, image.masks[0]) << 16 |
+           MaskedComponent(pixel, image.masks[1]) << 8 | MaskedComponent(pixel, image.masks[2]);
+  };
+  switch (image.bitsPerPixel) {
+    case 1:
+      for (int x = 0; x < width; ++x) out[x] = fromPalette((p[x >> 3] >> (7 - (x & 7))) & 1);
+      break;
+    case 4:
+      for (int x = 0; x < width; ++x) out[x] = fromPalette((p[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F);
+      break;
+    case 8:
+      for (int x = 0; x < width; ++x) out[x] = fromPalette(p[x]);
+      break;
+    case 16:
+      for (int x = 0; x < width; ++x) out[x] = fromMasks(p[2 * x] | p[2 * x + 1] << 8);
+      break;
+    case 24:
+      for (int x = 0; x < width; ++x, p += 3) {
+        out[x] = 0xFF000000u | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
+      }
+      break;
+    case 32:
+      for (int x = 0; x < width; ++x, p += 4) {
+        out[x] = fromMasks(static_cast<std::uint32_t>(p[0]) | p[1] << 8 | p[2] << 16 |
+                           static_cast<std::uint32_t>(p[3]) << 24);
+      }
+      break;
+    default:
+      for (int x = 0; x < width; ++x) out[x] = 0xFF000000u;
+      break;
+  }
+}
+
+bool TBitmap::SharesImageWith(const TBitmap& other) const {
+  std::lock_guard guard(ImageLock());
+  return image_ != nullptr && image_ == other.image_;
+}
+
+}  // namespace peloria

@@ -1,0 +1,57 @@
+// Failures of the picture classes. Their messages are CP932 texts; the
+// templates below are the exact texts, "%s" and "%d" filled in by the thrower.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "platform/exception.h"
+
+namespace peloria {
+
+// A file type that is not registered, or a file whose contents the graphic
+// kind cannot read.
+PELORIA_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
+// An operation a graphic cannot carry out (row index out of range).
+PELORIA_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
+// A fatal error of the JPEG decoder.
+PELORIA_DECLARE_EXCEPTION(EJPEG, Exception);
+// A picture whose pixel image would exceed kMaxBitmapBytes (or cannot be
+// addressed at all). Derived from EInvalidGraphic so that callers handling
+// unreadable pictures handle it too.
+PELORIA_DECLARE_EXCEPTION(EOutOfResources, EInvalidGraphic);
+
+// Message templates (UTF-8 here, converted to CP932 when thrown).
+inline constexpr std::string_view kMsgUnknownExtension = "拡張子 .%s の画像形式は処理できません";
+inline constexpr std::string_view kMsgInvalidBitmap = "ビットマップイメージが不正です";
+inline constexpr std::string_view kMsgScanLineRange =
+    "スキャンライン のインデックスが範囲を越えました";
+inline constexpr std::string_view kMsgJpegError = "JPEG エラー #%d";
+inline constexpr std::string_view kMsgCannotAssign = "%s を %s に代入することはできません";
+inline constexpr std::string_view kMsgBitmapTooLarge = "ビットマップが大きすぎます (%s × %s)";
+
+// The largest pixel image a bitmap may hold, in bytes (rows padded to 4
+// bytes). Pictures whose decoded size would exceed it are refused with
+// EOutOfResources before anything is allocated. Builds for fuzzing lower it
+// with -DPELORIA_MAX_BITMAP_BYTES=<bytes> (CMake cache variable of the same
+// name).
+#ifndef PELORIA_MAX_BITMAP_BYTES
+#define PELORIA_MAX_BITMAP_BYTES (std::int64_t{1} << 30)
+#endif
+inline constexpr std::int64_t kMaxBitmapBytes = PELORIA_MAX_BITMAP_BYTES;
+
+// Fills the "%s" and "%d" placeholders of a UTF-8 template in order with the
+// given CP932 texts and answers the CP932 message.
+std::string FormatPictureMessage(std::string_view utf8Template,
+                                 std::initializer_list<std::string_view> args = {});
+
+// Bytes of one row of `width` pixels of `bitsPerPixel` bits padded to 4
+// bytes, and of the whole image; both computed in 64 bits. Throws
+// EOutOfResources when the image exceeds kMaxBitmapBytes, and EInvalidGraphic
+// when the width or height is negative.
+std::int64_t BitmapRowBytes(std::int64_t width, int bitsPerPixel);
+std::int64_t CheckedImageBytes(std::int64_t width, std::int64_t height, int bitsPerPixel);
+
+}  // namespace peloria

@@ -1,0 +1,437 @@
+// JPEG decoding through libjpeg (release 6 API).
+//
+// libjpeg reports fatal errors through the error manager's error_exit, which
+// must not return. Ours saves the message code and longjmps back into
+// Guarded(), the only frame that calls setjmp; everything between it and
+// libjpeg is a lambda that holds no object with a destructor, so the jump
+// skips no C++ cleanup. The C++ side then destroys the decoder and throws
+// EJPEG. No C++ exception ever passes through libjpeg's frames: the data
+// source and the error manager below never throw.
+#include "picture/jpeg.h"
+
+#include <atomic>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+extern "C" {
+#include <jerror.h>
+#include <jpeglib.h>
+}
+
+namespace peloria {
+
+namespace {
+
+std::atomic<int> g_screenBitsPerPixel{24};
+
+// libjpeg reads the compressed data in pieces of this size.
+constexpr std::size_t kSourcePiece = 4096;
+// Rows handed to the decoder per call at most.
+constexpr int kRowsPerCall = 16;
+
+struct ErrorManager {
+  jpeg_error_mgr pub;  // first member: libjpeg knows only this part
+  std::jmp_buf jump;
+  int code;
+};
+
+void ExitOnError(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  err->code = err->pub.msg_code;
+  std::longjmp(err->jump, 1);
+}
+void IgnoreMessage(j_common_ptr, int) {}
+void IgnoreOutput(j_common_ptr) {}
+
+// The data source: the memory block handed out in pieces of kSourcePiece
+// bytes. Past the end it supplies an end-of-image marker, so that cut-off
+// data decodes; a block that gave nothing at all is the fatal empty-input
+// error.
+struct MemorySource {
+  jpeg_source_mgr pub;  // first member
+  const JOCTET* data;
+  std::size_t size;
+  std::size_t offset;
+  bool started;
+};
+
+const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
+
+void InitSource(j_decompress_ptr) {}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+  if (src->offset < src->size) {
+    const std::size_t piece = std::min(kSourcePiece, src->size - src->offset);
+    src->pub.next_input_byte = src->data + src->offset;
+    src->pub.bytes_in_buffer = piece;
+    src->offset += piece;
+    src->started = true;
+    return TRUE;
+  }
+  if (!src->started) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+  src->pub.next_input_byte = kEndOfImage;
+  src->pub.bytes_in_buffer = sizeof kEndOfImage;
+  return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+  auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+  if (count <= 0) return;
+  auto remaining = static_cast<std::size_t>(count);
+  while (remaining > src->pub.bytes_in_buffer) {
+    remaining -= src->pub.bytes_in_buffer;
+    FillInputBuffer(cinfo);
+  }
+  src->pub.next_input_byte += remaining;
+  src->pub.bytes_in_buffer -= remaining;
+}
+
+void TermSource(j_decompress_ptr) {}
+
+// Runs `step`, which calls libjpeg and holds nothing with a destructor, with
+// the error manager's jump target set. False when libjpeg reported a fatal
+// error.
+template <class Step>
+[[gnu::noinline]] bool Guarded(ErrorManager& err, Step& step) {
+  if (setjmp(err.jump) != 0) return false;
+  step();
+  return true;
+}
+
+[[noreturn]] void ThrowJpegError(int code) {
+  throw EJPEG(FormatPictureMessage(kMsgJpegError, {std::to_string(code)}));
+}
+
+// One libjpeg decompressor over a memory block, destroyed on every path.
+class Decompressor {
+ public:
+  Decompressor(const std::uint8_t* data, std::size_t size) {
+    std::memset(&cinfo, 0, sizeof cinfo);
+    std::memset(&err_, 0, sizeof err_);
+    cinfo.err = jpeg_std_error(&err_.pub);
+    err_.pub.error_exit = ExitOnError;
+    err_.pub.emit_message = IgnoreMessage;
+    err_.pub.output_message = IgnoreOutput;
+    Run([this] { jpeg_create_decompress(&cinfo); });
+    created_ = true;
+    std::memset(&src_, 0, sizeof src_);
+    src_.pub.init_source = InitSource;
+    src_.pub.fill_input_buffer = FillInputBuffer;
+    src_.pub.skip_input_data = SkipInputData;
+    src_.pub.resync_to_restart = jpeg_resync_to_restart;
+    src_.pub.term_source = TermSource;
+    src_.data = data;
+    src_.size = size;
+    cinfo.src = &src_.pub;
+  }
+  ~Decompressor() { Destroy(); }
+  Decompressor(const Decompressor&) = delete;
+  Decompressor& operator=(const Decompressor&) = delete;
+
+  // Runs one step into libjpeg; a fatal error destroys the decoder and throws
+  // EJPEG with the message code.
+  template <class Step>
+  void Run(Step step) {
+    if (!Guarded(err_, step)) {
+      const int code = err_.code;
+      Destroy();
+      ThrowJpegError(code);
+    }
+  }
+
+  // Releases the decoder (jpeg_destroy_decompress also aborts a decode
+  // under way, which is what libjpeg asks for after a fatal error).
+  void Destroy() {
+    if (created_) {
+      created_ = false;
+      jpeg_destroy_decompress(&cinfo);
+    }
+  }
+
+  jpeg_decompress_struct cinfo;
+
+ private:
+  ErrorManager err_;
+  MemorySource src_;
+  bool created_ = false;
+};
+
+struct HeaderFacts {
+  int width = 0;
+  int height = 0;
+  bool grayscale = false;
+  bool progressive = false;
+};
+
+HeaderFacts ReadHeaderFacts(const std::vector<std::uint8_t>& data) {
+  Decompressor d(data.data(), data.size());
+  HeaderFacts facts;
+  d.Run([&] {
+    jpeg_read_header(&d.cinfo, TRUE);
+    facts.progressive = jpeg_has_multiple_scans(&d.cinfo) != 0;
+  });
+  facts.width = static_cast<int>(d.cinfo.image_width);
+  facts.height = static_cast<int>(d.cinfo.image_height);
+  facts.grayscale = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
+  return facts;
+}
+
+// Adobe writes CMYK inverted (255 = no ink), and libjpeg hands it over as
+// stored; red = C' * K' / 255 and so on.
+std::uint8_t Ink(unsigned component, unsigned black) {
+  return static_cast<std::uint8_t>((component * black + 127) / 255);
+}
+
+int ScaleDivisor(TJPEGScale scale) {
+  return 1 << static_cast<int>(scale);
+}
+
+}  // namespace
+
+void SetScreenBitsPerPixel(int bits) {
+  g_screenBitsPerPixel = bits;
+}
+int ScreenBitsPerPixel() {
+  return g_screenBitsPerPixel;
+}
+
+const TGraphicClass& TJPEGImage::StaticClass() {
+  static const TGraphicClass kClass{"TJPEGImage", &TGraphic::StaticClass(),
+                                    [] { return std::unique_ptr<TGraphic>(new TJPEGImage()); }};
+  return kClass;
+}
+
+TJPEGImage::TJPEGImage()
+    : pixelFormat_(ScreenBitsPerPixel() <= 8 ? TJPEGPixelFormat::jf8Bit
+                                             : TJPEGPixelFormat::jf24Bit) {}
+
+TJPEGImage::~TJPEGImage() = default;
+
+int TJPEGImage::Width() const {
+  if (Decoded()) return bitmap_->Width();
+  if (!data_) return 0;
+  const int d = ScaleDivisor(scale_);
+  return (data_->width + d - 1) / d;
+}
+
+int TJPEGImage::Height() const {
+  if (Decoded()) return bitmap_->Height();
+  if (!data_) return 0;
+  const int d = ScaleDivisor(scale_);
+  return (data_->height + d - 1) / d;
+}
+
+bool TJPEGImage::Empty() const {
+  return !data_ || data_->data.empty();
+}
+
+const std::vector<std::uint8_t>& TJPEGImage::Data() const {
+  static const std::vector<std::uint8_t> kNone;
+  return data_ ? data_->data : kNone;
+}
+
+void TJPEGImage::LoadFromStream(TStream& stream) {
+  auto data = std::make_shared<TJPEGData>();
+  data->data = ReadRestOfStream(stream);
+  bool progressive = false;
+  if (!data->data.empty()) {
+    const HeaderFacts facts = ReadHeaderFacts(data->data);
+    data->width = facts.width;
+    data->height = facts.height;
+    data->grayscale = facts.grayscale;
+    progressive = facts.progressive;
+  }
+  data_ = std::move(data);
+  progressive_ = progressive;
+  DropBitmap();
+  Changed();
+}
+
+void TJPEGImage::Assign(const TJPEGImage& other) {
+  if (&other == this) return;
+  data_ = other.data_;
+  progressive_ = other.progressive_;
+  scale_ = other.scale_;
+  smoothing_ = other.smoothing_;
+  grayscaleOut_ = other.grayscaleOut_;
+  pixelFormat_ = other.pixelFormat_;
+  performance_ = other.performance_;
+  progressiveDisplay_ = other.progressiveDisplay_;
+  DropBitmap();
+  Changed();
+}
+
+const TBitmap& TJPEGImage::Bitmap() {
+  if (!Decoded()) Decode();
+  return *bitmap_;
+}
+
+void TJPEGImage::DropBitmap() {
+  bitmap_.reset();
+  decodedOk_ = false;
+}
+
+#define PELORIA_JPEG_SETTER(Setter, field, Type) \
+  void TJPEGImage::Setter(Type value) {          \
+    if (field == value) return;                  \
+    field = value;                               \
+    DropBitmap();                                \
+    Changed();                                   \
+  }
+PELORIA_JPEG_SETTER(SetScale, scale_, TJPEGScale)
+PELORIA_JPEG_SETTER(SetSmoothing, smoothing_, bool)
+PELORIA_JPEG_SETTER(SetGrayscale, grayscaleOut_, bool)
+PELORIA_JPEG_SETTER(SetPixelFormat, pixelFormat_, TJPEGPixelFormat)
+PELORIA_JPEG_SETTER(SetPerformance, performance_, TJPEGPerformance)
+PELORIA_JPEG_SETTER(SetProgressiveDisplay, progressiveDisplay_, bool)
+#undef PELORIA_JPEG_SETTER
+
+void TJPEGImage::Decode() {
+  bitmap_ = std::make_unique<TBitmap>();
+  decodedOk_ = false;
+  ++decodeCount_;
+  const std::vector<std::uint8_t>& bytes = Data();
+
+  Decompressor d(bytes.data(), bytes.size());
+  jpeg_decompress_struct& ci = d.cinfo;
+  d.Run([&] { jpeg_read_header(&ci, TRUE); });
+
+  ci.scale_num = 1;
+  ci.scale_denom = static_cast<unsigned>(ScaleDivisor(scale_));
+  ci.do_block_smoothing = smoothing_ ? TRUE : FALSE;
+  if (grayscaleOut_) ci.out_color_space = JCS_GRAYSCALE;
+  const bool quantize =
+      pixelFormat_ == TJPEGPixelFormat::jf8Bit || ci.out_color_space == JCS_GRAYSCALE;
+  if (quantize) {
+    ci.quantize_colors = TRUE;
+    ci.desired_number_of_colors = 236;
+  }
+  const bool bestSpeed = performance_ == TJPEGPerformance::jpBestSpeed;
+  if (bestSpeed) {
+    ci.dct_method = JDCT_IFAST;
+    ci.two_pass_quantize = FALSE;
+    ci.dither_mode = JDITHER_ORDERED;
+  } else {
+    ci.dct_method = JDCT_FLOAT;
+  }
+  const J_DCT_METHOD finalDct = ci.dct_method;
+  const J_DITHER_MODE finalDither = ci.dither_mode;
+  // Four-component files come out as CMYK and are converted row by row.
+  const bool fourComponents = ci.out_color_space == JCS_CMYK;
+  bool swapRedBlue = false;
+  if (!quantize && ci.out_color_space == JCS_RGB) {
+#ifdef JCS_EXTENSIONS
+    ci.out_color_space = JCS_EXT_BGR;
+#else
+    swapRedBlue = true;
+#endif
+  }
+  bool multipleScans = false;
+  d.Run([&] { multipleScans = jpeg_has_multiple_scans(&ci) != 0; });
+  const bool buffered = progressiveDisplay_ && multipleScans;
+  ci.buffered_image = buffered ? TRUE : FALSE;
+
+  // Size the bitmap before decompression starts, so that nothing but libjpeg
+  // can fail between jpeg_start_decompress and jpeg_finish_decompress.
+  d.Run([&] { jpeg_calc_output_dimensions(&ci); });
+  auto image = TBitmap::Image::Make(static_cast<int>(ci.output_width),
+                                    static_cast<int>(ci.output_height), quantize ? 8 : 24, false);
+  const int width = image->width;
+  const int height = image->AbsHeight();
+  const std::size_t usedBytes = static_cast<std::size_t>(width) * (quantize ? 1 : 3);
+  std::vector<JSAMPLE> cmykRow;
+  if (fourComponents && !quantize) cmykRow.resize(static_cast<std::size_t>(width) * 4);
+
+  const auto takePalette = [&] {
+    if (!ci.quantize_colors || ci.colormap == nullptr) return;
+    std::vector<TRGBQuad>& palette = image->palette;
+    palette.resize(static_cast<std::size_t>(ci.actual_number_of_colors));
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+      std::uint8_t r;
+      std::uint8_t g;
+      std::uint8_t b;
+      if (ci.out_color_components == 1) {
+        r = g = b = ci.colormap[0][i];
+      } else if (ci.out_color_components == 4) {
+        const unsigned k = ci.colormap[3][i];
+        r = Ink(ci.colormap[0][i], k);
+        g = Ink(ci.colormap[1][i], k);
+        b = Ink(ci.colormap[2][i], k);
+      } else {
+        r = ci.colormap[0][i];
+        g = ci.colormap[1][i];
+        b = ci.colormap[2][i];
+      }
+      palette[i] = TRGBQuad{b, g, r, 0};
+    }
+  };
+
+  const auto readAllRows = [&] {
+    JSAMPROW rows[kRowsPerCall];
+    while (ci.output_scanline < ci.output_height) {
+      const int first = static_cast<int>(ci.output_scanline);
+      JDIMENSION got = 0;
+      if (!cmykRow.empty()) {
+        rows[0] = cmykRow.data();
+        d.Run([&] { got = jpeg_read_scanlines(&ci, rows, 1); });
+        if (got == 1) {
+          std::uint8_t* out = image->Row(first);
+          const JSAMPLE* in = cmykRow.data();
+          for (int x = 0; x < width; ++x, in += 4, out += 3) {
+            out[0] = Ink(in[2], in[3]);
+            out[1] = Ink(in[1], in[3]);
+            out[2] = Ink(in[0], in[3]);
+          }
+        }
+      } else {
+        const int count = std::min(kRowsPerCall, height - first);
+        for (int i = 0; i < count; ++i) rows[i] = image->Row(first + i);
+        d.Run([&] { got = jpeg_read_scanlines(&ci, rows, static_cast<JDIMENSION>(count)); });
+        if (swapRedBlue) {
+          for (JDIMENSION i = 0; i < got; ++i) {
+            std::uint8_t* p = rows[i];
+            for (int x = 0; x < width; ++x, p += 3) std::swap(p[0], p[2]);
+          }
+        }
+      }
+      if (got == 0) break;  // cannot happen with a source that never suspends
+    }
+  };
+
+  d.Run([&] { jpeg_start_decompress(&ci); });
+  if (!buffered) {
+    takePalette();
+    readAllRows();
+  } else {
+    // Pass by pass: every pass but the last with the fast settings, the last
+    // (once all input is in) with the chosen ones.
+    for (;;) {
+      bool final = false;
+      d.Run([&] { final = jpeg_input_complete(&ci) != 0; });
+      ci.dct_method = final ? finalDct : JDCT_IFAST;
+      ci.dither_mode = final ? finalDither : JDITHER_ORDERED;
+      d.Run([&] { jpeg_start_output(&ci, ci.input_scan_number); });
+      takePalette();
+      readAllRows();
+      d.Run([&] { jpeg_finish_output(&ci); });
+      if (final) break;
+      if (OnProgress) OnProgress();
+    }
+  }
+  d.Run([&] { jpeg_finish_decompress(&ci); });
+  d.Destroy();
+
+  // Zero the row padding, which the decoder does not write.
+  const auto rowBytes = static_cast<std::size_t>(image->rowBytes);
+  if (rowBytes > usedBytes) {
+    for (int row = 0; row < height; ++row) {
+      std::memset(image->Row(row) + usedBytes, 0, rowBytes - usedBytes);
+    }
+  }
+  bitmap_->SetImage(std::move(image));
+  decodedOk_ = true;
+}
+
+}  // namespace peloria

@@ -1,0 +1,75 @@
+// JPEG files made with libjpeg's encoder for tests. Every picture follows a
+// known, smooth pattern, so that decoded pixels can be checked against
+// PatternColor / PatternGray within JPEG's tolerance (a few levels at
+// quality 90 and above).
+//
+//   JpegSpec spec;                     // 640 x 480 colour, quality 90
+//   spec.width = 100; spec.height = 1;
+//   std::string bytes = MakeJpeg(spec);
+//   WriteJpegFile(dir.path() / "x.jpg", spec);
+//
+// Colour kinds:
+//   kColor  three components, YCbCr (JFIF)
+//   kGray   one component
+//   kCmyk   four components, Adobe marker with transform 0
+//   kYcck   four components, Adobe marker with transform 2
+// CMYK and YCCK pictures are stored inverted as Adobe writes them (255 = no
+// ink) and chosen so that C' * K' / 255 gives the pattern's red (and so on
+// for magenta / green and yellow / blue).
+//
+// Encoder failures (bad arguments) throw std::runtime_error.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace peloria::testing {
+
+enum class JpegColor { kColor, kGray, kCmyk, kYcck };
+
+// One marker segment to write after the start of the file (after JFIF or
+// Adobe markers): `code` is the marker (0xE1 for APP1 Exif, 0xFE for a
+// comment), `payload` its data without the length field.
+struct JpegMarker {
+  int code;
+  std::string payload;
+};
+
+struct JpegSpec {
+  int width = 640;
+  int height = 480;
+  JpegColor color = JpegColor::kColor;
+  int quality = 90;
+  bool progressive = false;
+  // Write the JFIF APP0 marker (for kColor and kGray); camera files carry
+  // an Exif APP1 instead.
+  bool jfif = true;
+  std::vector<JpegMarker> markers;
+};
+
+struct Rgb {
+  std::uint8_t r, g, b;
+};
+
+// The colour of pixel (x, y) of a width x height pattern: red grows from left
+// to right (0 .. 255), green from top to bottom (0 .. 255), blue is
+// 255 - (red + green) / 2.
+Rgb PatternColor(int x, int y, int width, int height);
+// The grey level of pixel (x, y): (x / (width-1) + y / (height-1)) * 255 / 2,
+// dark at the top left, light at the bottom right.
+std::uint8_t PatternGray(int x, int y, int width, int height);
+
+// The JPEG file as bytes.
+std::string MakeJpeg(const JpegSpec& spec);
+// Writes the JPEG file to `path` (a native file-system path) and answers its bytes.
+std::string WriteJpegFile(const std::filesystem::path& path, const JpegSpec& spec);
+
+// The offset of the first byte after the SOS (start of scan) segment of a
+// JPEG file, i.e. where the compressed image data begins; std::string::npos
+// when the file has none. Cutting a file before this offset leaves no image
+// data; cutting it after leaves a partial scan.
+std::size_t ScanDataOffset(const std::string& jpeg);
+
+}  // namespace peloria::testing
