@@ -18,6 +18,7 @@
 #include "platform/exception.h"
 #include "platform/locale.h"
 #include "tests/support/temp_dir.h"
+#include "tests/text/reference_digits.h"
 
 namespace peloria {
 namespace {
@@ -234,101 +235,6 @@ TEST(FormatFloatTest, EveryResultFitsSixtyFourCharacters) {
   }
 }
 
-// --- An independent reference for the digits -------------------------------
-
-struct Digits {
-  bool negative = false;
-  std::string digits;  // no leading or trailing zeros; empty for zero
-  int exponent = 0;    // the value is 0.digits * 10^exponent
-
-  bool operator==(const Digits&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Digits& d) {
-  return out << (d.negative ? "-" : "") << "0." << d.digits << "E" << d.exponent;
-}
-
-// Rounds `d` up by one unit in its last digit.
-void Increment(Digits& d) {
-  int i = static_cast<int>(d.digits.size()) - 1;
-  while (i >= 0 && d.digits[static_cast<std::size_t>(i)] == '9') --i;
-  if (i < 0) {
-    d.digits = "1";
-    ++d.exponent;
-  } else {
-    ++d.digits[static_cast<std::size_t>(i)];
-    d.digits.resize(static_cast<std::size_t>(i) + 1);
-  }
-}
-
-// The digits FormatGeneral should show: the exact expansion (std::to_chars
-// with enough digits to be exact) rounded to 18 digits ties to even, then to
-// `precision` digits half up.
-Digits Reference(long double value, int precision) {
-  int binaryExponent = 0;
-  std::frexp(value, &binaryExponent);
-  std::string text(static_cast<std::size_t>(std::abs(binaryExponent)) + 200, '\0');
-  auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), std::fabs(value),
-                                 std::chars_format::scientific, std::abs(binaryExponent) + 100);
-  EXPECT_EQ(ec, std::errc());
-  text.resize(static_cast<std::size_t>(end - text.data()));
-  std::size_t e = text.find('e');
-  Digits d;
-  d.negative = std::signbit(value);
-  d.exponent = std::stoi(text.substr(e + 1)) + 1;
-  std::string all = text.substr(0, 1) + text.substr(2, e - 2);
-  d.digits = all.substr(0, 18);
-  if (all.size() > 18) {
-    char next = all[18];
-    bool rest = all.find_first_not_of('0', 19) != std::string::npos;
-    if (next > '5' || (next == '5' && (rest || (d.digits[17] - '0') % 2 != 0))) Increment(d);
-  }
-  if (static_cast<int>(d.digits.size()) > precision) {
-    bool up = d.digits[static_cast<std::size_t>(precision)] >= '5';
-    d.digits.resize(static_cast<std::size_t>(precision));
-    if (up) Increment(d);
-  }
-  while (!d.digits.empty() && d.digits.back() == '0') d.digits.pop_back();
-  return d;
-}
-
-// Reads FormatGeneral's text back into digits and exponent, checking the form
-// (plain exactly when -3 <= exponent <= precision, no trailing zeros).
-Digits Parse(const std::string& text, int precision) {
-  Digits d;
-  std::string_view rest = text;
-  if (!rest.empty() && rest[0] == '-') {
-    d.negative = true;
-    rest.remove_prefix(1);
-  }
-  const char separator = DecimalSeparator();
-  std::size_t e = rest.find('E');
-  std::string_view mantissa = rest.substr(0, e);
-  std::size_t point = mantissa.find(separator);
-  std::string whole(mantissa.substr(0, point));
-  std::string fraction(point == std::string_view::npos ? "" : mantissa.substr(point + 1));
-  EXPECT_TRUE(fraction.empty() || fraction.back() != '0') << text;
-  if (e != std::string_view::npos) {
-    EXPECT_EQ(whole.size(), 1u) << text;
-    d.digits = whole + fraction;
-    d.exponent = std::stoi(std::string(rest.substr(e + 1))) + 1;
-    EXPECT_TRUE(d.exponent < -3 || d.exponent > precision) << text;
-    EXPECT_EQ(rest.substr(e + 1).find('+'), std::string_view::npos) << text;
-  } else {
-    std::string all = whole + fraction;
-    std::size_t first = all.find_first_not_of('0');
-    if (first == std::string::npos) return Digits{d.negative, "", 0};
-    d.exponent = static_cast<int>(whole.size()) - static_cast<int>(first);
-    if (whole != "0") {
-      EXPECT_EQ(first, 0u) << text;
-    }
-    d.digits = all.substr(first);
-    while (!d.digits.empty() && d.digits.back() == '0') d.digits.pop_back();
-    EXPECT_TRUE(d.exponent >= -3 && d.exponent <= precision) << text;
-  }
-  return d;
-}
-
 TEST(FormatFloatTest, GeneralDigitsMatchAnExactReference) {
   std::mt19937_64 random(20261208);
   std::vector<long double> values;
@@ -358,7 +264,10 @@ TEST(FormatFloatTest, GeneralDigitsMatchAnExactReference) {
   for (long double value : values) {
     for (int precision : {2, 5, 11, 15, 17, 18}) {
       std::string text = FormatGeneral(value, precision);
-      ASSERT_EQ(Parse(text, precision), Reference(value, precision))
+      std::optional<testing::Digits> shown =
+          testing::ParseGeneral(text, precision, DecimalSeparator());
+      ASSERT_TRUE(shown.has_value()) << text << " precision " << precision;
+      ASSERT_EQ(*shown, testing::ReferenceDigits(value, precision))
           << text << " precision " << precision;
     }
   }
