@@ -24,7 +24,7 @@
 //   TiffWriter w(ByteOrder::kMotorola);
 //   w.Ascii(w.Ifd0(), 0x0110, "Model");
 //   w.Rational(w.ExifIfd(), 0x829D, {{28, 10}});
-//   std::string file = JpegWithExif(w.Build(), {.jfif = true});
+//   std::string file = JpegWithExif(w.Build(), JpegOptions().Jfif());
 //   // TIFF header at kTiffStartJfif in that file
 #pragma once
 
@@ -127,7 +127,9 @@ class TiffWriter {
   std::vector<std::uint32_t> offsets_;
 };
 
-// Options of JpegWithExif.
+// Options of JpegWithExif; set members directly or chain the setters:
+// JpegOptions().Jfif().Body(AfterSoi(jpeg)). (Designated initializers trip
+// -Wmissing-field-initializers.)
 struct JpegOptions {
   // A JFIF APP0 segment of 18 bytes (16 after its marker) before the APP1.
   bool jfif = false;
@@ -140,6 +142,27 @@ struct JpegOptions {
   std::string body;
   // The first two bytes of the file.
   std::string soi = "\xFF\xD8";
+
+  JpegOptions& Jfif(bool on = true) {
+    jfif = on;
+    return *this;
+  }
+  JpegOptions& Padding(std::string bytes) {
+    padding = std::move(bytes);
+    return *this;
+  }
+  JpegOptions& ExifHeader(std::string six) {
+    exifHeader = std::move(six);
+    return *this;
+  }
+  JpegOptions& Body(std::string bytes) {
+    body = std::move(bytes);
+    return *this;
+  }
+  JpegOptions& Soi(std::string two) {
+    soi = std::move(two);
+    return *this;
+  }
 };
 
 // File position of the TIFF header in JpegWithExif's result.
