@@ -1,1 +1,128 @@
+#include "picture/bitmap.h"
+
 #include <gtest/gtest.h>
+
+#include "picture/jpeg.h"
+#include "platform/cp932.h"
+#include "platform/stream.h"
+#include "tests/support/jpeg_fixtures.h"
+
+namespace peloria {
+namespace {
+
+void ExpectRowOutOfRange(const std::function<void()>& action) {
+  try {
+    action();
+    ADD_FAILURE() << "no failure";
+  } catch (const EInvalidGraphicOperation& e) {
+    EXPECT_EQ(e.ClassName(), "EInvalidGraphicOperation");
+    EXPECT_EQ(e.Message(), Cp932("スキャンライン のインデックスが範囲を越えました"));
+  }
+}
+
+TEST(BitmapTest, RowAccessChecksTheIndex) {
+  TBitmap bitmap;
+  EXPECT_EQ(bitmap.Width(), 0);
+  EXPECT_EQ(bitmap.Height(), 0);
+  EXPECT_TRUE(bitmap.Empty());
+  ExpectRowOutOfRange([&] { bitmap.ScanLine(0); });
+
+  bitmap.SetSize(5, 3, 24);
+  EXPECT_EQ(bitmap.RowBytes(), 16);
+  EXPECT_NE(bitmap.ScanLine(0), nullptr);
+  EXPECT_EQ(bitmap.ScanLine(2), bitmap.ScanLine(0) + 32);
+  for (int row : {-1, 3, 1 << 30}) {
+    ExpectRowOutOfRange([&] { bitmap.ScanLine(row); });
+    ExpectRowOutOfRange([&] { bitmap.RowData(row); });
+    std::uint32_t out[5];
+    ExpectRowOutOfRange([&] { bitmap.RowToArgb(row, out); });
+  }
+}
+
+TEST(BitmapTest, CopySharesPixelsUntilTheFirstRowAccess) {
+  TBitmap source;
+  source.SetSize(4, 2, 24);
+  source.ScanLine(1)[0] = 7;
+  source.SetTransparent(true);
+
+  TBitmap copy;
+  int changes = 0;
+  copy.OnChange = [&] { ++changes; };
+  copy.Assign(&source);
+  EXPECT_EQ(changes, 1);
+  EXPECT_TRUE(copy.SharesImageWith(source));
+  EXPECT_TRUE(copy.Transparent());
+  EXPECT_EQ(copy.RowData(1), source.RowData(1));
+
+  std::uint8_t* row = copy.ScanLine(1);
+  EXPECT_EQ(changes, 2);
+  EXPECT_FALSE(copy.SharesImageWith(source));
+  EXPECT_EQ(row[0], 7);
+  row[0] = 9;
+  EXPECT_EQ(source.RowData(1)[0], 7);
+  // The source's own row access finds its image no longer shared.
+  const std::uint8_t* before = source.RowData(0);
+  EXPECT_EQ(source.ScanLine(0), before);
+
+  copy.Assign(nullptr);
+  EXPECT_EQ(copy.Width(), 0);
+  EXPECT_EQ(copy.Height(), 0);
+  EXPECT_EQ(source.Width(), 4);
+}
+
+TEST(BitmapTest, CopyOfAJpegDecodesOnceAndSharesTheDecodedImage) {
+  testing::JpegSpec spec;
+  spec.width = 64;
+  spec.height = 48;
+  const std::string bytes = testing::MakeJpeg(spec);
+  TJPEGImage jpeg;
+  TMemoryStream stream(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  jpeg.LoadFromStream(stream);
+
+  TBitmap first;
+  TBitmap second;
+  first.Assign(&jpeg);
+  second.Assign(&jpeg);
+  EXPECT_EQ(jpeg.DecodeCount(), 1);
+  EXPECT_TRUE(first.SharesImageWith(jpeg.Bitmap()));
+  EXPECT_TRUE(second.SharesImageWith(first));
+  EXPECT_EQ(first.Width(), 64);
+  EXPECT_EQ(first.BitsPerPixel(), 24);
+}
+
+TEST(BitmapTest, CopyOfOtherKindsFails) {
+  TIcon icon;
+  TMetafile metafile;
+  const std::pair<const TGraphic*, const char*> rows[] = {
+      {&icon, "TIcon を TBitmap に代入することはできません"},
+      {&metafile, "TMetafile を TBitmap に代入することはできません"},
+  };
+  for (const auto& [graphic, message] : rows) {
+    TBitmap bitmap;
+    bitmap.SetSize(2, 2, 8);
+    try {
+      bitmap.Assign(graphic);
+      ADD_FAILURE() << message;
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.ClassName(), "EConvertError");
+      EXPECT_EQ(e.Message(), Cp932(message));
+    }
+    EXPECT_EQ(bitmap.Width(), 2);
+  }
+}
+
+TEST(BitmapTest, SizesBeyondTheLimitAreRefusedBeforeAllocating) {
+  TBitmap bitmap;
+  for (const auto& [w, h, bits] :
+       {std::tuple{65500, 65500, 24}, {1 << 30, 2, 32}, {2, 1 << 30, 8}}) {
+    EXPECT_THROW(bitmap.SetSize(w, h, bits), EOutOfResources) << w << "x" << h;
+  }
+  EXPECT_EQ(bitmap.Width(), 0);
+  // Exactly at the limit is fine in arithmetic (not allocated here).
+  EXPECT_EQ(CheckedImageBytes(kMaxBitmapBytes / 4, 1, 32), kMaxBitmapBytes);
+  EXPECT_THROW(CheckedImageBytes(kMaxBitmapBytes / 4 + 1, 1, 32), EOutOfResources);
+  EXPECT_THROW(CheckedImageBytes(1, kMaxBitmapBytes / 4 + 1, 32), EOutOfResources);
+}
+
+}  // namespace
+}  // namespace peloria

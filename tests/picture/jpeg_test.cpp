@@ -5,6 +5,13 @@
 #include <cstdlib>
 #include <filesystem>
 
+extern "C" {
+#include <stdio.h>
+// Message codes only; the test does not call libjpeg.
+#include <jerror.h>
+#include <jpeglib.h>
+}
+
 #include "picture/bitmap.h"
 #include "platform/cp932.h"
 #include "platform/stream.h"
@@ -24,17 +31,17 @@ std::unique_ptr<TJPEGImage> LoadJpeg(const std::string& bytes) {
   return jpeg;
 }
 
-[[maybe_unused]] std::string JpegErrorCode(const std::function<void()>& action) {
+int JpegErrorCode(const std::function<void()>& action) {
   try {
     action();
   } catch (const EJPEG& e) {
     EXPECT_EQ(e.ClassName(), "EJPEG");
     const std::string prefix = Cp932("JPEG エラー #");
     EXPECT_EQ(e.Message().substr(0, prefix.size()), prefix);
-    return e.Message().substr(prefix.size());
+    return std::stoi(e.Message().substr(prefix.size()));
   }
   ADD_FAILURE() << "no EJPEG";
-  return {};
+  return -1;
 }
 
 int Distance(int a, int b) {
@@ -60,6 +67,280 @@ TEST(JpegDecodeTest, ColourPictureIsBlueGreenRedTopRowFirst) {
     EXPECT_LE(Distance(p[1], want.g), 6) << x << "," << y;
     EXPECT_LE(Distance(p[2], want.r), 6) << x << "," << y;
   }
+}
+
+// The grey level shown by an 8-bit pixel.
+int GreyAt(const TBitmap& bitmap, int x, int y) {
+  const TRGBQuad& q = bitmap.Palette().at(bitmap.RowData(y)[x]);
+  EXPECT_EQ(q.rgbRed, q.rgbGreen);
+  EXPECT_EQ(q.rgbRed, q.rgbBlue);
+  return q.rgbRed;
+}
+
+TEST(JpegDecodeTest, GreyscaleFileGivesEightBitsWith236Greys) {
+  JpegSpec spec;
+  spec.color = JpegColor::kGray;
+  const auto jpeg = LoadJpeg(MakeJpeg(spec));
+  EXPECT_TRUE(jpeg->IsGrayscaleFile());
+  TBitmap copy;
+  copy.Assign(jpeg.get());
+  ASSERT_EQ(copy.BitsPerPixel(), 8);
+  ASSERT_EQ(copy.Palette().size(), 236u);
+  EXPECT_EQ(copy.RowBytes(), 640);
+  for (const auto& [x, y] : {std::pair{0, 0}, {639, 479}, {320, 10}, {10, 300}}) {
+    EXPECT_LE(Distance(GreyAt(copy, x, y), testing::PatternGray(x, y, 640, 480)), 4)
+        << x << "," << y;
+  }
+}
+
+TEST(JpegDecodeTest, OddShapesProgressiveAndFourComponentFiles) {
+  struct Row {
+    const char* name;
+    int width, height;
+    JpegColor color;
+    bool progressive;
+    int tolerance;
+  };
+  const Row rows[] = {
+      {"1 x 100", 1, 100, JpegColor::kColor, false, 8},
+      {"100 x 1", 100, 1, JpegColor::kColor, false, 8},
+      {"odd size", 33, 17, JpegColor::kColor, false, 12},
+      {"progressive", 320, 240, JpegColor::kColor, true, 6},
+      {"CMYK", 64, 48, JpegColor::kCmyk, false, 10},
+      {"YCCK", 64, 48, JpegColor::kYcck, false, 10},
+      {"progressive CMYK", 64, 48, JpegColor::kCmyk, true, 10},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    JpegSpec spec;
+    spec.width = r.width;
+    spec.height = r.height;
+    spec.color = r.color;
+    spec.progressive = r.progressive;
+    const auto jpeg = LoadJpeg(MakeJpeg(spec));
+    EXPECT_EQ(jpeg->ProgressiveEncoding(), r.progressive);
+    TBitmap copy;
+    copy.Assign(jpeg.get());
+    ASSERT_EQ(copy.Width(), r.width);
+    ASSERT_EQ(copy.Height(), r.height);
+    ASSERT_EQ(copy.BitsPerPixel(), 24);
+    for (int y = 0; y < r.height; y += std::max(1, r.height / 5)) {
+      const std::uint8_t* row = copy.RowData(y);
+      for (int x = 0; x < r.width; x += std::max(1, r.width / 5)) {
+        const testing::Rgb want = testing::PatternColor(x, y, r.width, r.height);
+        EXPECT_LE(Distance(row[3 * x], want.b), r.tolerance) << x << "," << y;
+        EXPECT_LE(Distance(row[3 * x + 1], want.g), r.tolerance) << x << "," << y;
+        EXPECT_LE(Distance(row[3 * x + 2], want.r), r.tolerance) << x << "," << y;
+      }
+      // The row padding is zero.
+      for (int i = 3 * r.width; i < copy.RowBytes(); ++i) EXPECT_EQ(row[i], 0);
+    }
+  }
+}
+
+TEST(JpegDecodeTest, SettingsAtCreationAndTheScreenDepth) {
+  TJPEGImage jpeg;
+  EXPECT_EQ(jpeg.Scale(), TJPEGScale::jsFullSize);
+  EXPECT_TRUE(jpeg.Smoothing());
+  EXPECT_FALSE(jpeg.Grayscale());
+  EXPECT_EQ(jpeg.PixelFormat(), TJPEGPixelFormat::jf24Bit);
+  EXPECT_EQ(jpeg.Performance(), TJPEGPerformance::jpBestQuality);
+  EXPECT_FALSE(jpeg.ProgressiveDisplay());
+  EXPECT_TRUE(jpeg.Empty());
+  EXPECT_EQ(jpeg.Width(), 0);
+
+  EXPECT_EQ(ScreenBitsPerPixel(), 24);
+  SetScreenBitsPerPixel(8);
+  TJPEGImage palette;
+  SetScreenBitsPerPixel(24);
+  EXPECT_EQ(palette.PixelFormat(), TJPEGPixelFormat::jf8Bit);
+  EXPECT_EQ(jpeg.PixelFormat(), TJPEGPixelFormat::jf24Bit);
+}
+
+TEST(JpegDecodeTest, OtherSettingsDecodeAsAsked) {
+  JpegSpec spec;
+  spec.width = 100;
+  spec.height = 60;
+  const std::string bytes = MakeJpeg(spec);
+  struct Row {
+    const char* name;
+    std::function<void(TJPEGImage&)> set;
+    int width, height, bits;
+    std::size_t maxColours;
+  };
+  const Row rows[] = {
+      {"half", [](TJPEGImage& j) { j.SetScale(TJPEGScale::jsHalf); }, 50, 30, 24, 0},
+      {"quarter", [](TJPEGImage& j) { j.SetScale(TJPEGScale::jsQuarter); }, 25, 15, 24, 0},
+      {"eighth", [](TJPEGImage& j) { j.SetScale(TJPEGScale::jsEighth); }, 13, 8, 24, 0},
+      {"8 bits", [](TJPEGImage& j) { j.SetPixelFormat(TJPEGPixelFormat::jf8Bit); }, 100, 60, 8,
+       236},
+      {"8 bits fast",
+       [](TJPEGImage& j) {
+         j.SetPixelFormat(TJPEGPixelFormat::jf8Bit);
+         j.SetPerformance(TJPEGPerformance::jpBestSpeed);
+       },
+       100, 60, 8, 236},
+      {"greyscale output", [](TJPEGImage& j) { j.SetGrayscale(true); }, 100, 60, 8, 236},
+      {"best speed", [](TJPEGImage& j) { j.SetPerformance(TJPEGPerformance::jpBestSpeed); }, 100,
+       60, 24, 0},
+      {"no smoothing", [](TJPEGImage& j) { j.SetSmoothing(false); }, 100, 60, 24, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const auto jpeg = LoadJpeg(bytes);
+    r.set(*jpeg);
+    EXPECT_EQ(jpeg->Width(), r.width);
+    EXPECT_EQ(jpeg->Height(), r.height);
+    const TBitmap& bitmap = jpeg->Bitmap();
+    EXPECT_EQ(bitmap.Width(), r.width);
+    EXPECT_EQ(bitmap.Height(), r.height);
+    EXPECT_EQ(bitmap.BitsPerPixel(), r.bits);
+    EXPECT_LE(bitmap.Palette().size(), r.maxColours);
+    if (r.bits == 8) {
+      EXPECT_GT(bitmap.Palette().size(), 1u);
+    }
+    // Top-left pixel: red 0, green 0, blue 255 in the pattern (or its grey).
+    std::uint32_t argb[100];
+    bitmap.RowToArgb(0, argb);
+    if (jpeg->Grayscale()) {
+      EXPECT_LE(Distance(argb[0] & 0xFF, 29), 12);  // the luminance of pure blue
+    } else {
+      EXPECT_LE(Distance(argb[0] & 0xFF, 255), 40);
+      EXPECT_LE(Distance(argb[0] >> 16 & 0xFF, 0), 40);
+    }
+  }
+}
+
+TEST(JpegDecodeTest, DecodesAtMostOncePerLoadAndAgainAfterAChange) {
+  JpegSpec spec;
+  spec.width = 40;
+  spec.height = 30;
+  const std::string bytes = MakeJpeg(spec);
+  auto jpeg = LoadJpeg(bytes);
+  int changes = 0;
+  jpeg->OnChange = [&] { ++changes; };
+  EXPECT_EQ(jpeg->DecodeCount(), 0);
+  const TBitmap* first = &jpeg->Bitmap();
+  EXPECT_EQ(&jpeg->Bitmap(), first);
+  EXPECT_EQ(jpeg->DecodeCount(), 1);
+  jpeg->SetScale(TJPEGScale::jsHalf);
+  EXPECT_EQ(changes, 1);
+  EXPECT_FALSE(jpeg->Decoded());
+  EXPECT_EQ(jpeg->Bitmap().Width(), 20);
+  EXPECT_EQ(jpeg->DecodeCount(), 2);
+  TMemoryStream again(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  jpeg->LoadFromStream(again);
+  EXPECT_EQ(changes, 2);
+  EXPECT_FALSE(jpeg->Decoded());
+  jpeg->Bitmap();
+  EXPECT_EQ(jpeg->DecodeCount(), 3);
+}
+
+TEST(JpegDecodeTest, ProgressiveDisplayDecodesPassByPass) {
+  JpegSpec spec;
+  spec.width = 80;
+  spec.height = 64;
+  spec.progressive = true;
+  for (bool eightBits : {false, true}) {
+    const auto jpeg = LoadJpeg(MakeJpeg(spec));
+    jpeg->SetProgressiveDisplay(true);
+    if (eightBits) jpeg->SetPixelFormat(TJPEGPixelFormat::jf8Bit);
+    int passes = 0;
+    jpeg->OnProgress = [&] { ++passes; };
+    const TBitmap& bitmap = jpeg->Bitmap();
+    EXPECT_GE(passes, 2);
+    std::uint32_t argb[80];
+    bitmap.RowToArgb(63, argb);
+    const testing::Rgb want = testing::PatternColor(79, 63, 80, 64);
+    EXPECT_LE(Distance(argb[79] >> 16 & 0xFF, want.r), eightBits ? 40 : 8);
+    EXPECT_LE(Distance(argb[79] >> 8 & 0xFF, want.g), eightBits ? 40 : 8);
+  }
+}
+
+TEST(JpegDecodeTest, CutFiles) {
+  const std::string whole = MakeJpeg(JpegSpec{});
+  const std::size_t scan = testing::ScanDataOffset(whole);
+  ASSERT_NE(scan, std::string::npos);
+
+  // Cut inside the scan data: loads and copies, size as declared.
+  const auto cut = LoadJpeg(whole.substr(0, scan + (whole.size() - scan) / 3));
+  TBitmap copy;
+  copy.Assign(cut.get());
+  EXPECT_EQ(copy.Width(), 640);
+  EXPECT_EQ(copy.Height(), 480);
+  const testing::Rgb top = testing::PatternColor(5, 5, 640, 480);
+  EXPECT_LE(Distance(copy.RowData(5)[3 * 5], top.b), 6);
+
+  // Cut before the start of scan: the header read fails at load.
+  const std::size_t sos = whole.rfind("\xFF\xDA", scan);
+  for (std::size_t length : {std::size_t{2}, std::size_t{20}, sos}) {
+    // No image at all, or frame tables without a start of scan.
+    const int code = JpegErrorCode([&] { LoadJpeg(whole.substr(0, length)); });
+    EXPECT_TRUE(code == JERR_NO_IMAGE || code == JERR_SOF_NO_SOS) << length << ": " << code;
+  }
+}
+
+TEST(JpegDecodeTest, NotAJpegAndEmptyData) {
+  EXPECT_EQ(JpegErrorCode([] { LoadJpeg("This is a text file, not a picture.\n"); }), JERR_NO_SOI);
+
+  const auto empty = LoadJpeg("");
+  EXPECT_TRUE(empty->Empty());
+  EXPECT_EQ(empty->Width(), 0);
+  EXPECT_EQ(JpegErrorCode([&] { empty->Bitmap(); }), JERR_INPUT_EMPTY);
+  TBitmap copy;
+  EXPECT_EQ(JpegErrorCode([&] { copy.Assign(empty.get()); }), JERR_INPUT_EMPTY);
+  EXPECT_FALSE(empty->Decoded());
+  // A failed load keeps the data that was there.
+  auto jpeg = LoadJpeg(MakeJpeg(JpegSpec{}));
+  TMemoryStream text(std::vector<std::uint8_t>{'n', 'o'});
+  EXPECT_THROW(jpeg->LoadFromStream(text), EJPEG);
+  EXPECT_EQ(jpeg->Width(), 640);
+}
+
+TEST(JpegDecodeTest, DamagedScanDataAndHugeDeclaredSizes) {
+  const std::string whole = MakeJpeg(JpegSpec{});
+  const std::size_t scan = testing::ScanDataOffset(whole);
+  // Garbage entropy-coded data decodes to something, never past a row.
+  std::string damaged = whole;
+  for (std::size_t i = scan; i + 2 < damaged.size(); i += 7) damaged[i] = static_cast<char>(i * 31);
+  try {
+    TBitmap copy;
+    copy.Assign(LoadJpeg(damaged).get());
+    EXPECT_EQ(copy.Width(), 640);
+  } catch (const EJPEG&) {
+  }
+
+  // SOF0: FF C0, length, precision, height (2 bytes), width (2 bytes).
+  const std::size_t sof = whole.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  std::string huge = whole;
+  huge.replace(sof + 5, 4, "\xFF\xDC\xFF\xDC");  // 65500 x 65500
+  const auto jpeg = LoadJpeg(huge);
+  EXPECT_EQ(jpeg->Width(), 65500);
+  EXPECT_THROW(jpeg->Bitmap(), EOutOfResources);
+}
+
+TEST(JpegDecodeTest, RealCameraFiles) {
+  const std::filesystem::path folder = PELORIA_SAMPLES_DIR;
+  if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no sample folder";
+  int seen = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() != ".jpg") continue;
+    SCOPED_TRACE(entry.path().string());
+    TJPEGImage jpeg;
+    jpeg.LoadFromFile(Cp932(entry.path().string()));
+    const int width = jpeg.Width();
+    const int height = jpeg.Height();
+    TBitmap copy;
+    copy.Assign(&jpeg);
+    EXPECT_EQ(copy.Width(), width);
+    EXPECT_EQ(copy.Height(), height);
+    EXPECT_EQ(copy.BitsPerPixel(), jpeg.IsGrayscaleFile() ? 8 : 24);
+    copy.ScanLine(height - 1);
+    EXPECT_FALSE(copy.SharesImageWith(jpeg.Bitmap()));
+    ++seen;
+  }
+  if (seen == 0) GTEST_SKIP() << "no sample photos";
 }
 
 }  // namespace
