@@ -323,6 +323,47 @@ void ExifSeeds() {
 
 void JpegSeeds() {
 #ifdef PELORIA_SEEDS_JPEG_FIXTURES
+  using peloria::testing::JpegColor;
+  using peloria::testing::JpegSpec;
+  using peloria::testing::MakeJpeg;
+  struct Seed {
+    const char* name;
+    int width;
+    int height;
+    JpegColor color;
+    bool progressive;
+    int quality;
+  } seeds[] = {
+      {"color", 16, 16, JpegColor::kColor, false, 90},
+      {"color-odd", 13, 7, JpegColor::kColor, false, 50},
+      {"gray", 8, 8, JpegColor::kGray, false, 90},
+      {"cmyk", 16, 8, JpegColor::kCmyk, false, 90},
+      {"ycck", 8, 16, JpegColor::kYcck, false, 75},
+      {"progressive", 32, 16, JpegColor::kColor, true, 90},
+      {"progressive-gray", 16, 16, JpegColor::kGray, true, 60},
+      {"one-row", 100, 1, JpegColor::kColor, false, 90},
+      {"one-column", 1, 40, JpegColor::kColor, false, 90},
+  };
+  for (const Seed& seed : seeds) {
+    JpegSpec spec;
+    spec.width = seed.width;
+    spec.height = seed.height;
+    spec.color = seed.color;
+    spec.progressive = seed.progressive;
+    spec.quality = seed.quality;
+    Write("jpeg", seed.name, MakeJpeg(spec));
+  }
+#ifdef PELORIA_SEEDS_TIFF_WRITER
+  // A decodable camera-style file: Exif APP1 and a small picture after it.
+  JpegSpec plain;
+  plain.width = 24;
+  plain.height = 16;
+  plain.jfif = false;
+  const std::string withExif = peloria::testing::JpegWithExif(
+      FullTiff(ByteOrder::kMotorola), {.body = peloria::testing::AfterSoi(MakeJpeg(plain))});
+  Write("jpeg", "exif", withExif);
+  Write("exif", "decodable", withExif);
+#endif
 #endif
 }
 
