@@ -1,0 +1,258 @@
+// Web addresses from start to summary: `peloria --print ADDRESS` against a
+// real nginx, directly and through a real tinyproxy, with the browser cache,
+// failing servers and a program folder that cannot take temp.jpg.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "tests/e2e/installation.h"
+#include "tests/e2e/servers.h"
+
+namespace peloria::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+// A real camera file and the summary Peloria gives for it.
+constexpr const char* kCameraFile = "Canon_40D.jpg";
+constexpr const char* kCameraSummary =
+    "F値               :7.1\n"
+    "シャッター速度    :1/160秒\n"
+    "露出補正          :0\n"
+    "ISO感度           :100\n"
+    "焦点距離          :135mm\n"
+    "ホワイトバランス  :自動\n"
+    "露光モード        :マニュアル\n"
+    "サイズ            :100 * 68\n"
+    "撮影日時          :2008:05:30 15:56:01\n"
+    "機種名            :Canon EOS 40D\n";
+constexpr const char* kOtherCameraFile = "Fujifilm_FinePix_E500.jpg";
+
+std::string Quote(const Outcome& o) {
+  return "exit " + std::to_string(o.exitCode) + (o.timedOut ? " (timed out)" : "") +
+         "\nstdout: " + o.out + "\nstderr: " + o.err;
+}
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PELORIA_SKIP_WITHOUT_NGINX();
+    www_ = app_.scratch() / "www";
+    fs::create_directories(www_ / "photos");
+    server_ = std::make_unique<NginxServer>(www_);
+  }
+
+  // Copies a real camera file into the web folder under `urlPath`; none when
+  // the sample folder is absent.
+  std::optional<std::string> Publish(const std::string& sample, const std::string& urlPath) {
+    auto bytes = ReadFile(fs::path(PELORIA_SAMPLES_DIR) / sample);
+    if (!bytes) return std::nullopt;
+    std::ofstream(www_ / urlPath.substr(1), std::ios::binary) << *bytes;
+    return bytes;
+  }
+
+  void PublishText(const std::string& urlPath, const std::string& text) {
+    std::ofstream(www_ / urlPath.substr(1), std::ios::binary) << text;
+  }
+
+  // The summary that the same program gives for the local file.
+  std::string LocalSummary(const std::string& sample) {
+    Outcome local = app_.Print("file://" + (fs::path(PELORIA_SAMPLES_DIR) / sample).string());
+    EXPECT_EQ(local.exitCode, 0) << Quote(local);
+    return local.out;
+  }
+
+  Installation app_;
+  fs::path www_;
+  std::unique_ptr<NginxServer> server_;
+};
+
+#define REQUIRE_SAMPLE(bytes) \
+  if (!(bytes)) GTEST_SKIP() << "no sample photos in " << PELORIA_SAMPLES_DIR
+
+TEST_F(DownloadTest, PictureFromTheServerGivesItsSummary) {
+  auto photo = Publish(kCameraFile, "/photos/IMG_0001.JPG");
+  REQUIRE_SAMPLE(photo);
+  const std::string url = UrlOf(*server_, "/photos/IMG_0001.JPG");
+
+  Outcome o = app_.Print(url);
+
+  ASSERT_EQ(o.exitCode, 0) << Quote(o);
+  EXPECT_EQ(o.out, kCameraSummary);
+  EXPECT_THAT(o.err, IsEmpty());
+  EXPECT_EQ(app_.TempJpg(), photo) << "temp.jpg must hold the downloaded picture";
+  auto requests = Requests(*server_, 1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].requestLine, "GET /photos/IMG_0001.JPG HTTP/1.1");
+  EXPECT_EQ(requests[0].status, 200);
+  EXPECT_EQ(requests[0].userAgent, "Peloria");
+  EXPECT_EQ(requests[0].referer, url);
+}
+
+TEST_F(DownloadTest, PictureThroughTheProxy) {
+  auto photo = Publish(kCameraFile, "/photos/IMG_0001.JPG");
+  REQUIRE_SAMPLE(photo);
+  PELORIA_SKIP_WITHOUT_TINYPROXY();
+  ForwardingProxy proxy(server_->Port());
+  app_.WriteIni("[internet]\nproxy_server=127.0.0.1\nproxy_port=" + std::to_string(proxy.Port()) +
+                "\n");
+  const std::string url = UrlOf(*server_, "/photos/IMG_0001.JPG");
+
+  Outcome o = app_.Print(url);
+
+  ASSERT_EQ(o.exitCode, 0) << Quote(o) << "\nproxy: " << proxy.Log();
+  EXPECT_EQ(o.out, kCameraSummary);
+  EXPECT_EQ(app_.TempJpg(), photo);
+  auto requests = Requests(*server_, 1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].status, 200);
+  // Through a proxy the request line holds the whole address, without the
+  // port; the proxy passed it on in absolute form.
+  EXPECT_THAT(proxy.Log(), HasSubstr("GET http://127.0.0.1/photos/IMG_0001.JPG HTTP/1.1"));
+  EXPECT_THAT(requests[0].requestLine, StartsWith("GET http://127.0.0.1"));
+  EXPECT_EQ(requests[0].userAgent, "Peloria");
+  EXPECT_EQ(requests[0].referer, url);
+}
+
+TEST_F(DownloadTest, BrowserCacheCopyIsUsedWithoutAnyRequest) {
+  auto photo = Publish(kCameraFile, "/photos/img_0001.JPG");
+  REQUIRE_SAMPLE(photo);
+  fs::create_directories(app_.cache() / "browser" / "Cache2" / "X3F");
+  std::ofstream(app_.cache() / "browser" / "Cache2" / "X3F" / "IMG_0001[1].jpg", std::ios::binary)
+      << *photo;
+  const std::string before = "the picture of an earlier download";
+  std::ofstream(app_.tempJpg(), std::ios::binary) << before;
+  const std::string url = UrlOf(*server_, "/photos/img_0001.JPG");
+
+  app_.WriteIni("[Setting]\nlocal_file=1\n");
+  Outcome cached = app_.Print(url);
+
+  ASSERT_EQ(cached.exitCode, 0) << Quote(cached);
+  EXPECT_EQ(cached.out, kCameraSummary);
+  EXPECT_EQ(app_.TempJpg(), before) << "a cache hit must leave temp.jpg untouched";
+  EXPECT_THAT(Requests(*server_), IsEmpty()) << "a cache hit must not reach the server";
+
+  // The same start with the switch off downloads after all.
+  app_.WriteIni("[Setting]\nlocal_file=0\n");
+  Outcome downloaded = app_.Print(url);
+  ASSERT_EQ(downloaded.exitCode, 0) << Quote(downloaded);
+  EXPECT_EQ(downloaded.out, cached.out);
+  EXPECT_EQ(app_.TempJpg(), photo);
+  EXPECT_EQ(Requests(*server_, 1).size(), 1u);
+}
+
+TEST_F(DownloadTest, NotFoundShowsTheFailureAndKeepsTheErrorBody) {
+  Outcome o = app_.Print(UrlOf(*server_, "/photos/missing.jpg"));
+
+  EXPECT_EQ(o.exitCode, 1) << Quote(o);
+  EXPECT_THAT(o.out, IsEmpty());
+  EXPECT_THAT(o.err, HasSubstr(kFetchFailed));
+  auto body = app_.TempJpg();
+  ASSERT_TRUE(body) << "temp.jpg was not created";
+  EXPECT_THAT(*body, HasSubstr("404 Not Found")) << "temp.jpg holds the error page";
+  auto requests = Requests(*server_, 1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].status, 404);
+}
+
+TEST_F(DownloadTest, HtmlPageInsteadOfAPictureShowsTheFailure) {
+  const std::string page = "<!DOCTYPE html>\n<html><body><p>Not a picture</p></body></html>\n";
+  PublishText("/photos/index.html", page);
+
+  Outcome o = app_.Print(UrlOf(*server_, "/photos/index.html"));
+
+  EXPECT_EQ(o.exitCode, 1) << Quote(o);
+  EXPECT_THAT(o.err, HasSubstr(kFetchFailed));
+  EXPECT_EQ(app_.TempJpg(), page) << "the page is saved as it came";
+}
+
+TEST_F(DownloadTest, NoAddressShowsTheFailureAndLeavesAnEmptyTempJpg) {
+  std::ofstream(app_.tempJpg(), std::ios::binary) << "an earlier download";
+
+  Outcome o = app_.Print("");
+
+  EXPECT_EQ(o.exitCode, 1) << Quote(o);
+  EXPECT_THAT(o.err, HasSubstr(kFetchFailed));
+  EXPECT_EQ(app_.TempJpg(), "") << "temp.jpg is emptied before the download fails";
+  EXPECT_THAT(Requests(*server_), IsEmpty());
+}
+
+TEST_F(DownloadTest, ProxyWithoutPortShowsTheFailure) {
+  auto photo = Publish(kCameraFile, "/photos/IMG_0001.JPG");
+  REQUIRE_SAMPLE(photo);
+  // proxy_port absent: the proxy is asked at port 0, which never answers.
+  app_.WriteIni("[internet]\nproxy_server=127.0.0.1\n");
+
+  Outcome o = app_.Print(UrlOf(*server_, "/photos/IMG_0001.JPG"));
+
+  EXPECT_EQ(o.exitCode, 1) << Quote(o);
+  EXPECT_THAT(o.err, HasSubstr(kFetchFailed));
+  EXPECT_EQ(app_.TempJpg(), "");
+  EXPECT_THAT(Requests(*server_), IsEmpty()) << "the server was asked directly";
+}
+
+TEST_F(DownloadTest, SecondStartReplacesTempJpg) {
+  auto first = Publish(kCameraFile, "/photos/first.jpg");
+  auto second = Publish(kOtherCameraFile, "/photos/second.jpg");
+  REQUIRE_SAMPLE(first && second);
+  ASSERT_LT(second->size(), first->size()) << "the second file must be the shorter one";
+
+  Outcome one = app_.Print(UrlOf(*server_, "/photos/first.jpg"));
+  ASSERT_EQ(one.exitCode, 0) << Quote(one);
+  EXPECT_EQ(app_.TempJpg(), first);
+
+  Outcome two = app_.Print(UrlOf(*server_, "/photos/second.jpg"));
+  ASSERT_EQ(two.exitCode, 0) << Quote(two);
+  EXPECT_EQ(app_.TempJpg(), second) << "temp.jpg must be replaced, not overwritten in place";
+  EXPECT_EQ(two.out, LocalSummary(kOtherCameraFile));
+  EXPECT_NE(two.out, one.out);
+}
+
+// The message of the general error display for a temp.jpg that cannot be
+// made; the program exits with 2 and makes no request.
+void ExpectCannotCreate(const Outcome& o, const Installation& app, const NginxServer& server) {
+  EXPECT_EQ(o.exitCode, 2) << Quote(o);
+  EXPECT_THAT(o.out, IsEmpty());
+  EXPECT_THAT(o.err, HasSubstr("ファイル " + app.tempJpg().string() + " を作成できません"));
+  EXPECT_THAT(o.err, ::testing::Not(HasSubstr(kFetchFailed)));
+  EXPECT_THAT(Requests(server), IsEmpty()) << "temp.jpg is made before any network activity";
+}
+
+// A program folder the user may not write to. The tests run as root in CI,
+// and root ignores file modes: there the program runs as "nobody" in a folder
+// owned by root (mode 755); otherwise the folder is made read-only.
+TEST_F(DownloadTest, ProgramFolderNotWritableShowsTheGeneralError) {
+  auto photo = Publish(kCameraFile, "/photos/IMG_0001.JPG");
+  REQUIRE_SAMPLE(photo);
+  const bool asNobody = RunningAsRoot();
+  if (!asNobody) fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::remove);
+
+  Outcome o = app_.Print(UrlOf(*server_, "/photos/IMG_0001.JPG"), asNobody);
+
+  if (!asNobody) fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::add);
+  ExpectCannotCreate(o, app_, *server_);
+  EXPECT_FALSE(fs::exists(app_.tempJpg()));
+}
+
+TEST_F(DownloadTest, TempJpgThatIsAFolderShowsTheGeneralError) {
+  auto photo = Publish(kCameraFile, "/photos/IMG_0001.JPG");
+  REQUIRE_SAMPLE(photo);
+  fs::create_directory(app_.tempJpg());
+
+  Outcome o = app_.Print(UrlOf(*server_, "/photos/IMG_0001.JPG"));
+
+  ExpectCannotCreate(o, app_, *server_);
+  EXPECT_TRUE(fs::is_directory(app_.tempJpg()));
+}
+
+}  // namespace
+}  // namespace peloria::e2e

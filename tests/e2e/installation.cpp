@@ -1,0 +1,78 @@
+#include "tests/e2e/installation.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace peloria::e2e {
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+Installation::Installation()
+    : folder_(root_.path() / "Peloria"),
+      program_(folder_ / "peloria"),
+      cache_(root_.path() / "cache"),
+      home_(root_.path() / "home"),
+      runtime_(root_.path() / "runtime"),
+      nobodyRuntime_(root_.path() / "runtime-nobody") {
+  // Readable and searchable by everyone, so that a child running as nobody
+  // reaches the program; only the owner (the test) may write.
+  fs::permissions(root_.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+  for (const auto& dir : {folder_, cache_, home_, scratch()}) fs::create_directory(dir);
+  // The session's runtime folders: private to their owner, as Qt expects.
+  for (const auto& dir : {runtime_, nobodyRuntime_}) {
+    fs::create_directory(dir);
+    fs::permissions(dir, fs::perms::owner_all);
+  }
+  if (RunningAsRoot() && ::chown(nobodyRuntime_.c_str(), NobodyUid(), NobodyGid()) != 0) {
+    throw std::runtime_error("chown " + nobodyRuntime_.string() + " failed");
+  }
+  fs::copy_file(PELORIA_EXECUTABLE, program_);
+}
+
+void Installation::WriteIni(const std::string& text) const {
+  std::ofstream(folder_ / "Peloria.ini", std::ios::binary) << text;
+}
+
+std::optional<std::string> Installation::TempJpg() const {
+  return ReadFile(tempJpg());
+}
+
+Command Installation::Start(const std::vector<std::string>& args, const std::string& display,
+                            bool asNobody) const {
+  Command command;
+  command.argv = {program_.string()};
+  command.argv.insert(command.argv.end(), args.begin(), args.end());
+  command.asNobody = asNobody;
+  command.env = ChildEnvironment(home_, cache_, asNobody ? nobodyRuntime_ : runtime_);
+  if (!display.empty()) {
+    command.env.push_back("DISPLAY=" + display);
+    command.env.push_back("QT_QPA_PLATFORM=xcb");
+  }
+  command.cwd = home_;
+  return command;
+}
+
+Outcome Installation::Print(const std::string& address, bool asNobody) const {
+  Command command = Start({"--print", address}, {}, asNobody);
+  return RunToEnd(command, kProgramTimeout);
+}
+
+Outcome Installation::PrintWithoutAddress() const {
+  return RunToEnd(Start({"--print"}), kProgramTimeout);
+}
+
+}  // namespace peloria::e2e

@@ -1,0 +1,83 @@
+#include "tests/e2e/servers.h"
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/e2e/installation.h"
+
+namespace peloria::e2e {
+namespace {
+
+// The combined format:
+//   $remote_addr - $remote_user [$time_local] "$request" $status
+//   $body_bytes_sent "$http_referer" "$http_user_agent"
+// nginx escapes a '"' inside a field as \x22, so quotes delimit fields.
+bool Parse(const std::string& line, LoggedRequest& r) {
+  std::vector<std::string> quoted;
+  std::string between;
+  size_t pos = 0;
+  while (quoted.size() < 3) {
+    const size_t open = line.find('"', pos);
+    if (open == std::string::npos) return false;
+    const size_t close = line.find('"', open + 1);
+    if (close == std::string::npos) return false;
+    if (quoted.size() == 1) between = line.substr(pos, open - pos);
+    quoted.push_back(line.substr(open + 1, close - open - 1));
+    pos = close + 1;
+  }
+  r.requestLine = quoted[0];
+  r.status = std::atoi(between.c_str());
+  r.referer = quoted[1];
+  r.userAgent = quoted[2];
+  return true;
+}
+
+std::vector<LoggedRequest> ReadLog(const NginxServer& server) {
+  std::vector<LoggedRequest> requests;
+  std::stringstream lines(ReadFile(server.Folder() / "access.log").value_or(""));
+  std::string line;
+  while (std::getline(lines, line)) {
+    LoggedRequest r;
+    if (Parse(line, r)) requests.push_back(r);
+  }
+  return requests;
+}
+
+}  // namespace
+
+std::vector<LoggedRequest> Requests(const NginxServer& server, std::size_t expected) {
+  using std::chrono::milliseconds;
+  std::this_thread::sleep_for(milliseconds(100));
+  auto requests = ReadLog(server);
+  for (int i = 0; i < 40 && requests.size() < expected; ++i) {
+    std::this_thread::sleep_for(milliseconds(50));
+    requests = ReadLog(server);
+  }
+  return requests;
+}
+
+ForwardingProxy::ForwardingProxy(int webPort) : webPort_(webPort) {
+  Start("tinyproxy");
+}
+
+void ForwardingProxy::WriteConfig(int port) {
+  const std::string dir = Folder().string();
+  std::ofstream(Folder() / "tinyproxy.conf")
+      << "Port " << port << "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\n"
+      << "MaxClients 16\nLogLevel Info\n"
+      << "LogFile \"" << dir << "/tinyproxy.log\"\n"
+      << "PidFile \"" << dir << "/tinyproxy.pid\"\n"
+      << "Upstream http 127.0.0.1:" << webPort_ << "\n";
+}
+
+std::vector<std::string> ForwardingProxy::Arguments() const {
+  return {"-d", "-c", (Folder() / "tinyproxy.conf").string()};
+}
+
+std::string UrlOf(const NginxServer& server, const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
+}
+
+}  // namespace peloria::e2e

@@ -1,0 +1,310 @@
+// The window road under a private X display: the window on a photo, read back
+// from screenshots (the thumbnail's and the histogram's extents and content,
+// checked against the picture itself), a click on the thumbnail, a radio
+// button, the Close button, and the failure and error displays.
+#include <sys/wait.h>
+
+#include <QColor>
+#include <QImage>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "tests/e2e/display.h"
+#include "tests/e2e/installation.h"
+#include "tests/support/peers.h"
+
+namespace peloria::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+constexpr int kWindowTimeoutMs = 30000;
+const std::string kCaption = "Peloria　 画像クリックでヒストグラム表示";
+
+// nearest(x): halves go to the even neighbour, as the layout rounds.
+int Nearest(double x) {
+  return static_cast<int>(std::nearbyint(x));
+}
+
+bool IsWhite(QRgb p) {
+  return p == qRgb(255, 255, 255);
+}
+
+// The thumbnail's size for a picture of w x h: 160 wide when the picture is
+// wider than high, else 120 high.
+QSize ThumbnailSize(int w, int h) {
+  if (h < w) return {160, Nearest(static_cast<double>(h) / w * 160)};
+  return {Nearest(static_cast<double>(w) / h * 120), 120};
+}
+
+// The line heights of a histogram surface (0 to 120) for counters 0 to 254,
+// those that fall on the 255-pixel surface. `channel` 0 red, 1 green, 2 blue,
+// 3 brightness, as in the program.
+std::array<int, 255> ExpectedLines(const QImage& picture, int channel) {
+  std::array<long, 257> counts{};
+  const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < rgb.height(); ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+    for (int x = 0; x < rgb.width(); ++x) {
+      const int r = qRed(row[x]), g = qGreen(row[x]), b = qBlue(row[x]);
+      const int value = channel == 0 ? r : channel == 1 ? g : channel == 2 ? b : (r + g + b) / 3;
+      ++counts[static_cast<size_t>(value)];
+    }
+  }
+  const long max = *std::max_element(counts.begin(), counts.end());
+  std::array<int, 255> lines{};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    lines[i] = max == 0 ? 0 : Nearest(static_cast<double>(counts[i]) / max * 120);
+  }
+  return lines;
+}
+
+double Correlation(const std::vector<double>& a, const std::vector<double>& b) {
+  const double n = static_cast<double>(a.size());
+  const double ma = std::accumulate(a.begin(), a.end(), 0.0) / n;
+  const double mb = std::accumulate(b.begin(), b.end(), 0.0) / n;
+  double sab = 0, saa = 0, sbb = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    sab += (a[i] - ma) * (b[i] - mb);
+    saa += (a[i] - ma) * (a[i] - ma);
+    sbb += (b[i] - mb) * (b[i] - mb);
+  }
+  return saa == 0 || sbb == 0 ? 0 : sab / std::sqrt(saa * sbb);
+}
+
+// Where a screenshot is kept: $PELORIA_SCREENSHOT (scripts/screenshot sets it
+// to docs/screenshot.png), else beside the test in the build folder.
+fs::path ScreenshotFile() {
+  if (const char* path = std::getenv("PELORIA_SCREENSHOT"); path && *path) return path;
+  return PELORIA_SCREENSHOT_DEFAULT;
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* tool : {"Xvfb", "xwd", "xdotool"}) {
+      if (testing::FindProgram(tool).empty()) {
+        GTEST_SKIP() << tool << " is not installed (scripts/deps installs it)";
+      }
+    }
+    display_ = std::make_unique<XDisplay>(app_.scratch() / "xvfb.log");
+  }
+
+  // Starts Peloria on the display and answers its first visible window.
+  std::string Open(const std::vector<std::string>& args, bool asNobody = false) {
+    Command command = app_.Start(args, display_->name(), asNobody);
+    program_ = std::make_unique<Process>(command, app_.scratch() / "peloria.log");
+    auto windows = display_->WindowsOf(program_->pid(), kWindowTimeoutMs);
+    if (windows.empty()) {
+      ADD_FAILURE() << "no window appeared; output:\n"
+                    << ReadFile(app_.scratch() / "peloria.log").value_or("");
+      return {};
+    }
+    return windows.front();
+  }
+
+  // The window's client area, once it has stopped changing.
+  QImage Capture(const std::string& window, Rect& rect) {
+    rect = display_->Geometry(window);
+    QImage screen = display_->SettledScreenshot(rect);
+    rect = display_->Geometry(window);
+    return screen.copy(rect.x, rect.y, rect.width, rect.height);
+  }
+
+  // Waits for the program to end by itself and answers its exit code.
+  int ExitCode() {
+    auto status = program_->Wait(milliseconds(kWindowTimeoutMs));
+    if (!status) return -1;
+    return WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+  }
+
+  Installation app_;
+  std::unique_ptr<XDisplay> display_;
+  std::unique_ptr<Process> program_;
+};
+
+// Checks that `area` of `shot` shows the histogram surface of `picture` for
+// `channel`, drawn in pixels for which `isPen` holds, on white.
+template <typename Pen>
+void ExpectHistogram(const QImage& shot, const QRect& area, const QImage& picture, int channel,
+                     Pen isPen) {
+  const auto lines = ExpectedLines(picture, channel);
+  std::vector<double> measured, expected;
+  int white = 0, pen = 0, other = 0;
+  for (int x = 0; x < area.width(); ++x) {
+    int painted = 0;
+    for (int y = 0; y < area.height(); ++y) {
+      const QRgb p = shot.pixel(area.x() + x, area.y() + y);
+      if (IsWhite(p)) {
+        ++white;
+      } else if (isPen(p)) {
+        ++pen;
+        ++painted;
+      } else {
+        ++other;
+      }
+    }
+    measured.push_back(painted);
+    // The 255-pixel surface is shown 160 wide and half as high.
+    const int source = std::min(254, (2 * x + 1) * 255 / (2 * area.width()));
+    expected.push_back(lines[static_cast<size_t>(source)] / 2.0);
+  }
+  const int total = area.width() * area.height();
+  EXPECT_GT(white, total / 4) << "the surface is not white";
+  EXPECT_GT(pen, 0) << "no line in the pen colour";
+  EXPECT_LT(other, total / 50) << "pixels of other colours in the histogram";
+  EXPECT_GT(Correlation(measured, expected), 0.9)
+      << "the drawn lines do not follow the picture's histogram";
+}
+
+TEST_F(WindowTest, PhotoWindowThumbnailHistogramAndClose) {
+  const fs::path photo = PELORIA_SAMPLE_PHOTO;
+  QImage picture(QString::fromStdString(photo.string()));
+  if (picture.isNull()) GTEST_SKIP() << "the build made no sample photo at " << photo;
+
+  const std::string window = Open({"file://" + photo.string()});
+  ASSERT_FALSE(window.empty());
+  EXPECT_EQ(display_->Title(window), kCaption);
+
+  Rect rect;
+  QImage shot = Capture(window, rect);
+  const QRgb face = shot.pixel(1, 1);  // outside every widget: the window colour
+  auto isFace = [&](int x, int y) { return shot.pixel(x, y) == face; };
+
+  // The thumbnail: flush with the top, 3 pixels from the right edge, of the
+  // size the layout gives the picture.
+  const QSize thumb = ThumbnailSize(picture.width(), picture.height());
+  const int left = rect.width - 3 - thumb.width();
+  ASSERT_GT(left, 20) << "the window is narrower than the thumbnail";
+  int covered = 0;
+  for (int y = 0; y < thumb.height(); ++y) {
+    for (int x = left; x < left + thumb.width(); ++x) covered += !isFace(x, y);
+    EXPECT_TRUE(isFace(left - 1, y)) << "picture left of the thumbnail, row " << y;
+    EXPECT_TRUE(isFace(left + thumb.width(), y)) << "picture right of the thumbnail, row " << y;
+  }
+  for (int x = left; x < left + thumb.width(); ++x) {
+    EXPECT_TRUE(isFace(x, thumb.height())) << "picture below the thumbnail, column " << x;
+  }
+  EXPECT_GT(covered, thumb.width() * thumb.height() * 95 / 100) << "the thumbnail is empty";
+  // Its content is the picture: compare the mean colours of a 4 x 4 grid.
+  const QImage scaled = picture.convertToFormat(QImage::Format_RGB32)
+                            .scaled(thumb, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  for (int gy = 0; gy < 4; ++gy) {
+    for (int gx = 0; gx < 4; ++gx) {
+      std::array<double, 6> sum{};
+      const QRect cell(gx * thumb.width() / 4, gy * thumb.height() / 4, thumb.width() / 4,
+                       thumb.height() / 4);
+      for (int y = cell.top(); y <= cell.bottom(); ++y) {
+        for (int x = cell.left(); x <= cell.right(); ++x) {
+          const QRgb s = shot.pixel(left + x, y), e = scaled.pixel(x, y);
+          sum[0] += qRed(s), sum[1] += qGreen(s), sum[2] += qBlue(s);
+          sum[3] += qRed(e), sum[4] += qGreen(e), sum[5] += qBlue(e);
+        }
+      }
+      const double n = cell.width() * cell.height();
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(sum[c] / n, sum[c + 3] / n, 16) << "cell " << gx << "," << gy;
+      }
+    }
+  }
+  // The summary: dark text left of the thumbnail.
+  int ink = 0;
+  for (int y = 0; y < rect.height; ++y) {
+    for (int x = 0; x < left - 1; ++x) ink += qGray(shot.pixel(x, y)) < 100;
+  }
+  EXPECT_GT(ink, 200) << "no summary text";
+
+  // A click on the thumbnail draws the brightness histogram below it.
+  display_->Click(rect.x + left + thumb.width() / 2, rect.y + thumb.height() / 2);
+  const int top = thumb.height() + 3;
+  Rect before = rect;
+  for (int i = 0; i < 100 && display_->Geometry(window).height == before.height; ++i) {
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  shot = Capture(window, rect);
+  EXPECT_GT(rect.height, before.height) << "the window did not grow for the histogram";
+  const QRect area(left, top, 160, 60);
+  ASSERT_LE(area.right() + 3, rect.width - 1) << "the histogram does not fit the window";
+  for (int x = left; x < left + 160; ++x) {
+    EXPECT_TRUE(isFace(x, top - 1)) << "column " << x << " above the histogram";
+    EXPECT_TRUE(isFace(x, top + 60)) << "column " << x << " below the histogram";
+  }
+  for (int y = top; y < top + 60; ++y) {
+    EXPECT_TRUE(isFace(left - 1, y)) << "row " << y << " left of the histogram";
+    EXPECT_TRUE(isFace(left + 160, y)) << "row " << y << " right of the histogram";
+  }
+  auto isGrey = [](QRgb p) {
+    return std::abs(qRed(p) - qGreen(p)) < 12 && std::abs(qGreen(p) - qBlue(p)) < 12 &&
+           qRed(p) < 200;
+  };
+  ExpectHistogram(shot, area, picture, 3, isGrey);
+  const fs::path png = ScreenshotFile();
+  fs::create_directories(png.parent_path());
+  EXPECT_TRUE(shot.save(QString::fromStdString(png.string()), "PNG")) << png;
+
+  // The radio button R (the first, below the histogram's left edge) redraws
+  // it in red.
+  display_->Click(rect.x + left + 8, rect.y + top + 60 + 2 + 8);
+  std::this_thread::sleep_for(milliseconds(300));
+  shot = Capture(window, rect);
+  ExpectHistogram(shot, area, picture, 0,
+                  [](QRgb p) { return qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60; });
+
+  // Close, centred near the bottom edge, ends the program.
+  display_->Click(rect.x + rect.width / 2, rect.y + rect.height - 5 - 12);
+  EXPECT_EQ(ExitCode(), 0) << "Close did not end the program";
+}
+
+TEST_F(WindowTest, NoAddressShowsTheFailureDisplay) {
+  const std::string window = Open({});
+  ASSERT_FALSE(window.empty());
+
+  EXPECT_EQ(display_->Title(window), "Peloria error");
+  Rect rect;
+  QImage shot = Capture(window, rect);
+  EXPECT_LT(rect.width, 250) << "the failure display shows the label and Close only";
+  int ink = 0;
+  for (int y = 0; y < rect.height; ++y) {
+    for (int x = 0; x < rect.width; ++x) ink += qGray(shot.pixel(x, y)) < 100;
+  }
+  EXPECT_GT(ink, 100) << "no message in the window";
+  EXPECT_EQ(app_.TempJpg(), "") << "an empty temp.jpg stays behind";
+
+  display_->Click(rect.x + rect.width / 2, rect.y + rect.height - 3 - 12);
+  EXPECT_EQ(ExitCode(), 0);
+}
+
+// The general error display: a message box titled "Peloria" over the window,
+// which keeps its design text. Run as nobody in a root-owned folder when the
+// tests run as root (see download_test.cpp).
+TEST_F(WindowTest, UnwritableProgramFolderShowsAMessageBox) {
+  const bool asNobody = RunningAsRoot();
+  if (!asNobody) fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::remove);
+  Open({"http://127.0.0.1:9/picture.jpg"}, asNobody);
+  ASSERT_TRUE(program_);
+  std::vector<std::string> windows;
+  bool messageBox = false;
+  for (int i = 0; i < 100 && !messageBox; ++i) {
+    windows = display_->WindowsOf(program_->pid(), 1000);
+    for (const auto& w : windows) messageBox |= display_->Title(w) == "Peloria";
+    if (!messageBox) std::this_thread::sleep_for(milliseconds(100));
+  }
+  if (!asNobody) fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_TRUE(messageBox) << "no window titled Peloria among " << windows.size();
+  EXPECT_FALSE(fs::exists(app_.tempJpg()));
+}
+
+}  // namespace
+}  // namespace peloria::e2e
