@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <memory>
+#include <optional>
 #include <span>
 #include <variant>
 
@@ -206,12 +206,13 @@ struct Walk {
   }
 };
 
-std::string UserCommentLine(std::uint8_t type, const TDatas& d, bool motorolaOrder, bool& add) {
-  add = true;
+// The line a UserComment entry adds, by its type code; none for an empty
+// UNDEFINED value and for unknown types.
+std::optional<std::string> UserCommentLine(std::uint8_t type, const TDatas& d, bool motorolaOrder) {
   switch (type) {
     case tiff::kUndefined:
-      add = !d.Text.empty();
-      return add ? DecodeUserComment(d.Text, motorolaOrder) : std::string();
+      if (d.Text.empty()) return std::nullopt;
+      return DecodeUserComment(d.Text, motorolaOrder);
     case tiff::kByte:
     case tiff::kShort:
     case tiff::kLong:
@@ -228,8 +229,7 @@ std::string UserCommentLine(std::uint8_t type, const TDatas& d, bool motorolaOrd
     case tiff::kDouble:
       return FormatGeneral(d.FloatValue, 15);
     default:
-      add = false;
-      return {};
+      return std::nullopt;
   }
 }
 
@@ -294,12 +294,10 @@ void Apply(R& r, const TagRule& rule, Walk& walk, std::uint8_t type, std::uint32
       r.MakerNoteOffset =
           static_cast<std::int32_t>(walk.tiffStart + ToUnsigned(valueField, 4, walk.motorolaOrder));
       break;
-    case Action::kUserComment: {
-      bool add = false;
-      std::string line = UserCommentLine(type, d, walk.motorolaOrder, add);
-      if (add) r.UserComment.push_back(std::move(line));
+    case Action::kUserComment:
+      if (auto line = UserCommentLine(type, d, walk.motorolaOrder))
+        r.UserComment.push_back(std::move(*line));
       break;
-    }
     case Action::kExposureIndex:
       // Rounded half to even, low 16 bits kept. A value that no integer
       // holds (only a FLOAT or DOUBLE entry can give one) is passed over.

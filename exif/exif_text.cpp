@@ -53,7 +53,9 @@ std::string DecodeUserComment(std::string_view hex, bool motorolaOrder) {
   std::string_view rest = hex.size() > kCodeDigits ? hex.substr(kCodeDigits) : std::string_view();
   if (SameTextAscii(code, "ASCII")) return HexToText(rest);
   if (SameTextAscii(code, "Unicode")) {
-    // UCS-2 units in the byte order of the TIFF header.
+    // UCS-2 units. Exif 2.3 does not name their byte order; writers use
+    // the TIFF header's, so "A" is 41 00 in an Intel file, 00 41 in a
+    // Motorola one.
     std::string bytes = HexToBytes(rest);
     std::string text;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {

@@ -161,8 +161,10 @@ TDatas ReadValue(TStream& stream, std::int64_t valueField, std::int64_t tiffStar
       break;
     case tiff::kDouble:
       if (ReadExactly(stream, at, b.data(), 8)) {
-        if (motorolaOrder) std::reverse(b.begin(), b.end());
-        datas.FloatValue = std::bit_cast<double>(b);
+        // IEEE double, little-endian unless the file is big-endian.
+        std::uint64_t bits = 0;
+        for (int i = 0; i < 8; ++i) bits = (bits << 8) | b[motorolaOrder ? i : 7 - i];
+        datas.FloatValue = std::bit_cast<double>(bits);
       }
       break;
     default:  // unknown type code: nothing is read

@@ -420,8 +420,8 @@ TEST_P(ExifOrderTest, UserCommentByType) {
   }
 }
 
-// Coded values and their texts; a code without a row keeps the code and has
-// no text.
+// Coded values: the first and last row of each table, codes beside and
+// between rows (no text, the code kept).
 TEST_P(ExifOrderTest, ValueTables) {
   struct Row {
     std::uint16_t tag;
@@ -432,52 +432,27 @@ TEST_P(ExifOrderTest, ValueTables) {
   using R = TExifResults;
   const Row rows[] = {
       {kCompression, 1, &R::Compression, "非圧縮"},
-      {kCompression, 6, &R::Compression, "JPEG"},
       {kCompression, 7, &R::Compression, ""},
       {kPhotometric, 2, &R::PhotometricInterpretation, "RGB"},
-      {kPhotometric, 6, &R::PhotometricInterpretation, "YCbCr"},
       {kPhotometric, 1, &R::PhotometricInterpretation, ""},
       {kPlaneUnit, 2, &R::FocalPlaneResolutionUnit, "inch"},
       {kPlaneUnit, 3, &R::FocalPlaneResolutionUnit, "cm"},
       {kPlaneUnit, 4, &R::FocalPlaneResolutionUnit, ""},
       {kExposureProgram, 0, &R::ExposureProgram, "未定義"},
-      {kExposureProgram, 1, &R::ExposureProgram, "マニュアル"},
       {kExposureProgram, 2, &R::ExposureProgram, "プログラム"},
-      {kExposureProgram, 3, &R::ExposureProgram, "絞り優先"},
-      {kExposureProgram, 4, &R::ExposureProgram, "速度優先"},
-      {kExposureProgram, 5, &R::ExposureProgram, "深度優先"},
-      {kExposureProgram, 6, &R::ExposureProgram, "スポーツ"},
-      {kExposureProgram, 7, &R::ExposureProgram, "人物"},
       {kExposureProgram, 8, &R::ExposureProgram, "風景"},
       {kExposureProgram, 9, &R::ExposureProgram, ""},
       {kMetering, 0, &R::MeteringMode, "不明"},
-      {kMetering, 1, &R::MeteringMode, "平均測光"},
-      {kMetering, 2, &R::MeteringMode, "中央重点"},
-      {kMetering, 3, &R::MeteringMode, "スポット"},
-      {kMetering, 4, &R::MeteringMode, "多点スポット"},
-      {kMetering, 5, &R::MeteringMode, "マルチセグメント"},
       {kMetering, 6, &R::MeteringMode, "部分測光"},
       {kMetering, 7, &R::MeteringMode, ""},
       {kMetering, 255, &R::MeteringMode, "その他"},
       {kLight, 0, &R::LightSource, "不明"},
-      {kLight, 1, &R::LightSource, "太陽光"},
-      {kLight, 2, &R::LightSource, "蛍光灯"},
-      {kLight, 3, &R::LightSource, "白熱電球"},
-      {kLight, 4, &R::LightSource, "フラッシュ"},
-      {kLight, 9, &R::LightSource, "晴天"},
-      {kLight, 10, &R::LightSource, "曇天"},
       {kLight, 11, &R::LightSource, "日陰"},
       {kLight, 12, &R::LightSource, ""},
       {kLight, 17, &R::LightSource, "標準ライトA"},
-      {kLight, 18, &R::LightSource, "標準ライトB"},
-      {kLight, 19, &R::LightSource, "標準ライトC"},
-      {kLight, 20, &R::LightSource, "D55"},
-      {kLight, 21, &R::LightSource, "D65"},
       {kLight, 22, &R::LightSource, "D75"},
       {kLight, 255, &R::LightSource, "その他"},
       {kFlash, 0, &R::Flash, "非発光"},
-      {kFlash, 1, &R::Flash, "発光(反射検出機構なし)"},
-      {kFlash, 5, &R::Flash, "発光(反射光未検出)"},
       {kFlash, 7, &R::Flash, "発光(反射光検出)"},
       {kFlash, 0x19, &R::Flash, ""},
       {kColorSpace, 1, &R::ColorSpace, "sRGB"},
@@ -485,10 +460,6 @@ TEST_P(ExifOrderTest, ValueTables) {
       {kColorSpace, 2, &R::ColorSpace, ""},
       {kSensing, 1, &R::SensingMethod, ""},
       {kSensing, 2, &R::SensingMethod, "1チップカラーエリアセンサ"},
-      {kSensing, 3, &R::SensingMethod, "2チップカラーエリアセンサ"},
-      {kSensing, 4, &R::SensingMethod, "3チップカラーエリアセンサ"},
-      {kSensing, 5, &R::SensingMethod, "カラーシークエンシャルエリアセンサ"},
-      {kSensing, 7, &R::SensingMethod, "トリリニアセンサ"},
       {kSensing, 8, &R::SensingMethod, "カラーシークエンシャルリニアセンサ"},
       {kWhiteBalance, 0, &R::WhiteBalance, "自動"},
       {kWhiteBalance, 1, &R::WhiteBalance, "マニュアル"},
