@@ -1,6 +1,6 @@
-// An independent check of FormatGeneral's digits, shared by the tests and the
-// fuzz harness: the exact decimal expansion comes from std::to_chars with
-// enough digits to be exact, the text is read back and its form checked.
+// An independent check of FormatGeneral's digits for the tests: the exact
+// decimal expansion comes from std::to_chars with enough digits to be exact,
+// the text is read back and its form checked.
 #pragma once
 
 #include <charconv>
