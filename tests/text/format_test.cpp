@@ -303,20 +303,21 @@ class IgnoreLeaks {};
 #endif
 
 // A locale whose decimal point is ",", built from the system's locale sources
-// into a temporary folder (the test machine has only C and POSIX installed).
+// into a temporary folder (the test machine has only C and POSIX installed;
+// the 8-bit character set builds five times faster than UTF-8).
 class CommaLocaleTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     folder_ = std::make_unique<testing::TempDir>();
-    std::string command = "localedef -i de_DE -f UTF-8 '" + folder_->path().string() +
-                          "/de_DE.UTF-8' >/dev/null 2>&1";
+    std::string command = "localedef -i de_DE -f ISO-8859-1 '" + folder_->path().string() +
+                          "/de_DE.ISO-8859-1' >/dev/null 2>&1";
     (void)std::system(command.c_str());
   }
   static void TearDownTestSuite() { folder_.reset(); }
 
   void SetUp() override {
-    if (!std::filesystem::exists(folder_->path() / "de_DE.UTF-8" / "LC_NUMERIC")) {
-      GTEST_SKIP() << "localedef cannot build de_DE.UTF-8 here";
+    if (!std::filesystem::exists(folder_->path() / "de_DE.ISO-8859-1" / "LC_NUMERIC")) {
+      GTEST_SKIP() << "localedef cannot build de_DE.ISO-8859-1 here";
     }
     for (const char* name : {"LOCPATH", "LC_ALL", "LC_NUMERIC", "LANG"}) {
       const char* value = std::getenv(name);
@@ -348,7 +349,7 @@ TEST_F(CommaLocaleTest, ProcessLocaleDoesNotChangeTheDigits) {
   const std::string general = FormatGeneral(1234567.125, 15);
   const std::string fixed = FormatFixed(-2.45, 11, 1);
   const std::string exponent = FormatGeneral(1.5e-7, 15);
-  ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "de_DE.ISO-8859-1"), nullptr);
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");
   EXPECT_EQ(FormatGeneral(1234567.125, 15), general);
   EXPECT_EQ(FormatFixed(-2.45, 11, 1), fixed);
@@ -357,7 +358,7 @@ TEST_F(CommaLocaleTest, ProcessLocaleDoesNotChangeTheDigits) {
 }
 
 TEST_F(CommaLocaleTest, UsersLocaleGivesTheSeparator) {
-  ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+  ::setenv("LC_ALL", "de_DE.ISO-8859-1", 1);
   RefreshDecimalSeparator();
   ASSERT_EQ(DecimalSeparator(), ',');
   EXPECT_EQ(FormatGeneral(1234567.125, 15), "1234567,125");
