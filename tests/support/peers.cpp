@@ -421,18 +421,21 @@ void LoopbackServer::Start(const std::string& program) {
 void LoopbackServer::Stop() {
   if (pid_ < 0) return;
   ::kill(-pid_, SIGTERM);
-  int status = 0;
-  bool reaped = false;
+  // Wait for the leader to exit without reaping it: while it is a zombie its
+  // id cannot be reused, so the group kill below cannot hit another process.
   for (int waited = 0; waited < kStopTimeoutMs; waited += kProbeIntervalMs) {
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      reaped = true;
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid_) {
       break;
     }
     ::poll(nullptr, 0, kProbeIntervalMs);
   }
-  // Workers left behind by the group's leader go as well.
+  // Anything of the group still running (workers, or a leader that ignored
+  // SIGTERM) goes now.
   ::kill(-pid_, SIGKILL);
-  if (!reaped) ::waitpid(pid_, &status, 0);
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
   pid_ = -1;
 }
 
