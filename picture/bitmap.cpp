@@ -36,16 +36,6 @@ void DefaultMasks(TBitmap::Image& image) {
   }
 }
 
-std::unique_ptr<std::uint8_t[]> Allocate(std::int64_t bytes, bool zero) {
-  if (bytes == 0) return nullptr;
-  try {
-    return zero ? std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(bytes))
-                : std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(bytes));
-  } catch (const std::bad_alloc&) {
-    throw EOutOfResources(FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(bytes), "1"}));
-  }
-}
-
 // One colour component of a bit-field pixel scaled to 0..255.
 std::uint32_t MaskedComponent(std::uint32_t pixel, std::uint32_t mask) {
   if (mask == 0) return 0;
@@ -67,7 +57,7 @@ std::shared_ptr<TBitmap::Image> TBitmap::Image::Make(int width, int height, int 
   image->bitsPerPixel = bitsPerPixel;
   image->rowBytes = BitmapRowBytes(width, bitsPerPixel);
   DefaultMasks(*image);
-  image->bits = Allocate(bytes, zero);
+  image->bits = AllocatePixels(static_cast<std::size_t>(bytes), zero);
   return image;
 }
 
@@ -171,7 +161,7 @@ TBitmap::Image& TBitmap::OwnImage() {
     copy->palette = shared.palette;
     std::memcpy(copy->masks, shared.masks, sizeof copy->masks);
     const std::int64_t bytes = shared.rowBytes * shared.AbsHeight();
-    copy->bits = Allocate(bytes, false);
+    copy->bits = AllocatePixels(static_cast<std::size_t>(bytes), false);
     if (bytes > 0)
       std::memcpy(copy->bits.get(), shared.bits.get(), static_cast<std::size_t>(bytes));
     image_ = std::move(copy);

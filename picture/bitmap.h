@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "picture/graphic.h"
+#include "picture/pixel_memory.h"
 
 namespace peloria {
 
@@ -110,8 +111,8 @@ struct TBitmap::Image {
   int bitsPerPixel = 24;
   std::int64_t rowBytes = 0;
   std::vector<TRGBQuad> palette;
-  std::uint32_t masks[3] = {0, 0, 0};    // red, green, blue
-  std::unique_ptr<std::uint8_t[]> bits;  // rows top first, rowBytes each
+  std::uint32_t masks[3] = {0, 0, 0};  // red, green, blue
+  PixelMemory bits;                    // rows top first, rowBytes each
 
   // An image of this size with uninitialised pixels (zeroed when `zero`).
   static std::shared_ptr<Image> Make(int width, int height, int bitsPerPixel, bool zero);

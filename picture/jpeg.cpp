@@ -336,6 +336,16 @@ void TJPEGImage::Decode() {
   // Size the bitmap before decompression starts, so that nothing but libjpeg
   // can fail between jpeg_start_decompress and jpeg_finish_decompress.
   d.Run([&] { jpeg_calc_output_dimensions(&ci); });
+  // The rows take one palette index per pixel (the palette built from a
+  // colour map of 1, 3 or 4 components), blue-green-red triples, or CMYK
+  // converted from a row of its own. A file in an unknown colour space with 2
+  // or 5 to 10 components gives output that fits none of these: it would be
+  // written past the end of the rows, so it is refused like any colour
+  // conversion that the decoder cannot do.
+  const int outComponents = ci.out_color_components;
+  const bool fits = quantize ? outComponents == 1 || outComponents == 3 || outComponents == 4
+                             : outComponents == (fourComponents ? 4 : 3);
+  if (!fits) d.Run([&] { ERREXIT(&ci, JERR_CONVERSION_NOTIMPL); });
   auto image = TBitmap::Image::Make(static_cast<int>(ci.output_width),
                                     static_cast<int>(ci.output_height), quantize ? 8 : 24, false);
   const int width = image->width;

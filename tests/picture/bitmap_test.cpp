@@ -70,6 +70,20 @@ TEST(BitmapTest, CopySharesPixelsUntilTheFirstRowAccess) {
   EXPECT_EQ(source.Width(), 4);
 }
 
+TEST(BitmapTest, LargeImagesAreZeroedAndCopiedLikeSmallOnes) {
+  TBitmap source;
+  source.SetSize(1600, 1000, 24);  // beyond kMappedPixelBlock
+  ASSERT_GE(static_cast<std::size_t>(source.RowBytes()) * 1000, kMappedPixelBlock);
+  EXPECT_EQ(source.RowData(999)[4799], 0);
+  source.ScanLine(999)[4799] = 42;
+  TBitmap copy;
+  copy.Assign(&source);
+  std::uint8_t* last = copy.ScanLine(999);
+  EXPECT_EQ(last[4799], 42);
+  last[4799] = 1;
+  EXPECT_EQ(source.RowData(999)[4799], 42);
+}
+
 TEST(BitmapTest, CopyOfAJpegDecodesOnceAndSharesTheDecodedImage) {
   testing::JpegSpec spec;
   spec.width = 64;

@@ -97,15 +97,22 @@ std::string MakeJpeg(const JpegSpec& spec) {
                                                           : 4;
   std::vector<JSAMPLE> pixels(static_cast<std::size_t>(spec.width) * spec.height * components);
   std::size_t i = 0;
+  std::uint32_t random = 0x12345678u;
+  const auto noisy = [&](int v) {
+    if (spec.noise <= 0) return static_cast<JSAMPLE>(v);
+    random = random * 1664525u + 1013904223u;  // LCG (Numerical Recipes)
+    const int offset = static_cast<int>(random >> 16) % (2 * spec.noise + 1) - spec.noise;
+    return static_cast<JSAMPLE>(std::clamp(v + offset, 0, 255));
+  };
   for (int y = 0; y < spec.height; ++y) {
     for (int x = 0; x < spec.width; ++x) {
       const Rgb c = PatternColor(x, y, spec.width, spec.height);
       if (components == 1) {
-        pixels[i++] = PatternGray(x, y, spec.width, spec.height);
+        pixels[i++] = noisy(PatternGray(x, y, spec.width, spec.height));
       } else if (components == 3) {
-        pixels[i++] = c.r;
-        pixels[i++] = c.g;
-        pixels[i++] = c.b;
+        pixels[i++] = noisy(c.r);
+        pixels[i++] = noisy(c.g);
+        pixels[i++] = noisy(c.b);
       } else {
         // Inverted CMYK: K' = max(R, G, B), C' = R * 255 / K' (and so on).
         const int k = std::max({c.r, c.g, c.b});

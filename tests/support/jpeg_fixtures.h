@@ -47,6 +47,10 @@ struct JpegSpec {
   // an Exif APP1 instead.
   bool jfif = true;
   std::vector<JpegMarker> markers;
+  // Adds deterministic pseudo-random noise of up to +-noise levels to every
+  // sample, which gives photo-like file sizes and decoding work (the
+  // pattern functions below then hold only on average).
+  int noise = 0;
 };
 
 struct Rgb {

@@ -1,0 +1,30 @@
+// Storage for the pixels of a bitmap. A photo's pixel image is tens of
+// megabytes that are written once, right after allocation; with ordinary
+// 4 KiB pages that first touch costs one page fault per 4 KiB, which for a
+// 24-megapixel photo takes longer than the whole JPEG entropy decoding. Large
+// blocks are therefore mapped from the system directly and marked for
+// transparent huge pages (where the kernel offers them). Small blocks come
+// from the ordinary heap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace peloria {
+
+struct PixelMemoryDeleter {
+  std::size_t bytes = 0;
+  void operator()(std::uint8_t* block) const;
+};
+using PixelMemory = std::unique_ptr<std::uint8_t[], PixelMemoryDeleter>;
+
+// Blocks of at least this size are mapped from the system.
+inline constexpr std::size_t kMappedPixelBlock = std::size_t{4} << 20;
+
+// A block of `bytes` bytes (none for 0), zero-filled when `zero` (mapped
+// blocks always are). Fails with EOutOfResources when the system has no
+// memory for it.
+PixelMemory AllocatePixels(std::size_t bytes, bool zero);
+
+}  // namespace peloria
