@@ -352,9 +352,8 @@ void AppendDigits(std::string& out, const DecimalRecord& record, int from, int c
 }
 
 void AppendDecimal(std::string& out, long long value) {
-  char buffer[24];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, end);
+  char buffer[24];  // 20 digits and a sign at most
+  out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
 }
 
 std::string WriteGeneral(const DecimalRecord& record, int precision) {
