@@ -355,6 +355,18 @@ TEST(TcpClient, ConnectFailures) {
   }
 }
 
+TEST(TcpClient, BindingAPortInUse) {
+  ScriptedPeer peer{PeerScript()};
+  TIdSocketHandle handle;
+  handle.AllocateSocket();
+  handle.IP = "127.0.0.1";
+  handle.Port = peer.Port();
+  auto e = Raised<EIdCouldNotBindSocket>([&] { handle.Bind(); });
+  EXPECT_EQ(e.Message(), "Could not bind socket. Address and port are already in use.");
+  handle.Port = 0;
+  handle.Bind();
+}
+
 TEST(TcpClient, AlreadyConnectedThenReconnect) {
   ScriptedPeer peer(PeerScript().Send("one\nrest").Close());
   TIdTCPClient client;
