@@ -180,6 +180,8 @@ TEST(FormatFloatTest, ExtremeExtendedValues) {
   EXPECT_EQ(FormatGeneral(-Limits::min(), 15), Dot("-3.36210314311209E-4932"));
   EXPECT_EQ(FormatFixed(Limits::min(), 18, 18), Dot("0.000000000000000000"));
   EXPECT_EQ(FormatFixed(-Limits::min(), 11, 1), Dot("0.0"));
+  // The smallest unnormal, 1 * 2^-16445, keeps its value (a denormal would read as zero).
+  EXPECT_EQ(FormatGeneral(Extended(0x0001, 1), 18), Dot("3.6451995318824746E-4951"));
   EXPECT_EQ(FormatGeneral(std::numeric_limits<double>::max(), 15), Dot("1.79769313486232E308"));
   EXPECT_EQ(FormatGeneral(std::numeric_limits<double>::denorm_min(), 15),
             Dot("4.94065645841247E-324"));
