@@ -56,6 +56,10 @@ int main(int argc, char** argv) {
       // No display is needed: the window is made but never shown, and the
       // offscreen platform still measures the label with the real fonts.
       qputenv("QT_QPA_PLATFORM", "offscreen");
+      // Standard error carries only Peloria's own messages here.
+      qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtFatalMsg) std::cerr << text.toStdString() << '\n';
+      });
       auto application = StartApplication(argv[0]);
       return peloria::PrintSummary(operand, std::cout, std::cerr);
     }

@@ -9,6 +9,7 @@
 #include "exif/exif_info.h"
 #include "platform/cp932.h"
 #include "platform/exception.h"
+#include "platform/files.h"
 #include "text/format.h"
 
 #ifndef PELORIA_VERSION
@@ -68,6 +69,12 @@ std::string Show(Integer value) {
 }  // namespace
 
 int PrintExif(const std::string& file, std::ostream& out, std::ostream& err) {
+  // The reader answers a missing file like one without Exif data; here it is
+  // an error, with the toolkit's message for a file that cannot be opened.
+  if (!FileExists(file)) {
+    err << Utf8(Cp932("ファイル ") + file + Cp932(" は開けません")) << '\n';
+    return kExitError;
+  }
   TExifInfo exif;
   bool noHeader = false;
   exif.OnReadError = [&noHeader](TExifInfo&) { noHeader = true; };

@@ -1,0 +1,274 @@
+// The start-up sequence: cache names, the cache search, local addresses,
+// the configuration and the download step, on the window in this process
+// and on copies of the program in folders of their own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/app/app_support.h"
+#include "tests/support/peers.h"
+
+namespace peloria::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(StartupTest, CacheName) {
+  struct Row {
+    const char* address;
+    const char* cacheName;
+  } rows[] = {
+      {"http://h/d/IMG_0001.JPG", "IMG_0001[1].JPG"},
+      {"http://h/a.b.jpg", "a.b[1].jpg"},
+      {"http://h/image", "[1].image"},
+      {"http://h/", "[1]."},
+      {"", "[1]."},
+      {"http://h/p.jpg?s=1.5", "p.jpg?s=1[1].5"},
+      {"http://h/.jpg", "[1].jpg"},
+      {"noslash.png", "noslash[1].png"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(TForm1::cachename(row.address), row.cacheName) << row.address;
+  }
+  EXPECT_EQ(TForm1::lastpos("/", "a/b/c"), 4);
+  EXPECT_EQ(TForm1::lastpos("ab", "abab"), 3);
+  EXPECT_EQ(TForm1::lastpos("x", "abc"), 0);
+  EXPECT_EQ(TForm1::reverse("abc"), "cba");
+}
+
+// A form whose start-up ended early (file:/// alone), for calling findfile.
+TForm1& Searcher() {
+  static Window window("file:///");
+  return *window.form;
+}
+
+TEST(StartupTest, FindFileDepthFirstCaseFolded) {
+  TempDir cache;
+  fs::create_directories(cache.path() / "x" / "y");
+  // A directory of the wanted name is never a match; its contents are searched.
+  fs::create_directories(cache.path() / "img_0001[1].jpg");
+  WriteFile(cache.path() / "x" / "y" / "IMG_0001[1].jpg", "");
+  std::string result = "stale";
+  Searcher().findfile("img_0001[1].JPG", cache.cp932(), result);
+  EXPECT_EQ(result, cache.cp932() + "/x/y/IMG_0001[1].jpg");
+
+  // A trailing delimiter is not doubled.
+  Searcher().findfile("img_0001[1].JPG", cache.cp932() + "/", result);
+  EXPECT_EQ(result, cache.cp932() + "/x/y/IMG_0001[1].jpg");
+
+  Searcher().findfile("other[1].jpg", cache.cp932(), result);
+  EXPECT_EQ(result, "");
+  // No cache folder: nothing is searched.
+  Searcher().findfile("IMG_0001[1].jpg", "", result);
+  EXPECT_EQ(result, "");
+}
+
+TEST(StartupTest, FindFileFirstMatchInEnumerationOrder) {
+  TempDir cache;
+  for (const char* sub : {"a", "b", "c"}) {
+    fs::create_directories(cache.path() / sub);
+    WriteFile(cache.path() / sub / "P[1].jpg", sub);
+  }
+  // The first folder that the directory listing gives.
+  std::string first;
+  for (const fs::directory_entry& e : fs::directory_iterator(cache.path())) {
+    first = e.path().filename().string();
+    break;
+  }
+  std::string result;
+  Searcher().findfile("p[1].jpg", cache.cp932(), result);
+  EXPECT_EQ(result, cache.cp932() + "/" + first + "/P[1].jpg");
+}
+
+TEST(StartupTest, FindFileEndsOnLinkLoops) {
+  TempDir cache;
+  fs::create_directories(cache.path() / "a");
+  fs::create_directory_symlink("..", cache.path() / "a" / "up");
+  fs::create_directory_symlink(cache.path(), cache.path() / "a" / "self");
+  std::string result;
+  Searcher().findfile("p[1].jpg", cache.cp932(), result);
+  EXPECT_EQ(result, "");
+  // A link is compared like a file.
+  fs::create_symlink("/nonexistent", cache.path() / "a" / "P[1].jpg");
+  Searcher().findfile("p[1].jpg", cache.cp932(), result);
+  EXPECT_EQ(result, cache.cp932() + "/a/P[1].jpg");
+}
+
+TEST(StartupTest, LocalAddresses) {
+  TempDir dir;
+  JpegSpec wide;
+  wide.width = 40;
+  wide.height = 30;
+  JpegSpec tall;
+  tall.width = 30;
+  tall.height = 40;
+  WriteJpegFile(dir.path() / "a%201.jpg", wide);
+  WriteJpegFile(dir.path() / "a 1.jpg", tall);
+  const std::string address = FileUrl(dir.path() / "a%201.jpg");
+  {
+    // An existing literal path wins.
+    Window w(address);
+    ASSERT_FALSE(w.form->Failed());
+    EXPECT_EQ(w.form->Image1.Picture().Width(), 40);
+  }
+  fs::remove(dir.path() / "a%201.jpg");
+  {
+    Window w(address);
+    ASSERT_FALSE(w.form->Failed());
+    EXPECT_EQ(w.form->Image1.Picture().Width(), 30);
+  }
+  for (const std::string& bad : {std::string("file:///"), FileUrl(dir.path() / "none.jpg"),
+                                 FileUrl(dir.path()), FileUrl(dir.path() / "a%2.jpg")}) {
+    Window w(bad);
+    EXPECT_TRUE(w.form->Failed()) << bad;
+    EXPECT_FALSE(w.unhandled.has_value());
+    EXPECT_EQ(w.form->bmp, nullptr);
+  }
+}
+
+// A peer that answers every request with `status` and `body`.
+PeerScript Reply(const std::string& status, const std::string& body,
+                 const std::string& type = "image/jpeg") {
+  return PeerScript()
+      .ReadRequest()
+      .Send("HTTP/1.1 " + status + "\r\nContent-Type: " + type +
+            "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body)
+      .Close();
+}
+
+std::string Sample() {
+  return ReadFile(PELORIA_SAMPLE);
+}
+
+std::string SampleSummary() {
+  return "F値               :2.8\n"
+         "シャッター速度    :1/250秒\n"
+         "露出補正          :-0.333333333333333\n"
+         "ISO感度           :200\n"
+         "焦点距離(35mm換算):35mm\n"
+         "ホワイトバランス  :自動\n"
+         "露光モード        :プログラム\n"
+         "サイズ            :640 * 480\n"
+         "撮影日時          :2024:05:18 10:30:00\n"
+         "機種名            :Peloria PX-1\n";
+}
+
+const char kFailureText[] = "データの取得に失敗しました\n";
+
+TEST(StartupTest, CacheSearchOnlyWithLocalFileOne) {
+  ProgramCopy program;
+  fs::create_directories(program.Cache() / "Content" / "AB12");
+  WriteFile(program.Cache() / "Content" / "AB12" / "IMG_0001[1].jpg", Sample());
+  const std::string address = "http://127.0.0.1:1/photos/img_0001.JPG";
+  struct Row {
+    const char* setting;  // the [Setting] section's lines
+    bool searched;
+  } rows[] = {
+      {"local_file=1", true},
+      {"  LOCAL_FILE = \"1\"  ", true},
+      {"local_file=0x1", true},
+      {"local_file=0", false},
+      {"", false},
+      {"local_file=abc", false},
+      {"local_file=2", false},
+      {"local_file=1abc", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.setting);
+    ScriptedPeer proxy(Reply("404 Not Found", "gone", "text/plain"));
+    program.Ini("[internet]\nproxy_server=127.0.0.1\nproxy_port=" + std::to_string(proxy.Port()) +
+                "\n[setting]\n" + row.setting + "\n");
+    WriteFile(program.TempJpg(), "keep");
+    const RunResult run = program.Print(address);
+    if (row.searched) {
+      EXPECT_EQ(run.exitCode, 0) << run.err;
+      EXPECT_EQ(run.out, SampleSummary());
+      EXPECT_EQ(ReadFile(program.TempJpg()), "keep");
+      EXPECT_EQ(proxy.Accepted(), 0u);
+    } else {
+      EXPECT_EQ(run.exitCode, 1);
+      EXPECT_EQ(run.err, kFailureText);
+      EXPECT_EQ(ReadFile(program.TempJpg()), "gone");
+      EXPECT_EQ(proxy.Accepted(), 1u);
+    }
+  }
+}
+
+TEST(StartupTest, DownloadDirectAndThroughProxy) {
+  ProgramCopy program;
+  {
+    ScriptedPeer server(Reply("200 OK", Sample()));
+    const std::string address =
+        "http://127.0.0.1:" + std::to_string(server.Port()) + "/d/photo.jpg";
+    const RunResult run = program.Print(address);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, SampleSummary());
+    EXPECT_EQ(ReadFile(program.TempJpg()), Sample());
+    const std::string request = server.Received();
+    EXPECT_EQ(request.rfind("GET /d/photo.jpg HTTP/1.1\r\n", 0), 0u) << request;
+    EXPECT_NE(request.find("\r\nReferer: " + address + "\r\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("\r\nUser-Agent: Peloria\r\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("\r\nAccept: text/html, */*\r\n"), std::string::npos) << request;
+  }
+  {
+    // The proxy's port as hex, in quotes and blanks; the proxy is asked for
+    // the whole address, even one in capitals that is no local address.
+    ScriptedPeer proxy(Reply("200 OK", Sample()));
+    char port[16];
+    std::snprintf(port, sizeof port, "0x%X", proxy.Port());
+    program.Ini(std::string("[internet]\nproxy_server = 127.0.0.1\nproxy_port = ' ") + port +
+                "'\n");
+    const RunResult run = program.Print("FILE:///photo.jpg");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(proxy.Received().rfind("GET FILE:///photo.jpg HTTP/1.1\r\n", 0), 0u)
+        << proxy.Received();
+  }
+}
+
+TEST(StartupTest, DownloadFailures) {
+  ProgramCopy program;
+  {
+    // Without an address: an empty temp.jpg and the failure display.
+    WriteFile(program.TempJpg(), "old contents");
+    const RunResult run = program.Print("");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, kFailureText);
+    EXPECT_EQ(ReadFile(program.TempJpg()), "");
+  }
+  {
+    // A server answering HTML: the body is kept, decoding it fails.
+    ScriptedPeer server(Reply("200 OK", "<html>hello</html>", "text/html"));
+    const RunResult run =
+        program.Print("http://127.0.0.1:" + std::to_string(server.Port()) + "/x.jpg");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(ReadFile(program.TempJpg()), "<html>hello</html>");
+  }
+  {
+    // A proxy without a port goes to port 0 and fails; so does "8080abc".
+    for (const char* port : {"", "proxy_port=8080abc\n"}) {
+      program.Ini(std::string("[internet]\nproxy_server=127.0.0.1\n") + port);
+      const RunResult run = program.Print("http://127.0.0.1:1/x.jpg");
+      EXPECT_EQ(run.exitCode, 1) << port;
+      EXPECT_EQ(run.err, kFailureText);
+    }
+    fs::remove(program.Folder() / "Peloria.ini");
+  }
+  {
+    // An address of 100 000 bytes.
+    const RunResult run = program.Print("http://127.0.0.1:1/" + std::string(100000, 'a'));
+    EXPECT_EQ(run.exitCode, 1);
+  }
+  {
+    // temp.jpg cannot be created: the general error display's message.
+    fs::remove(program.TempJpg());
+    fs::create_directory(program.TempJpg());
+    const RunResult run = program.Print("http://127.0.0.1:1/x.jpg");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "ファイル " + program.TempJpg().string() + " を作成できません\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+}  // namespace
+}  // namespace peloria::testing

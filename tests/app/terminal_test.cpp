@@ -1,0 +1,120 @@
+// The terminal modes of the peloria command, run as a user runs them.
+#include <gtest/gtest.h>
+
+#include "tests/app/app_support.h"
+
+namespace peloria::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+RunResult Peloria(const std::vector<std::string>& args) {
+  return Run(PELORIA_EXE, args);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(TerminalTest, PrintTheSampleAndFailures) {
+  const RunResult sample = Peloria({"--print", FileUrl(PELORIA_SAMPLE)});
+  EXPECT_EQ(sample.exitCode, 0) << sample.err;
+  EXPECT_EQ(sample.err, "");
+  EXPECT_EQ(Lines(sample.out).size(), 10u);
+  EXPECT_EQ(Lines(sample.out)[9], "機種名            :Peloria PX-1");
+
+  TempDir dir;
+  WriteJpegFile(dir.path() / "plain.jpg", JpegSpec{});
+  const RunResult plain = Peloria({"--print", FileUrl(dir.path() / "plain.jpg")});
+  EXPECT_EQ(plain.exitCode, 0);
+  EXPECT_EQ(plain.out, "Exif情報はありません。");
+
+  const RunResult missing = Peloria({"--print", FileUrl(dir.path() / "missing.jpg")});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "データの取得に失敗しました\n");
+
+  WriteFile(dir.path() / "zero.jpg", ExifJpeg([](TiffWriter& t) {
+              t.Rational(t.ExifIfd(), 0x829A, {{0, 1}});
+            }));
+  const RunResult unhandled = Peloria({"--print", FileUrl(dir.path() / "zero.jpg")});
+  EXPECT_EQ(unhandled.exitCode, 2);
+  EXPECT_EQ(unhandled.out, "");
+  EXPECT_FALSE(unhandled.err.empty());
+}
+
+TEST(TerminalTest, Exif) {
+  const RunResult sample = Peloria({"--exif", PELORIA_SAMPLE});
+  EXPECT_EQ(sample.exitCode, 0) << sample.err;
+  const std::vector<std::string> lines = Lines(sample.out);
+  ASSERT_EQ(lines.size(), 1u + 56u + 1u);  // byte order, fields, one comment line
+  EXPECT_EQ(lines[0], "ByteOrder: Intel");
+  for (const char* expected : {
+           "ExposureTime: 1/250 | 0.004",
+           "ExposureBiasValue: -1/3 | -0.333333333333333",
+           "ExposureProgram: 2 | プログラム",
+           "FocalLengthIn35mmFilm:  | 35",
+           "ISOSpeedRatings: 200",
+           "WhiteBalance: 0 | 自動",
+           "PixelXDimension: 640",
+           "Orientation: ioTopLeft",
+           "UserComment: Sample photo made by the Peloria build",
+       }) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+  }
+
+  TempDir dir;
+  WriteJpegFile(dir.path() / "plain.jpg", JpegSpec{});
+  const RunResult plain = Peloria({"--exif", (dir.path() / "plain.jpg").string()});
+  EXPECT_EQ(plain.exitCode, 1);
+  EXPECT_EQ(Lines(plain.out)[0], "ByteOrder: Intel");
+
+  const RunResult missing = Peloria({"--exif", (dir.path() / "missing.jpg").string()});
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_NE(missing.err.find("missing.jpg"), std::string::npos) << missing.err;
+}
+
+TEST(TerminalTest, RealCameraFiles) {
+  const fs::path samples = PELORIA_SAMPLES_DIR;
+  if (!fs::is_directory(samples)) GTEST_SKIP() << "no sample photos";
+  int seen = 0;
+  for (const fs::directory_entry& e : fs::directory_iterator(samples)) {
+    if (e.path().extension() != ".jpg") continue;
+    SCOPED_TRACE(e.path().string());
+    ++seen;
+    const RunResult exif = Peloria({"--exif", e.path().string()});
+    EXPECT_EQ(exif.exitCode, 0) << exif.err;
+    const RunResult print = Peloria({"--print", FileUrl(e.path())});
+    if (print.exitCode == 0) {
+      EXPECT_TRUE(print.out.starts_with("F値               :")) << print.out;
+      EXPECT_TRUE(print.out.ends_with("\n"));
+    } else {
+      // A summary failure (an exposure time that cannot be a fraction).
+      EXPECT_EQ(print.exitCode, 2) << print.err;
+    }
+  }
+  EXPECT_GT(seen, 0);
+}
+
+TEST(TerminalTest, Options) {
+  const RunResult help = Peloria({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_TRUE(help.out.starts_with("Usage: peloria [ADDRESS]\n"));
+  const RunResult version = Peloria({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_TRUE(version.out.starts_with("peloria "));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--bogus"}, {"--print"}, {"--exif"}, {"--"}}) {
+    const RunResult bad = Peloria(args);
+    EXPECT_EQ(bad.exitCode, 2) << args[0];
+    EXPECT_EQ(bad.out, "");
+    EXPECT_NE(bad.err.find("Usage: peloria"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace peloria::testing

@@ -1,0 +1,217 @@
+// The window on real widgets (offscreen platform): the design, the failure
+// display, the general error display and the layout after start-up.
+#include <gtest/gtest.h>
+
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QPushButton>
+
+#include "platform/exception.h"
+#include "platform/numbers.h"
+#include "tests/app/app_support.h"
+
+namespace peloria::testing {
+namespace {
+
+struct Bounds {
+  int left, top, width, height;
+  friend bool operator==(const Bounds&, const Bounds&) = default;
+};
+
+Bounds BoundsOf(const TControl& c) {
+  return {c.Left(), c.Top(), c.Width(), c.Height()};
+}
+
+std::ostream& operator<<(std::ostream& os, const Bounds& b) {
+  return os << b.left << "," << b.top << " " << b.width << "x" << b.height;
+}
+
+// A picture whose summary fails after loading: an exposure time of 0/1
+// divides by zero.
+std::string ZeroDivideJpeg() {
+  return ExifJpeg([](TiffWriter& t) { t.Rational(t.ExifIfd(), 0x829A, {{0, 1}}); });
+}
+
+TEST(WindowTest, GeneralErrorKeepsTheDesign) {
+  TempDir dir;
+  WriteFile(dir.path() / "z.jpg", ZeroDivideJpeg());
+  Window w(FileUrl(dir.path() / "z.jpg"));
+  TForm1& f = *w.form;
+
+  std::string expected;
+  try {
+    Divide(1, 0);
+  } catch (const Exception& e) {
+    expected = e.Message();
+  }
+  ASSERT_TRUE(w.unhandled.has_value());
+  EXPECT_EQ(*w.unhandled, expected);
+  EXPECT_FALSE(f.Failed());
+
+  // Every widget as designed.
+  struct Row {
+    const char* name;
+    const TControl& control;
+    Bounds bounds;
+    bool visible;
+  };
+  for (const Row& row : {
+           Row{"Label1", f.Label1, {8, 8, 84, 12}, true},
+           Row{"Image1", f.Image1, {192, 0, 160, 120}, true},
+           Row{"Image2", f.Image2, {192, 128, 255, 120}, true},
+           Row{"Button1", f.Button1, {48, 24, 75, 25}, true},
+           Row{"Red", f.Red, {200, 152, 33, 17}, false},
+           Row{"Green", f.Green, {240, 152, 33, 17}, true},
+           Row{"Blue", f.Blue, {272, 152, 33, 17}, true},
+           Row{"All_c", f.All_c, {312, 152, 41, 17}, false},
+       }) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(BoundsOf(row.control), row.bounds);
+    EXPECT_EQ(row.control.Visible(), row.visible);
+    EXPECT_TRUE(row.control.Enabled());
+  }
+  EXPECT_EQ(f.Label1.Caption(), "System Error!!");
+  EXPECT_EQ(f.Button1.Caption(), "Close(&C)");
+  EXPECT_EQ(static_cast<QPushButton*>(f.Button1.Widget())->shortcut(),
+            QKeySequence(Qt::ALT | Qt::Key_C));
+  EXPECT_EQ(f.Red.Caption() + f.Green.Caption() + f.Blue.Caption() + f.All_c.Caption(), "RGBALL");
+  EXPECT_EQ(f.Caption(), Cp932("Peloria\xE3\x80\x80 画像クリックでヒストグラム表示"));
+  EXPECT_EQ((std::vector<int>{f.Left(), f.Top(), f.ClientWidth(), f.ClientHeight()}),
+            (std::vector<int>{394, 166, 158, 55}));
+  EXPECT_EQ(f.Width(), 158 + 6);
+  EXPECT_EQ(f.Height(), 55 + 25);
+
+  // Tab order Close, R, G, B, ALL.
+  EXPECT_EQ(f.Button1.Widget()->nextInFocusChain(), f.Red.Widget());
+  EXPECT_EQ(f.Red.Widget()->nextInFocusChain(), f.Green.Widget());
+  EXPECT_EQ(f.Green.Widget()->nextInFocusChain(), f.Blue.Widget());
+  EXPECT_EQ(f.Blue.Widget()->nextInFocusChain(), f.All_c.Widget());
+
+  // A dialog without title-bar buttons and of fixed size.
+  const Qt::WindowFlags flags = f.Widget()->windowFlags();
+  EXPECT_TRUE(flags.testFlag(Qt::Dialog));
+  EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+  EXPECT_FALSE(flags.testFlag(Qt::WindowCloseButtonHint));
+  EXPECT_FALSE(flags.testFlag(Qt::WindowSystemMenuHint));
+  EXPECT_EQ(f.Widget()->minimumSize(), f.Widget()->maximumSize());
+
+  // The summary font is fixed pitch: a double-byte character is twice as
+  // wide as a single-byte one.
+  const QFont font = f.Label1.Widget()->font();
+  EXPECT_EQ(font.pixelSize(), 12);
+  const QFontMetrics metrics(font);
+  EXPECT_EQ(metrics.horizontalAdvance(QString::fromUtf8("画")), 2 * metrics.horizontalAdvance("a"));
+  EXPECT_EQ(metrics.horizontalAdvance("i"), metrics.horizontalAdvance("W"));
+  EXPECT_EQ(f.Widget()->font().pixelSize(), 12);
+}
+
+TEST(WindowTest, LabelSizesItselfToItsText) {
+  App();
+  TForm form;
+  TLabel label(form.Widget());
+  struct Row {
+    const char* text;  // UTF-8
+    int width, height;
+  } rows[] = {
+      {"System Error!!", 84, 12}, {"ab\nabcd\nabc", 24, 36},
+      {"ab\n", 12, 12},  // a final line break opens no line
+      {"a&bc", 18, 12},  // the accelerator mark is not drawn
+      {"a&&b", 18, 12},  // "&&" draws one "&"
+      {"画像\nx", 24, 24},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    label.SetCaption(Cp932(row.text));
+    EXPECT_EQ(label.Width(), row.width);
+    EXPECT_EQ(label.Height(), row.height);
+  }
+}
+
+TEST(WindowTest, FailureDisplayGeometry) {
+  TempDir dir;
+  Window w(FileUrl(dir.path() / "missing.jpg"));
+  TForm1& f = *w.form;
+  EXPECT_FALSE(w.unhandled.has_value());
+  EXPECT_TRUE(f.Failed());
+  EXPECT_EQ(f.Label1.Caption(), Cp932("データの取得に失敗しました"));
+  EXPECT_EQ(f.Caption(), "Peloria error");
+  // 13 double-byte characters of 12 pixels; the button 5 below the label.
+  EXPECT_EQ(BoundsOf(f.Label1), (Bounds{8, 8, 156, 12}));
+  EXPECT_EQ(f.ClientWidth(), 8 + 156 + 2);
+  EXPECT_EQ(f.ClientHeight(), 25 + 25 + 3);
+  // Outer width 166 + 3 + 3 = 172: (172 - 75) / 2 = 48.5 rounds to even 48.
+  EXPECT_EQ(BoundsOf(f.Button1), (Bounds{48, 25, 75, 25}));
+  EXPECT_EQ(f.Width(), 172);
+  EXPECT_EQ(f.Height(), 53 + 22 + 3);
+  EXPECT_EQ(f.Top(), Nearest((TScreen::Height() - 78) / 2.0L));
+  EXPECT_EQ(f.Left(), Nearest((TScreen::Width() - 172) / 2.0L));
+  // The rest keeps its design, the radio buttons included.
+  EXPECT_EQ(BoundsOf(f.Image1), (Bounds{192, 0, 160, 120}));
+  EXPECT_TRUE(f.Green.Visible());
+  EXPECT_TRUE(f.Blue.Visible());
+  EXPECT_FALSE(f.Red.Visible());
+}
+
+TEST(WindowTest, ThumbnailFitsTheBox) {
+  struct Row {
+    int width, height, thumbWidth, thumbHeight;
+  } rows[] = {
+      {4000, 3000, 160, 120},
+      {3000, 4000, 90, 120},
+      {500, 500, 120, 120},
+      {64, 25, 160, 62},  // 62.5 rounds to even
+  };
+  TempDir dir;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height));
+    JpegSpec spec;
+    spec.width = row.width;
+    spec.height = row.height;
+    spec.quality = 50;
+    WriteJpegFile(dir.path() / "p.jpg", spec);
+    Window w(FileUrl(dir.path() / "p.jpg"));
+    TForm1& f = *w.form;
+    ASSERT_FALSE(w.unhandled.has_value());
+    ASSERT_FALSE(f.Failed());
+    // No Exif: one line of 4 single-byte and 9 double-byte characters.
+    EXPECT_EQ(BoundsOf(f.Label1), (Bounds{8, 8, 132, 12}));
+    EXPECT_EQ(BoundsOf(f.Image1), (Bounds{152, 0, row.thumbWidth, row.thumbHeight}));
+    EXPECT_TRUE(f.Image1.Stretch());
+    EXPECT_EQ(BoundsOf(f.Image2), (Bounds{152, row.thumbHeight + 3, 160, 60}));
+    EXPECT_FALSE(f.Image2.Visible());
+    EXPECT_EQ(f.Button1.Top(), row.thumbHeight + 5);
+    EXPECT_EQ(f.ClientHeight(), row.thumbHeight + 35);
+    EXPECT_EQ(f.ClientWidth(), 152 + row.thumbWidth + 3);
+    EXPECT_EQ(f.Button1.Left(), Nearest((f.ClientWidth() + 6 - 75) / 2.0L));
+    EXPECT_EQ(f.Left(), Nearest((TScreen::Width() - f.ClientWidth() - 6) / 2.0L));
+    EXPECT_EQ(f.Top(), Nearest((TScreen::Height() - f.ClientHeight() - 25) / 2.0L));
+    for (const TRadioButton* radio : {&f.Red, &f.Green, &f.Blue, &f.All_c}) {
+      EXPECT_FALSE(radio->Visible());
+    }
+  }
+}
+
+TEST(WindowTest, ButtonBelowATallSummary) {
+  // A wide, flat picture beside ten lines: the label reaches furthest down,
+  // before and after a drawing.
+  TempDir dir;
+  WriteFile(dir.path() / "flat.jpg", ExifJpeg(
+                                         [](TiffWriter& t) {
+                                           t.Rational(t.ExifIfd(), 0x829A, {{1, 125}});
+                                           t.Ascii(t.Ifd0(), 0x0110, "Cam");
+                                         },
+                                         64, 25));
+  Window w(FileUrl(dir.path() / "flat.jpg"));
+  TForm1& f = *w.form;
+  ASSERT_FALSE(w.unhandled.has_value());
+  EXPECT_EQ(f.Label1.Height(), 120);
+  EXPECT_EQ(f.Image1.Height(), 62);
+  EXPECT_EQ(f.Button1.Top(), 8 + 120 + 5);
+  f.Image1Click();
+  EXPECT_EQ(BoundsOf(f.Image2), (Bounds{f.Image1.Left(), 65, 160, 60}));
+  EXPECT_EQ(f.Button1.Top(), 8 + 120 + 25);
+  EXPECT_EQ(f.ClientHeight(), 153 + 25 + 5);
+}
+
+}  // namespace
+}  // namespace peloria::testing
