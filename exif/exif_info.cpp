@@ -192,6 +192,12 @@ T& FieldOf(R& results, const Field& field) {
 // sub-IFD pointers. A further request is dropped, so link loops end too.
 constexpr std::size_t kMaxIfds = 13;
 
+// Text and UNDEFINED bytes read by one walk, all entries together. An Exif
+// block fits one APP1 segment (at most 64 KiB, Exif 2.3, 4.5.4), so real
+// files stay far below; a hostile file whose thousands of entries each claim
+// the whole file no longer makes the walk read gigabytes.
+constexpr std::int64_t kMaxValueBytesPerWalk = 16 << 20;
+
 struct Walk {
   std::int64_t tiffStart = 0;
   bool motorolaOrder = false;
@@ -199,6 +205,7 @@ struct Walk {
   std::size_t queued = 0;  // positions queued beyond the first
   std::size_t index = 0;   // the directory being read
   bool thumbnail = false;  // InteroperabilityIndex "THM" met
+  std::int64_t valueBudget = kMaxValueBytesPerWalk;
 
   void Queue(std::uint32_t offset) {
     // 64-bit sum: an offset near 2^32 stays a position beyond the file.
@@ -420,7 +427,7 @@ void TExifInfo::ReadExif(std::int64_t tiffStart) {
       std::uint32_t count = ToUnsigned(entry.data() + 4, 4, FMotorolaOrder);
       TDatas datas;
       if (rule->action != Action::kMakerNote)
-        datas = ReadValue(stream, at + 8, tiffStart, count, type, FMotorolaOrder);
+        datas = ReadValue(stream, at + 8, tiffStart, count, type, FMotorolaOrder, walk.valueBudget);
       Apply(*this, *rule, walk, type, count, entry.data() + 8, datas);
     }
     if (!whole) continue;

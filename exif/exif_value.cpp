@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <limits>
 
 #include "text/format.h"
 
@@ -56,15 +57,17 @@ bool ReadExactly(TStream& stream, std::int64_t position, std::uint8_t* buffer, s
   return ReadAt(stream, position, buffer, n) == n;
 }
 
-// The bytes of an ASCII or UNDEFINED value: at most `count`, and never
-// beyond the end of the file, so a hostile count allocates nothing more than
-// the file holds.
-std::string ReadBytes(TStream& stream, std::int64_t position, std::uint32_t count) {
+// The bytes of an ASCII or UNDEFINED value: at most `count`, never beyond
+// the end of the file (a hostile count allocates no more than the file
+// holds) and at most `budget`, which shrinks by what was read.
+std::string ReadBytes(TStream& stream, std::int64_t position, std::uint32_t count,
+                      std::int64_t& budget) {
   std::int64_t available = stream.Size() - position;
-  std::int64_t n = std::min<std::int64_t>(count, available);
+  std::int64_t n = std::min({std::int64_t{count}, available, budget});
   if (n <= 0) return {};
   std::string bytes(static_cast<std::size_t>(n), '\0');
   bytes.resize(static_cast<std::size_t>(ReadAt(stream, position, bytes.data(), n)));
+  budget -= static_cast<std::int64_t>(bytes.size());
   return bytes;
 }
 
@@ -72,6 +75,13 @@ std::string ReadBytes(TStream& stream, std::int64_t position, std::uint32_t coun
 
 TDatas ReadValue(TStream& stream, std::int64_t valueField, std::int64_t tiffStart,
                  std::uint32_t count, std::uint8_t type, bool motorolaOrder) {
+  std::int64_t unlimited = std::numeric_limits<std::int64_t>::max();
+  return ReadValue(stream, valueField, tiffStart, count, type, motorolaOrder, unlimited);
+}
+
+TDatas ReadValue(TStream& stream, std::int64_t valueField, std::int64_t tiffStart,
+                 std::uint32_t count, std::uint8_t type, bool motorolaOrder,
+                 std::int64_t& byteBudget) {
   TDatas datas;
   // 64-bit size: a count near 2^32 must not wrap to a small in-place value.
   std::int64_t size = static_cast<std::int64_t>(count) * tiff::UnitSize(type);
@@ -88,7 +98,7 @@ TDatas ReadValue(TStream& stream, std::int64_t valueField, std::int64_t tiffStar
       if (ReadExactly(stream, at, b.data(), 1)) datas.UnsignedValue = b[0];
       break;
     case tiff::kAscii:
-      for (char c : ReadBytes(stream, at, count))
+      for (char c : ReadBytes(stream, at, count, byteBudget))
         if (c != '\0') datas.Text += c;
       break;
     case tiff::kShort:
@@ -112,7 +122,7 @@ TDatas ReadValue(TStream& stream, std::int64_t valueField, std::int64_t tiffStar
       break;
     case tiff::kUndefined: {
       static constexpr char kDigits[] = "0123456789ABCDEF";
-      std::string bytes = ReadBytes(stream, at, count);
+      std::string bytes = ReadBytes(stream, at, count, byteBudget);
       datas.Text.reserve(bytes.size() * 2);
       for (unsigned char c : bytes) {
         datas.Text += kDigits[c >> 4];

@@ -73,6 +73,12 @@ std::int64_t ReadAt(TStream& stream, std::int64_t position, void* buffer, std::i
 //    computed in extended precision (0 when d is 0);
 //  - FLOAT is widened, DOUBLE read in the file's byte order;
 //  - unknown type codes decode to nothing.
+// ASCII and UNDEFINED bytes are also taken from `byteBudget`, which shrinks
+// by what they read; once it is spent they stop there too.
+TDatas ReadValue(TStream& stream, std::int64_t valueField, std::int64_t tiffStart,
+                 std::uint32_t count, std::uint8_t type, bool motorolaOrder,
+                 std::int64_t& byteBudget);
+// The same without a budget.
 TDatas ReadValue(TStream& stream, std::int64_t valueField, std::int64_t tiffStart,
                  std::uint32_t count, std::uint8_t type, bool motorolaOrder);
 

@@ -753,6 +753,20 @@ TEST_P(ExifOrderTest, HostileCountsAndOffsets) {
   }
 }
 
+TEST_P(ExifOrderTest, TextReadsOfOneWalkAreBounded) {
+  // 40 entries each claiming the whole 1 MiB file: 16 MiB are read, then
+  // the texts come out empty.
+  TiffWriter w(GetParam());
+  w.Ascii(w.Ifd0(), kMake, "Maker");
+  for (int i = 0; i < 40; ++i) w.AddRawField(w.Ifd0(), kModel, 2, 0xFFFFFFFF, 0);
+  w.Short(w.Ifd0(), kOrientation, {6});
+  TExifInfo info;
+  Parse(info, JpegWithExif(w.Build(), JpegOptions().Body(std::string(1 << 20, 'x'))));
+  EXPECT_EQ(info.Make, "Maker");
+  EXPECT_EQ(info.Model, "");
+  EXPECT_EQ(info.Orientation, ioRightTop);
+}
+
 TEST_P(ExifOrderTest, EntryCountBeyondTheEntries) {
   // IFD0 claims 0xFFFF entries; the file holds two and then ends.
   TiffWriter w(GetParam());

@@ -170,6 +170,22 @@ TEST_P(ReadValueTest, ValuesNeverReadPastTheEnd) {
   EXPECT_EQ(Read(U32(8), Join({U32(77)}), 0x40000001, tiff::kLong).UnsignedValue, 77u);
 }
 
+TEST_P(ReadValueTest, TextBytesComeOutOfTheBudget) {
+  auto field = U32(8);
+  field.resize(8, 0);
+  auto bytes = Bytes({'C', 'a', 'n', 'o', 'n', 0, 0, 0});
+  field.insert(field.end(), bytes.begin(), bytes.end());
+  TMemoryStream stream(field);
+  std::int64_t budget = 11;
+  EXPECT_EQ(ReadValue(stream, 0, 0, 8, tiff::kAscii, motorola(), budget).Text, "Canon");
+  EXPECT_EQ(budget, 3);
+  EXPECT_EQ(ReadValue(stream, 0, 0, 8, tiff::kUndefined, motorola(), budget).Text, "43616E");
+  EXPECT_EQ(budget, 0);
+  EXPECT_EQ(ReadValue(stream, 0, 0, 8, tiff::kAscii, motorola(), budget).Text, "");
+  // Numbers are not counted.
+  EXPECT_EQ(ReadValue(stream, 0, 0, 1, tiff::kLong, motorola(), budget).UnsignedValue, 8u);
+}
+
 TEST_P(ReadValueTest, UnknownTypesDecodeToNothing) {
   for (int type : {0, 13, 0x7F, 0xFF}) {
     TDatas d = Read(U32(8), Bytes({1, 2, 3, 4, 5, 6, 7, 8}), 1, static_cast<std::uint8_t>(type));
