@@ -175,6 +175,21 @@ TEST_F(DownloadTest, HtmlPageInsteadOfAPictureShowsTheFailure) {
   EXPECT_EQ(app_.TempJpg(), page) << "the page is saved as it came";
 }
 
+TEST_F(DownloadTest, RedirectIsNotFollowed) {
+  auto photo = Publish(kCameraFile, "/photos/IMG_0001.JPG");
+  REQUIRE_SAMPLE(photo);
+  NginxServer moving(www_, "location = /moved.jpg { return 302 /photos/IMG_0001.JPG; }");
+
+  Outcome o = app_.Print(UrlOf(moving, "/moved.jpg"));
+
+  EXPECT_EQ(o.exitCode, 1) << Quote(o);
+  EXPECT_THAT(o.err, HasSubstr(kFetchFailed));
+  EXPECT_THAT(app_.TempJpg().value_or(""), HasSubstr("302 Found")) << "the redirect's own page";
+  auto requests = Requests(moving, 1);
+  ASSERT_EQ(requests.size(), 1u) << "the redirect was followed";
+  EXPECT_EQ(requests[0].status, 302);
+}
+
 TEST_F(DownloadTest, NoAddressShowsTheFailureAndLeavesAnEmptyTempJpg) {
   std::ofstream(app_.tempJpg(), std::ios::binary) << "an earlier download";
 
