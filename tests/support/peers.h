@@ -186,13 +186,13 @@ class TinyproxyServer : public LoopbackServer {
 
 }  // namespace peloria::testing
 
-// Use at the start of a test body: skips the test with a clear message when
-// the program is not installed.
-#define PELORIA_SKIP_WITHOUT_NGINX()                                                  \
-  if (!::peloria::testing::NginxServer::Available())                                  \
-  GTEST_SKIP() << "nginx is not installed (looked in PATH, /usr/sbin and /usr/bin); " \
-                  "install the nginx package to run this test"
-#define PELORIA_SKIP_WITHOUT_TINYPROXY()                                                  \
-  if (!::peloria::testing::TinyproxyServer::Available())                                  \
-  GTEST_SKIP() << "tinyproxy is not installed (looked in PATH, /usr/sbin and /usr/bin); " \
-                  "install the tinyproxy package to run this test"
+// Use at the start of a test body (or SetUp): skips the test with a clear
+// message when the program is not installed. Safe inside an if without braces.
+#define PELORIA_SKIP_WITHOUT_PROGRAM_(Server, name)                    \
+  if (::peloria::testing::Server::Available()) {                       \
+  } else                                                               \
+    GTEST_SKIP() << name                                               \
+        " is not installed (looked in PATH, /usr/sbin and /usr/bin); " \
+        "install the " name " package to run this test"
+#define PELORIA_SKIP_WITHOUT_NGINX() PELORIA_SKIP_WITHOUT_PROGRAM_(NginxServer, "nginx")
+#define PELORIA_SKIP_WITHOUT_TINYPROXY() PELORIA_SKIP_WITHOUT_PROGRAM_(TinyproxyServer, "tinyproxy")
