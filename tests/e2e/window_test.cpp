@@ -42,6 +42,15 @@ bool IsWhite(QRgb p) {
   return p == qRgb(255, 255, 255);
 }
 
+// The number of dark pixels (text) in the columns left of `right`.
+int Ink(const QImage& shot, int right) {
+  int ink = 0;
+  for (int y = 0; y < shot.height(); ++y) {
+    for (int x = 0; x < right; ++x) ink += qGray(shot.pixel(x, y)) < 100;
+  }
+  return ink;
+}
+
 // The thumbnail's size for a picture of w x h: 160 wide when the picture is
 // wider than high, else 120 high.
 QSize ThumbnailSize(int w, int h) {
@@ -220,11 +229,7 @@ TEST_F(WindowTest, PhotoWindowThumbnailHistogramAndClose) {
     }
   }
   // The summary: dark text left of the thumbnail.
-  int ink = 0;
-  for (int y = 0; y < rect.height; ++y) {
-    for (int x = 0; x < left - 1; ++x) ink += qGray(shot.pixel(x, y)) < 100;
-  }
-  EXPECT_GT(ink, 200) << "no summary text";
+  EXPECT_GT(Ink(shot, left - 1), 200) << "no summary text";
 
   // A click on the thumbnail draws the brightness histogram below it.
   display_->Click(rect.x + left + thumb.width() / 2, rect.y + thumb.height() / 2);
@@ -275,11 +280,7 @@ TEST_F(WindowTest, NoAddressShowsTheFailureDisplay) {
   Rect rect;
   QImage shot = Capture(window, rect);
   EXPECT_LT(rect.width, 250) << "the failure display shows the label and Close only";
-  int ink = 0;
-  for (int y = 0; y < rect.height; ++y) {
-    for (int x = 0; x < rect.width; ++x) ink += qGray(shot.pixel(x, y)) < 100;
-  }
-  EXPECT_GT(ink, 100) << "no message in the window";
+  EXPECT_GT(Ink(shot, rect.width), 100) << "no message in the window";
   EXPECT_EQ(app_.TempJpg(), "") << "an empty temp.jpg stays behind";
 
   display_->Click(rect.x + rect.width / 2, rect.y + rect.height - 3 - 12);
@@ -312,11 +313,7 @@ TEST_F(WindowTest, UnwritableProgramFolderShowsAMessageBox) {
   }
   ASSERT_FALSE(window.empty()) << "the main window did not open after the message box";
   shot = Capture(window, rect);
-  int ink = 0;
-  for (int y = 0; y < rect.height; ++y) {
-    for (int x = 0; x < rect.width; ++x) ink += qGray(shot.pixel(x, y)) < 100;
-  }
-  EXPECT_GT(ink, 50) << "no text in the window";
+  EXPECT_GT(Ink(shot, rect.width), 50) << "no text in the window";
 }
 
 }  // namespace
