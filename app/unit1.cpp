@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <vector>
 
 #include "platform/cp932.h"
@@ -360,53 +361,95 @@ void TForm1::rewait() {
 
 namespace {
 
+// Counts pixels into four interleaved sets of 32-bit counters, so that runs
+// of equal values (smooth pictures) do not wait on one counter, and adds them
+// to the 64-bit totals before any of them could overflow.
+class Counter {
+ public:
+  explicit Counter(std::array<std::int64_t, 257>& totals) : totals_(totals) {}
+  ~Counter() { Flush(); }
+  Counter(const Counter&) = delete;
+  Counter& operator=(const Counter&) = delete;
+
+  // Counts `count` pixels of `stride` bytes, blue, green, red first, by type.
+  template <int kStride>
+  void Add(const std::uint8_t* pixels, int count, int type) {
+    if (pending_ + count > kFlushAt) Flush();
+    pending_ += count;
+    switch (type) {
+      case 0:
+        Run<kStride>(pixels, count, [](const std::uint8_t* p) { return p[2]; });
+        break;
+      case 1:
+        Run<kStride>(pixels, count, [](const std::uint8_t* p) { return p[1]; });
+        break;
+      case 2:
+        Run<kStride>(pixels, count, [](const std::uint8_t* p) { return p[0]; });
+        break;
+      default:
+        Run<kStride>(pixels, count, [](const std::uint8_t* p) {
+          return kThird[static_cast<std::size_t>(p[0] + p[1] + p[2])];
+        });
+        break;
+    }
+  }
+
+ private:
+  static constexpr std::int64_t kFlushAt = std::int64_t{1} << 30;
+
+  // (b0 + b1 + b2) div 3 for every sum.
+  static constexpr std::array<std::uint8_t, 766> kThird = [] {
+    std::array<std::uint8_t, 766> third{};
+    for (std::size_t sum = 0; sum < third.size(); ++sum)
+      third[sum] = static_cast<std::uint8_t>(sum / 3);
+    return third;
+  }();
+
+  template <int kStride, typename Value>
+  void Run(const std::uint8_t* p, int count, Value value) {
+    int x = 0;
+    for (; x + 4 <= count; x += 4, p += 4 * kStride) {
+      ++lanes_[0][value(p)];
+      ++lanes_[1][value(p + kStride)];
+      ++lanes_[2][value(p + 2 * kStride)];
+      ++lanes_[3][value(p + 3 * kStride)];
+    }
+    for (; x < count; ++x, p += kStride) ++lanes_[0][value(p)];
+  }
+
+  void Flush() {
+    for (auto& lane : lanes_) {
+      for (std::size_t i = 0; i < lane.size(); ++i) totals_[i] += lane[i];
+      lane.fill(0);
+    }
+    pending_ = 0;
+  }
+
+  std::array<std::int64_t, 257>& totals_;
+  std::array<std::array<std::uint32_t, 257>, 4> lanes_{};
+  std::int64_t pending_ = 0;
+};
+
 // Counts every pixel of `bitmap` into `counts` by histogram type. A 24-bit
 // copy is read through its rows as blue, green, red bytes; any other pixel
 // format through its colours, so that a palette picture (a greyscale JPEG, an
-// 8-bit BMP) counts its real colours. Counters are 64-bit so that no picture
-// can overflow them.
+// 8-bit BMP) counts its real colours.
 void Count(TBitmap& bitmap, int type, std::array<std::int64_t, 257>& counts) {
   const int width = bitmap.Width();
   const int height = bitmap.Height();
   if (width <= 0 || height <= 0) return;
-
-  // (b0 + b1 + b2) div 3 for every sum.
-  static const std::array<std::uint8_t, 766> kThird = [] {
-    std::array<std::uint8_t, 766> third{};
-    for (int sum = 0; sum < 766; ++sum) third[static_cast<std::size_t>(sum)] = sum / 3;
-    return third;
-  }();
-
-  auto add = [&](const std::uint8_t* pixels, int count, int stride, int blue, int green, int red) {
-    switch (type) {
-      case 0:
-        for (int x = 0; x < count; ++x) ++counts[pixels[x * stride + red]];
-        break;
-      case 1:
-        for (int x = 0; x < count; ++x) ++counts[pixels[x * stride + green]];
-        break;
-      case 2:
-        for (int x = 0; x < count; ++x) ++counts[pixels[x * stride + blue]];
-        break;
-      default:
-        for (int x = 0; x < count; ++x) {
-          const std::uint8_t* p = pixels + x * stride;
-          ++counts[kThird[static_cast<std::size_t>(p[blue] + p[green] + p[red])]];
-        }
-        break;
-    }
-  };
-
+  Counter counter(counts);
   if (bitmap.BitsPerPixel() == 24) {
     const int perRow = std::min(width, bitmap.RowBytes() / 3);
-    for (int y = 0; y < height; ++y) add(bitmap.ScanLine(y), perRow, 3, 0, 1, 2);
+    for (int y = 0; y < height; ++y) counter.Add<3>(bitmap.ScanLine(y), perRow, type);
     return;
   }
+  // 0xFFRRGGBB pixels lie in memory as blue, green, red, alpha.
+  static_assert(std::endian::native == std::endian::little);
   std::vector<std::uint32_t> row(static_cast<std::size_t>(width));
   for (int y = 0; y < height; ++y) {
     bitmap.RowToArgb(y, row.data());
-    // 0xFFRRGGBB in memory order on a little-endian machine: blue, green, red.
-    add(reinterpret_cast<const std::uint8_t*>(row.data()), width, 4, 0, 1, 2);
+    counter.Add<4>(reinterpret_cast<const std::uint8_t*>(row.data()), width, type);
   }
 }
 

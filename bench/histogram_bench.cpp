@@ -1,0 +1,172 @@
+// One histogram drawing over the bitmap copy of a 6000 x 4000 picture,
+// measured beside the decode of that picture; a drawing should cost at most
+// 15 % of the decode. The first drawing also makes the copy's pixels its own
+// (copy on write); it is measured apart from the later ones.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/unit1.h"
+#include "picture/jpeg.h"
+#include "platform/stream.h"
+#include "tests/support/jpeg_fixtures.h"
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+
+namespace {
+
+constexpr int kWidth = 6000;
+constexpr int kHeight = 4000;
+
+// A textured picture, closer to a camera photo than the smooth test
+// pattern: the pattern with fine noise, which JPEG keeps as detail.
+std::string TexturedJpeg() {
+  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(kWidth) * kHeight * 3);
+  std::uint32_t seed = 12345;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const peloria::testing::Rgb c = peloria::testing::PatternColor(x, y, kWidth, kHeight);
+      std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * kWidth + x) * 3];
+      const std::uint8_t channels[3] = {c.r, c.g, c.b};
+      for (int i = 0; i < 3; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        p[i] = static_cast<std::uint8_t>(
+            std::clamp(channels[i] + static_cast<int>(seed >> 28) - 8, 0, 255));
+      }
+    }
+  }
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = kWidth;
+  cinfo.image_height = kHeight;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 90, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = &rgb[static_cast<std::size_t>(cinfo.next_scanline) * kWidth * 3];
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::string bytes(reinterpret_cast<const char*>(buffer), size);
+  jpeg_destroy_compress(&cinfo);
+  std::free(buffer);
+  return bytes;
+}
+
+// Picture 0: the smooth test pattern; 1: the textured picture.
+const std::string& Jpeg(int picture) {
+  static const std::string smooth = [] {
+    peloria::testing::JpegSpec spec;
+    spec.width = kWidth;
+    spec.height = kHeight;
+    return peloria::testing::MakeJpeg(spec);
+  }();
+  static const std::string textured = TexturedJpeg();
+  return picture == 0 ? smooth : textured;
+}
+
+std::unique_ptr<peloria::TJPEGImage> Load(int picture) {
+  const std::string& bytes = Jpeg(picture);
+  peloria::TMemoryStream stream(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  auto jpeg = std::make_unique<peloria::TJPEGImage>();
+  jpeg->LoadFromStream(stream);
+  return jpeg;
+}
+
+// The window (started on "file:///", which loads nothing and writes
+// nothing); the benchmarks replace its `bmp` by a copy of the large picture.
+peloria::TForm1& Form() {
+  static peloria::TForm1* form = [] {
+    peloria::Application().SetParams({"file:///"});
+    return new peloria::TForm1;  // lives as long as the QApplication
+  }();
+  return *form;
+}
+
+void BM_Decode(benchmark::State& state) {
+  for (auto _ : state) {
+    auto jpeg = Load(static_cast<int>(state.range(0)));
+    benchmark::DoNotOptimize(jpeg->Bitmap().Width());
+  }
+}
+
+void BM_FirstDrawing(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto jpeg = Load(static_cast<int>(state.range(0)));
+    Form().bmp = std::make_unique<peloria::TBitmap>();
+    Form().bmp->Assign(jpeg.get());
+    state.ResumeTiming();
+    Form().hist(3);
+  }
+}
+
+void BM_Drawing(benchmark::State& state) {
+  const int type = static_cast<int>(state.range(1));
+  auto jpeg = Load(static_cast<int>(state.range(0)));
+  Form().bmp = std::make_unique<peloria::TBitmap>();
+  Form().bmp->Assign(jpeg.get());
+  Form().hist(type);
+  for (auto _ : state) Form().hist(type);
+}
+
+// Arguments: picture (0 smooth, 1 textured), histogram type.
+BENCHMARK(BM_Decode)->Unit(benchmark::kMillisecond)->Iterations(5)->Arg(0)->Arg(1);
+BENCHMARK(BM_FirstDrawing)->Unit(benchmark::kMillisecond)->Iterations(5)->Arg(0)->Arg(1);
+BENCHMARK(BM_Drawing)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->Args({0, 0})
+    ->Args({0, 3})
+    ->Args({1, 0})
+    ->Args({1, 3});
+
+// Keeps each run's CPU time per iteration in milliseconds (the machine may
+// be shared; CPU time is what the process itself spent).
+class Recorder : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> ms;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) ms[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int qtArgc = 1;
+  QApplication application(qtArgc, argv);
+  benchmark::Initialize(&argc, argv);
+  // Both pictures are made before any timing.
+  std::printf("pictures: %zu and %zu bytes\n", Jpeg(0).size(), Jpeg(1).size());
+  Recorder recorder;
+  benchmark::RunSpecifiedBenchmarks(&recorder);
+  const double decode = recorder.ms["BM_Decode/iterations:5"];
+  if (decode > 0) {
+    for (const auto& [name, ms] : recorder.ms) {
+      if (name.starts_with("BM_Decode")) continue;
+      std::printf("%-36s %8.1f ms = %5.1f %% of the decode (%.1f ms); limit 15 %%\n", name.c_str(),
+                  ms, 100 * ms / decode, decode);
+    }
+  }
+  benchmark::Shutdown();
+  return 0;
+}
