@@ -11,10 +11,11 @@ namespace peloria {
 
 namespace {
 
-// The one lock around exchanging a bitmap's shared pixel image.
+// The one lock around exchanging a bitmap's shared pixel image. Constant-
+// initialised, so that bitmaps with static storage may use it at any time.
+constinit std::mutex g_imageLock;
 std::mutex& ImageLock() {
-  static std::mutex lock;
-  return lock;
+  return g_imageLock;
 }
 
 const TBitmap::Image& EmptyImage() {

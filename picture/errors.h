@@ -18,9 +18,10 @@ PELORIA_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 PELORIA_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
 // A fatal error of the JPEG decoder.
 PELORIA_DECLARE_EXCEPTION(EJPEG, Exception);
-// A picture whose pixel image would exceed kMaxBitmapBytes (or cannot be
-// addressed at all). Derived from EInvalidGraphic so that callers handling
-// unreadable pictures handle it too.
+// A picture whose pixel image (or whose file) would exceed kMaxBitmapBytes,
+// or for which the system has no memory. Derived from EInvalidGraphic so
+// that callers handling unreadable pictures handle it too. Message
+// kMsgBitmapTooLarge with the width and height (a file: its size and 1).
 PELORIA_DECLARE_EXCEPTION(EOutOfResources, EInvalidGraphic);
 
 // Message templates (UTF-8 here, converted to CP932 when thrown).

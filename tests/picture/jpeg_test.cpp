@@ -106,6 +106,7 @@ TEST(JpegDecodeTest, OddShapesProgressiveAndFourComponentFiles) {
       {"100 x 1", 100, 1, JpegColor::kColor, false, 8},
       {"odd size", 33, 17, JpegColor::kColor, false, 12},
       {"progressive", 320, 240, JpegColor::kColor, true, 6},
+      {"RGB-coded", 64, 48, JpegColor::kRgb, false, 6},
       {"CMYK", 64, 48, JpegColor::kCmyk, false, 10},
       {"YCCK", 64, 48, JpegColor::kYcck, false, 10},
       {"progressive CMYK", 64, 48, JpegColor::kCmyk, true, 10},

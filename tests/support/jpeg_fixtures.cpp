@@ -45,6 +45,7 @@ bool Encode(const JpegSpec& spec, const std::vector<JSAMPLE>& pixels, int compon
   cinfo.input_components = components;
   switch (spec.color) {
     case JpegColor::kColor:
+    case JpegColor::kRgb:
       cinfo.in_color_space = JCS_RGB;
       break;
     case JpegColor::kGray:
@@ -57,9 +58,13 @@ bool Encode(const JpegSpec& spec, const std::vector<JSAMPLE>& pixels, int compon
   }
   jpeg_set_defaults(&cinfo);
   if (spec.color == JpegColor::kYcck) jpeg_set_colorspace(&cinfo, JCS_YCCK);
+  if (spec.color == JpegColor::kRgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
   jpeg_set_quality(&cinfo, spec.quality, TRUE);
   if (spec.progressive) jpeg_simple_progression(&cinfo);
-  cinfo.write_JFIF_header = spec.jfif && components < 4 ? TRUE : FALSE;
+  // A JFIF marker would declare YCbCr; RGB, CMYK and YCCK files carry the Adobe one.
+  cinfo.write_JFIF_header =
+      spec.jfif && (spec.color == JpegColor::kColor || spec.color == JpegColor::kGray) ? TRUE
+                                                                                       : FALSE;
   jpeg_start_compress(&cinfo, TRUE);
   for (const JpegMarker& marker : spec.markers) {
     jpeg_write_marker(&cinfo, marker.code, reinterpret_cast<const JOCTET*>(marker.payload.data()),
@@ -92,9 +97,9 @@ std::uint8_t PatternGray(int x, int y, int width, int height) {
 
 std::string MakeJpeg(const JpegSpec& spec) {
   if (spec.width <= 0 || spec.height <= 0) throw std::runtime_error("MakeJpeg: empty picture");
-  const int components = spec.color == JpegColor::kColor  ? 3
-                         : spec.color == JpegColor::kGray ? 1
-                                                          : 4;
+  int components = 4;
+  if (spec.color == JpegColor::kGray) components = 1;
+  if (spec.color == JpegColor::kColor || spec.color == JpegColor::kRgb) components = 3;
   std::vector<JSAMPLE> pixels(static_cast<std::size_t>(spec.width) * spec.height * components);
   std::size_t i = 0;
   std::uint32_t random = 0x12345678u;

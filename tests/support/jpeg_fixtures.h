@@ -10,6 +10,7 @@
 //
 // Colour kinds:
 //   kColor  three components, YCbCr (JFIF)
+//   kRgb    three components stored as RGB (Adobe marker, transform 0)
 //   kGray   one component
 //   kCmyk   four components, Adobe marker with transform 0
 //   kYcck   four components, Adobe marker with transform 2
@@ -27,7 +28,7 @@
 
 namespace peloria::testing {
 
-enum class JpegColor { kColor, kGray, kCmyk, kYcck };
+enum class JpegColor { kColor, kRgb, kGray, kCmyk, kYcck };
 
 // One marker segment to write after the start of the file (after JFIF or
 // Adobe markers): `code` is the marker (0xE1 for APP1 Exif, 0xFE for a
@@ -43,7 +44,7 @@ struct JpegSpec {
   JpegColor color = JpegColor::kColor;
   int quality = 90;
   bool progressive = false;
-  // Write the JFIF APP0 marker (for kColor and kGray); camera files carry
+  // Write the JFIF APP0 marker (kColor and kGray only); camera files carry
   // an Exif APP1 instead.
   bool jfif = true;
   std::vector<JpegMarker> markers;
