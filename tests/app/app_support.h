@@ -33,14 +33,13 @@ extern char** environ;
 namespace peloria::testing {
 
 inline QApplication& App() {
-  static QApplication* app = [] {
+  static int argc = 1;
+  static char name[] = "app_tests";
+  static char* argv[] = {name, nullptr};
+  static const std::unique_ptr<QApplication> app = [] {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "app_tests";
-    static char* argv[] = {name, nullptr};
-    auto* created = new QApplication(argc, argv);  // lives for the whole test run
     Application().Title = "Peloria";
-    return created;
+    return std::make_unique<QApplication>(argc, argv);
   }();
   return *app;
 }
