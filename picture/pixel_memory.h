@@ -1,10 +1,6 @@
-// Storage for the pixels of a bitmap. A photo's pixel image is tens of
-// megabytes that are written once, right after allocation; with ordinary
-// 4 KiB pages that first touch costs one page fault per 4 KiB, which for a
-// 24-megapixel photo takes longer than the whole JPEG entropy decoding. Large
-// blocks are therefore mapped from the system directly and marked for
-// transparent huge pages (where the kernel offers them). Small blocks come
-// from the ordinary heap.
+// Storage for the pixels of a bitmap. Large blocks come from the system as
+// huge-page mappings (platform/memory.h explains why); small blocks from the
+// ordinary heap.
 #pragma once
 
 #include <cstddef>
