@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -40,6 +41,23 @@ int Nearest(double x) {
 
 bool IsWhite(QRgb p) {
   return p == qRgb(255, 255, 255);
+}
+
+// The pen colours of the histogram as they look on the screen.
+bool IsGrey(QRgb p) {
+  return std::abs(qRed(p) - qGreen(p)) < 12 && std::abs(qGreen(p) - qBlue(p)) < 12 && qRed(p) < 200;
+}
+bool IsRed(QRgb p) {
+  return qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60;
+}
+
+// The number of pixels in `area` for which `is` holds.
+int Count(const QImage& shot, const QRect& area, bool (*is)(QRgb)) {
+  int n = 0;
+  for (int y = area.top(); y <= area.bottom() && y < shot.height(); ++y) {
+    for (int x = area.left(); x <= area.right() && x < shot.width(); ++x) n += is(shot.pixel(x, y));
+  }
+  return n;
 }
 
 // The number of dark pixels (text) in the columns left of `right`.
@@ -124,12 +142,25 @@ class WindowTest : public ::testing::Test {
     return windows.front();
   }
 
-  // The window's client area, once it has stopped changing.
-  QImage Capture(const std::string& window, Rect& rect) {
-    rect = display_->Geometry(window);
-    QImage screen = display_->SettledScreenshot(rect);
-    rect = display_->Geometry(window);
-    return screen.copy(rect.x, rect.y, rect.width, rect.height);
+  // The window's client area once it has been painted (its corner is no
+  // longer the black of the empty screen), has stopped changing and `ready`
+  // holds; the last picture when that takes too long.
+  QImage Capture(const std::string& window, Rect& rect,
+                 const std::function<bool(const QImage&)>& ready = {}) {
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(kWindowTimeoutMs);
+    QImage shot;
+    do {
+      rect = display_->Geometry(window);
+      QImage screen = display_->SettledScreenshot(rect);
+      rect = display_->Geometry(window);
+      shot = screen.copy(rect.x, rect.y, rect.width, rect.height);
+      if (shot.width() > 1 && shot.height() > 1 && shot.pixel(1, 1) != qRgb(0, 0, 0) &&
+          (!ready || ready(shot))) {
+        break;
+      }
+      std::this_thread::sleep_for(milliseconds(100));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return shot;
   }
 
   // Waits for the program to end by itself and answers its exit code.
@@ -234,13 +265,12 @@ TEST_F(WindowTest, PhotoWindowThumbnailHistogramAndClose) {
   // A click on the thumbnail draws the brightness histogram below it.
   display_->Click(rect.x + left + thumb.width() / 2, rect.y + thumb.height() / 2);
   const int top = thumb.height() + 3;
-  Rect before = rect;
-  for (int i = 0; i < 100 && display_->Geometry(window).height == before.height; ++i) {
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  shot = Capture(window, rect);
-  EXPECT_GT(rect.height, before.height) << "the window did not grow for the histogram";
   const QRect area(left, top, 160, 60);
+  const Rect before = rect;
+  shot = Capture(window, rect, [&](const QImage& s) {
+    return s.height() > before.height && Count(s, area, IsGrey) > 0;
+  });
+  EXPECT_GT(rect.height, before.height) << "the window did not grow for the histogram";
   ASSERT_LE(area.right() + 3, rect.width - 1) << "the histogram does not fit the window";
   for (int x = left; x < left + 160; ++x) {
     EXPECT_TRUE(isFace(x, top - 1)) << "column " << x << " above the histogram";
@@ -250,11 +280,7 @@ TEST_F(WindowTest, PhotoWindowThumbnailHistogramAndClose) {
     EXPECT_TRUE(isFace(left - 1, y)) << "row " << y << " left of the histogram";
     EXPECT_TRUE(isFace(left + 160, y)) << "row " << y << " right of the histogram";
   }
-  auto isGrey = [](QRgb p) {
-    return std::abs(qRed(p) - qGreen(p)) < 12 && std::abs(qGreen(p) - qBlue(p)) < 12 &&
-           qRed(p) < 200;
-  };
-  ExpectHistogram(shot, area, picture, 3, isGrey);
+  ExpectHistogram(shot, area, picture, 3, IsGrey);
   const fs::path png = ScreenshotFile();
   fs::create_directories(png.parent_path());
   EXPECT_TRUE(shot.save(QString::fromStdString(png.string()), "PNG")) << png;
@@ -262,10 +288,8 @@ TEST_F(WindowTest, PhotoWindowThumbnailHistogramAndClose) {
   // The radio button R (the first, below the histogram's left edge) redraws
   // it in red.
   display_->Click(rect.x + left + 8, rect.y + top + 60 + 2 + 8);
-  std::this_thread::sleep_for(milliseconds(300));
-  shot = Capture(window, rect);
-  ExpectHistogram(shot, area, picture, 0,
-                  [](QRgb p) { return qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60; });
+  shot = Capture(window, rect, [&](const QImage& s) { return Count(s, area, IsRed) > 0; });
+  ExpectHistogram(shot, area, picture, 0, IsRed);
 
   // Close, centred near the bottom edge, ends the program.
   display_->Click(rect.x + rect.width / 2, rect.y + rect.height - 5 - 12);
