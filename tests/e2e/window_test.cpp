@@ -209,25 +209,19 @@ void ExpectHistogram(const QImage& shot, const QRect& area, const QImage& pictur
       << "the drawn lines do not follow the picture's histogram";
 }
 
-TEST_F(WindowTest, PhotoWindowThumbnailHistogramAndClose) {
-  const fs::path photo = PELORIA_SAMPLE_PHOTO;
-  QImage picture(QString::fromStdString(photo.string()));
-  if (picture.isNull()) GTEST_SKIP() << "the build made no sample photo at " << photo;
-
-  const std::string window = Open({"file://" + photo.string()});
-  ASSERT_FALSE(window.empty());
-  EXPECT_EQ(display_->Title(window), kCaption);
-
-  Rect rect;
-  QImage shot = Capture(window, rect);
+// Checks that the window `shot` shows `picture` as its thumbnail: flush with
+// the top, 3 pixels from the right edge, of the size the layout gives the
+// picture, surrounded by the window colour, with the picture's colours.
+// Answers the thumbnail's left edge, -1 when it cannot be there.
+int ExpectThumbnail(const QImage& shot, const QImage& picture) {
   const QRgb face = shot.pixel(1, 1);  // outside every widget: the window colour
   auto isFace = [&](int x, int y) { return shot.pixel(x, y) == face; };
-
-  // The thumbnail: flush with the top, 3 pixels from the right edge, of the
-  // size the layout gives the picture.
   const QSize thumb = ThumbnailSize(picture.width(), picture.height());
-  const int left = rect.width - 3 - thumb.width();
-  ASSERT_GT(left, 20) << "the window is narrower than the thumbnail";
+  const int left = shot.width() - 3 - thumb.width();
+  if (left <= 20) {
+    ADD_FAILURE() << "the window is narrower than the thumbnail";
+    return -1;
+  }
   int covered = 0;
   for (int y = 0; y < thumb.height(); ++y) {
     for (int x = left; x < left + thumb.width(); ++x) covered += !isFace(x, y);
@@ -259,6 +253,26 @@ TEST_F(WindowTest, PhotoWindowThumbnailHistogramAndClose) {
       }
     }
   }
+  return left;
+}
+
+TEST_F(WindowTest, PhotoWindowThumbnailHistogramAndClose) {
+  const fs::path photo = PELORIA_SAMPLE_PHOTO;
+  QImage picture(QString::fromStdString(photo.string()));
+  if (picture.isNull()) GTEST_SKIP() << "the build made no sample photo at " << photo;
+
+  const std::string window = Open({"file://" + photo.string()});
+  ASSERT_FALSE(window.empty());
+  EXPECT_EQ(display_->Title(window), kCaption);
+
+  Rect rect;
+  QImage shot = Capture(window, rect);
+  const QRgb face = shot.pixel(1, 1);  // outside every widget: the window colour
+  auto isFace = [&](int x, int y) { return shot.pixel(x, y) == face; };
+
+  const int left = ExpectThumbnail(shot, picture);
+  ASSERT_GT(left, 0);
+  const QSize thumb = ThumbnailSize(picture.width(), picture.height());
   // The summary: dark text left of the thumbnail.
   EXPECT_GT(Ink(shot, left - 1), 200) << "no summary text";
 
@@ -309,6 +323,38 @@ TEST_F(WindowTest, NoAddressShowsTheFailureDisplay) {
 
   display_->Click(rect.x + rect.width / 2, rect.y + rect.height - 3 - 12);
   EXPECT_EQ(ExitCode(), 0);
+}
+
+// A web address in the window: the camera file comes from nginx into
+// temp.jpg and is shown with its summary; a missing one gives the failure
+// display.
+TEST_F(WindowTest, DownloadedPhotoAndMissingPhoto) {
+  PELORIA_SKIP_WITHOUT_NGINX();
+  auto bytes = ReadFile(fs::path(PELORIA_SAMPLES_DIR) / "Nikon_D70.jpg");
+  if (!bytes) GTEST_SKIP() << "no sample photos in " << PELORIA_SAMPLES_DIR;
+  const fs::path www = app_.scratch() / "www";
+  fs::create_directories(www);
+  std::ofstream(www / "DSC_0042.JPG", std::ios::binary) << *bytes;
+  testing::NginxServer server(www);
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
+
+  std::string window = Open({base + "/DSC_0042.JPG"});
+  ASSERT_FALSE(window.empty());
+  EXPECT_EQ(display_->Title(window), kCaption);
+  Rect rect;
+  QImage shot = Capture(window, rect);
+  QImage picture;
+  ASSERT_TRUE(picture.loadFromData(reinterpret_cast<const uchar*>(bytes->data()),
+                                   static_cast<int>(bytes->size())));
+  const int left = ExpectThumbnail(shot, picture);
+  EXPECT_GT(Ink(shot, left - 1), 200) << "no summary text";
+  EXPECT_EQ(app_.TempJpg(), bytes);
+  program_.reset();
+
+  window = Open({base + "/DSC_0043.JPG"});
+  ASSERT_FALSE(window.empty());
+  EXPECT_EQ(display_->Title(window), "Peloria error");
+  EXPECT_THAT(app_.TempJpg().value_or(""), ::testing::HasSubstr("404 Not Found"));
 }
 
 // The general error display: a message box titled "Peloria" over the window,
