@@ -175,9 +175,14 @@ bool TIdHTTP::ChooseEndpoint(const std::string& protocol, const std::string& hos
     if (!host.empty()) requestHost_ = host;
   } else {
     if (SameTextAscii(protocol, "HTTPS")) throw EIdInterceptPropInvalid(kMsgInterceptPropInvalid);
-    newPort = port == kNoPort ? kHttpDefaultPort : port;
-    // A URL without a host goes to the previous one.
+    // A URL without a host (a relative redirect) goes to the previous host
+    // and, when it names no port either, to the previous port.
     newHost = host.empty() ? Host : host;
+    if (port != kNoPort) {
+      newPort = port;
+    } else {
+      newPort = host.empty() ? Port : kHttpDefaultPort;
+    }
     requestHost_ = newHost;
   }
   if (!protocol.empty()) requestProtocol_ = protocol;
@@ -191,15 +196,24 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
   ++redirectDepth_;
   TIdUrlParts parts = SplitUrl(url);
   std::string uri = parts.Path + parts.Document;
-  if (ChooseEndpoint(parts.Protocol, parts.Host, PortNumber(parts.Port))) {
-    // The proxy gets the absolute form (RFC 9112 3.2.2), without the port.
-    uri = requestProtocol_ + "://" + requestHost_ + uri;
+  std::int32_t port = PortNumber(parts.Port);
+  if (ChooseEndpoint(parts.Protocol, parts.Host, port)) {
+    // The proxy gets the absolute form (RFC 9112 3.2.2). Its authority keeps
+    // a port that the URL names, or the proxy would go to the default port.
+    std::string authority = requestHost_;
+    if (!parts.Host.empty() && port != kNoPort) authority += ":" + parts.Port;
+    uri = requestProtocol_ + "://" + authority + uri;
   }
 
   CheckPeerClosed(false, false);
-  // Bytes that arrived unasked after the last reply belong to no request:
-  // the connection has lost its framing and is not reused.
-  if (IsConnected() && !InputBuffer().Empty()) CloseConnection();
+  if (IsConnected()) {
+    // A kept connection may have been closed by the server while it was idle
+    // (RFC 9112 9.3): a short receive attempt notices that. Bytes that
+    // arrived unasked belong to no request: the connection has lost its
+    // framing and is not reused.
+    CheckGracefulClose(false);
+    if (IsConnected() && !InputBuffer().Empty()) CloseConnection();
+  }
   if (!IsConnected()) OpenConnection();
 
   HeaderLines.Clear();
