@@ -18,13 +18,17 @@ std::string_view TrimLeft(std::string_view text) {
 }
 
 // A place to fold `line` at: a single space, neither first nor last, not
-// next to another blank, at or after `from`. Unfolding then inserts exactly
-// that one space again. The latest such place that keeps the first part
-// within kFoldLength is preferred, the earliest one after it otherwise.
+// next to another blank, at or after `from`, and followed by a character that
+// unfolding keeps (it drops every character up to the space from the front of
+// a continuation line). Unfolding then inserts exactly that one space again.
+// The latest such place that keeps the first part within kFoldLength is
+// preferred, the earliest one after it otherwise.
 std::optional<std::size_t> FoldPoint(std::string_view line, std::size_t from) {
   std::optional<std::size_t> best;
   for (std::size_t p = from < 1 ? 1 : from; p + 1 < line.size(); ++p) {
-    if (line[p] != ' ' || IsBlank(line[p - 1]) || IsBlank(line[p + 1])) continue;
+    if (line[p] != ' ' || IsBlank(line[p - 1]) || static_cast<unsigned char>(line[p + 1]) <= ' ') {
+      continue;
+    }
     if (p <= TIdHeaderList::kFoldLength || !best) best = p;
     if (p > TIdHeaderList::kFoldLength) break;
   }
