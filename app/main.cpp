@@ -66,6 +66,12 @@ int main(int argc, char** argv) {
     return UsageError("unknown option '" + first + "'");
   }
 
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    std::cerr << "peloria: no display to open the window on (DISPLAY is not set);\n"
+                 "         peloria --print ADDRESS prints the summary without a window\n";
+    return peloria::kExitError;
+  }
   auto application = StartApplication(argv[0]);
   std::vector<std::string> params;
   for (const std::string& arg : args) params.push_back(peloria::LocaleToCp932(arg));

@@ -114,6 +114,12 @@ TEST(TerminalTest, Options) {
     EXPECT_EQ(bad.out, "");
     EXPECT_NE(bad.err.find("Usage: peloria"), std::string::npos);
   }
+  // The window without a display: an error, not a crash.
+  const RunResult headless =
+      Run(PELORIA_EXE, {FileUrl(PELORIA_SAMPLE)},
+          {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
+  EXPECT_EQ(headless.exitCode, 2);
+  EXPECT_NE(headless.err.find("--print"), std::string::npos);
 }
 
 }  // namespace
