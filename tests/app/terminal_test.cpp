@@ -116,8 +116,8 @@ TEST(TerminalTest, Options) {
   }
   // The window without a display: an error, not a crash.
   const RunResult headless =
-      Run(PELORIA_EXE, {FileUrl(PELORIA_SAMPLE)},
-          {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
+      peloria::testing::Run(PELORIA_EXE, {FileUrl(PELORIA_SAMPLE)},
+                            {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
   EXPECT_EQ(headless.exitCode, 2);
   EXPECT_NE(headless.err.find("--print"), std::string::npos);
 }
