@@ -4,7 +4,11 @@
 //    client's connection as soon as it is made (OnConnected), sends the input
 //    and shuts its sending side, and one Download into a memory stream reads
 //    it. Redirects are not followed (the program's setting), so no input can
-//    send the client anywhere else.
+//    send the client anywhere else. A counted body sizes its target to the
+//    declared length before the data arrives; the program's target is a file,
+//    where that costs no memory, so the harness's stream keeps only the bytes
+//    written and not the declared size (a TMemoryStream would allocate up to
+//    2 GiB for any reply that claims it).
 // 2. The input's lines are parsed as a header block (ParseHeaderLines), as
 //    URLs (SplitUrl) and as internet dates; each line is also stored into a
 //    header list by SetValue, which must give the value back.
@@ -18,9 +22,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +62,46 @@ struct Listener {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     port = ntohs(address.sin_port);
   }
+};
+
+// A memory stream whose size may run ahead of its bytes, as a sparse file's
+// does: SetSize records the size, only written bytes take memory.
+class SparseMemoryStream final : public peloria::TStream {
+ public:
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    const std::int64_t n = std::min(count, size_ - position_);
+    if (n <= 0) return 0;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (std::int64_t i = 0; i < n; ++i) {
+      const auto at = static_cast<std::size_t>(position_ + i);
+      out[i] = at < bytes_.size() ? bytes_[at] : 0;
+    }
+    position_ += n;
+    return n;
+  }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    if (count <= 0) return 0;
+    const auto end = static_cast<std::size_t>(position_ + count);
+    if (bytes_.size() < end) bytes_.resize(end);
+    std::memcpy(bytes_.data() + position_, buffer, static_cast<std::size_t>(count));
+    position_ += count;
+    size_ = std::max(size_, position_);
+    return count;
+  }
+  void Seek(std::int64_t position) override { position_ = std::max<std::int64_t>(position, 0); }
+  std::int64_t Position() const override { return position_; }
+  std::int64_t Size() const override { return size_; }
+  void SetSize(std::int64_t size) override {
+    size_ = std::max<std::int64_t>(size, 0);
+    if (bytes_.size() > static_cast<std::size_t>(size_))
+      bytes_.resize(static_cast<std::size_t>(size_));
+    position_ = std::min(position_, size_);
+  }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::int64_t size_ = 0;
+  std::int64_t position_ = 0;
 };
 
 Listener& TheListener() {
@@ -99,7 +145,7 @@ void Download(const std::uint8_t* data, std::size_t size, peloria::TIdHTTPProtoc
   http.Request.Referer = "http://127.0.0.1/fuzz.jpg";
   http.Request.UserAgent = "Peloria";
   http.OnConnected = [&](peloria::TIdTCPClient&) { peer.Answer(data, size); };
-  peloria::TMemoryStream target;
+  SparseMemoryStream target;
   try {
     http.Download("http://127.0.0.1:" + std::to_string(TheListener().port) + "/fuzz.jpg", target);
   } catch (const peloria::Exception&) {
