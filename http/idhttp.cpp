@@ -200,9 +200,9 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
   if (ChooseEndpoint(parts.Protocol, parts.Host, port)) {
     // The proxy gets the absolute form (RFC 9112 3.2.2). Its authority keeps
     // a port that the URL names, or the proxy would go to the default port.
-    std::string authority = requestHost_;
-    if (!parts.Host.empty() && port != kNoPort) authority += ":" + parts.Port;
-    uri = requestProtocol_ + "://" + authority + uri;
+    if (!parts.Host.empty()) requestPort_ = port == kNoPort ? std::string() : parts.Port;
+    uri = requestProtocol_ + "://" + requestHost_ + (requestPort_.empty() ? "" : ":") +
+          requestPort_ + uri;
   }
 
   CheckPeerClosed(false, false);

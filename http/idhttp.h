@@ -107,8 +107,10 @@ class TIdHTTP : public TIdTCPClient {
 
   // Sets Host, Port, RequestHost and RequestProtocol for a URL with these
   // parts (`port` -1: none) and answers whether the request goes through
-  // Request.ProxyServer. An open connection to another endpoint is closed.
-  // "https" without a proxy fails with EIdInterceptPropInvalid.
+  // Request.ProxyServer. A URL without a host keeps the previous host (and,
+  // naming no port, the previous port). An open connection to another
+  // endpoint is closed. "https" without a proxy fails with
+  // EIdInterceptPropInvalid.
   bool ChooseEndpoint(const std::string& protocol, const std::string& host, std::int32_t port);
 
  protected:
@@ -139,6 +141,8 @@ class TIdHTTP : public TIdTCPClient {
   std::string statusText_;
   std::string requestHost_;
   std::string requestProtocol_;
+  // The port text of the last URL with a host, for a proxy's request URI.
+  std::string requestPort_;
 };
 
 }  // namespace peloria

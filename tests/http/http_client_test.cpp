@@ -348,6 +348,24 @@ TEST(HttpRedirectTest, FollowedWhenHandled) {
   EXPECT_EQ(peer.Accepted(), 1u);
 }
 
+TEST(HttpRedirectTest, RelativeLocationThroughAProxyKeepsHostAndPort) {
+  ScriptedPeer proxy(PeerScript()
+                         .ReadRequest()
+                         .Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 1\r\n\r\n.")
+                         .ReadRequest()
+                         .Send(kOk)
+                         .WaitRelease());
+  TIdHTTP http;
+  Prepare(http, "http://h.test:8080/a", "127.0.0.1", proxy.Port());
+  http.HandleRedirects = true;
+  EXPECT_EQ(Fetch(http, "http://h.test:8080/a").body, "ok");
+  std::string received = proxy.Received();
+  EXPECT_EQ(received.substr(received.rfind("GET ")),
+            "GET http://h.test:8080/b HTTP/1.1\r\n"
+            "Host: h.test\r\nAccept: text/html, */*\r\nReferer: http://h.test:8080/a\r\n"
+            "User-Agent: Peloria\r\n\r\n");
+}
+
 TEST(HttpRedirectTest, CallbackDecidesAndMayChangeTheTarget) {
   const std::string redirect = "HTTP/1.1 301 Moved\r\nLocation: /b\r\nContent-Length: 1\r\n\r\n.";
   struct Case {
