@@ -159,12 +159,15 @@ int main(int argc, char** argv) {
   std::printf("pictures: %zu and %zu bytes\n", Jpeg(0).size(), Jpeg(1).size());
   Recorder recorder;
   benchmark::RunSpecifiedBenchmarks(&recorder);
-  const double decode = recorder.ms["BM_Decode/iterations:5"];
-  if (decode > 0) {
-    for (const auto& [name, ms] : recorder.ms) {
-      if (name.starts_with("BM_Decode")) continue;
-      std::printf("%-36s %8.1f ms = %5.1f %% of the decode (%.1f ms); limit 15 %%\n", name.c_str(),
-                  ms, 100 * ms / decode, decode);
+  std::printf("\nCPU time per drawing against the decode of the same picture (limit 15 %%):\n");
+  for (const auto& [name, ms] : recorder.ms) {
+    if (name.starts_with("BM_Decode")) continue;
+    // The picture is the first argument after the benchmark's name.
+    const std::string picture = name.substr(name.find('/') + 1, 1);
+    const double decode = recorder.ms["BM_Decode/" + picture + "/iterations:5"];
+    if (decode > 0) {
+      std::printf("  %-32s %6.1f ms = %5.1f %% of %6.1f ms\n", name.c_str(), ms, 100 * ms / decode,
+                  decode);
     }
   }
   benchmark::Shutdown();
