@@ -161,10 +161,13 @@ TEST(StartupTest, CacheSearchOnlyWithLocalFileOne) {
   WriteFile(program.Cache() / "Content" / "AB12" / "IMG_0001[1].jpg", Sample());
   const std::string address = "http://127.0.0.1:1/photos/img_0001.JPG";
   struct Row {
-    const char* setting;  // the [Setting] section's lines
+    std::string setting;  // the [Setting] section's lines
     bool searched;
   } rows[] = {
       {"local_file=1", true},
+      // Only the first 2047 bytes of a value count: 2046 zeros and a 1.
+      {"local_file=" + std::string(2046, '0') + "1x", true},
+      {"local_file=4294967297", false},
       {"  LOCAL_FILE = \"1\"  ", true},
       {"local_file=0x1", true},
       {"local_file=0", false},
