@@ -3,9 +3,8 @@
 #include <QWidget>
 #include <algorithm>
 #include <array>
-#include <bit>
-#include <vector>
 
+#include "app/histogram_count.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -359,102 +358,6 @@ void TForm1::rewait() {
   All_c.SetEnabled(true);
 }
 
-namespace {
-
-// Counts pixels into four interleaved sets of 32-bit counters, so that runs
-// of equal values (smooth pictures) do not wait on one counter, and adds them
-// to the 64-bit totals before any of them could overflow.
-class Counter {
- public:
-  explicit Counter(std::array<std::int64_t, 257>& totals) : totals_(totals) {}
-  ~Counter() { Flush(); }
-  Counter(const Counter&) = delete;
-  Counter& operator=(const Counter&) = delete;
-
-  // Counts `count` pixels of `stride` bytes, blue, green, red first, by type.
-  template <int kStride>
-  void Add(const std::uint8_t* pixels, int count, int type) {
-    if (pending_ + count > kFlushAt) Flush();
-    pending_ += count;
-    switch (type) {
-      case 0:
-        Run<kStride>(pixels, count, [](const std::uint8_t* p) { return p[2]; });
-        break;
-      case 1:
-        Run<kStride>(pixels, count, [](const std::uint8_t* p) { return p[1]; });
-        break;
-      case 2:
-        Run<kStride>(pixels, count, [](const std::uint8_t* p) { return p[0]; });
-        break;
-      default:
-        Run<kStride>(pixels, count, [](const std::uint8_t* p) {
-          return kThird[static_cast<std::size_t>(p[0] + p[1] + p[2])];
-        });
-        break;
-    }
-  }
-
- private:
-  static constexpr std::int64_t kFlushAt = std::int64_t{1} << 30;
-
-  // (b0 + b1 + b2) div 3 for every sum.
-  static constexpr std::array<std::uint8_t, 766> kThird = [] {
-    std::array<std::uint8_t, 766> third{};
-    for (std::size_t sum = 0; sum < third.size(); ++sum)
-      third[sum] = static_cast<std::uint8_t>(sum / 3);
-    return third;
-  }();
-
-  template <int kStride, typename Value>
-  void Run(const std::uint8_t* p, int count, Value value) {
-    int x = 0;
-    for (; x + 4 <= count; x += 4, p += 4 * kStride) {
-      ++lanes_[0][value(p)];
-      ++lanes_[1][value(p + kStride)];
-      ++lanes_[2][value(p + 2 * kStride)];
-      ++lanes_[3][value(p + 3 * kStride)];
-    }
-    for (; x < count; ++x, p += kStride) ++lanes_[0][value(p)];
-  }
-
-  void Flush() {
-    for (auto& lane : lanes_) {
-      for (std::size_t i = 0; i < lane.size(); ++i) totals_[i] += lane[i];
-      lane.fill(0);
-    }
-    pending_ = 0;
-  }
-
-  std::array<std::int64_t, 257>& totals_;
-  std::array<std::array<std::uint32_t, 257>, 4> lanes_{};
-  std::int64_t pending_ = 0;
-};
-
-// Counts every pixel of `bitmap` into `counts` by histogram type. A 24-bit
-// copy is read through its rows as blue, green, red bytes; any other pixel
-// format through its colours, so that a palette picture (a greyscale JPEG, an
-// 8-bit BMP) counts its real colours.
-void Count(TBitmap& bitmap, int type, std::array<std::int64_t, 257>& counts) {
-  const int width = bitmap.Width();
-  const int height = bitmap.Height();
-  if (width <= 0 || height <= 0) return;
-  Counter counter(counts);
-  if (bitmap.BitsPerPixel() == 24) {
-    const int perRow = std::min(width, bitmap.RowBytes() / 3);
-    for (int y = 0; y < height; ++y) counter.Add<3>(bitmap.ScanLine(y), perRow, type);
-    return;
-  }
-  // 0xFFRRGGBB pixels lie in memory as blue, green, red, alpha.
-  static_assert(std::endian::native == std::endian::little);
-  std::vector<std::uint32_t> row(static_cast<std::size_t>(width));
-  for (int y = 0; y < height; ++y) {
-    bitmap.RowToArgb(y, row.data());
-    counter.Add<4>(reinterpret_cast<const std::uint8_t*>(row.data()), width, type);
-  }
-}
-
-}  // namespace
-
 void TForm1::hist(int type) {
   wait();
   Image2.SetHeight(kSurfaceHeight);
@@ -463,8 +366,8 @@ void TForm1::hist(int type) {
   canvas.FillRect(0, 0, kSurfaceWidth, kSurfaceHeight);
   canvas.PenColor = kPenColors.at(static_cast<std::size_t>(type));
 
-  std::array<std::int64_t, 257> counts{};
-  if (bmp) Count(*bmp, type, counts);
+  THistogramCounts counts{};
+  if (bmp) CountHistogram(*bmp, type, counts);
   const std::int64_t max = *std::max_element(counts.begin(), counts.end());
 
   // One vertical line per counter from the bottom edge upwards; the start

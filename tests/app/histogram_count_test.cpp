@@ -1,0 +1,58 @@
+// The pixel counting behind the histogram, checked against a plain count on
+// pictures large enough to be split between threads, with widths that leave
+// one to three pixels after the last group of four.
+#include "app/histogram_count.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace peloria {
+namespace {
+
+THistogramCounts PlainCount(TBitmap& bitmap, int type) {
+  THistogramCounts counts{};
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    const std::uint8_t* p = bitmap.ScanLine(y);
+    for (int x = 0; x < bitmap.Width(); ++x, p += 3) {
+      const int value = type == 0   ? p[2]
+                        : type == 1 ? p[1]
+                        : type == 2 ? p[0]
+                                    : (p[0] + p[1] + p[2]) / 3;
+      ++counts[static_cast<std::size_t>(value)];
+    }
+  }
+  return counts;
+}
+
+TEST(HistogramCountTest, MatchesAPlainCountForEveryTypeAndWidth) {
+  std::mt19937 random(7);
+  for (int width : {1, 2, 3, 5, 2049, 2050, 2051, 2052}) {
+    const int height = width < 10 ? 3 : 2300;  // the large ones span several threads
+    TBitmap bitmap;
+    bitmap.SetSize(width, height, 24);
+    for (int y = 0; y < height; ++y) {
+      std::uint8_t* row = bitmap.ScanLine(y);
+      // Smooth runs and noise alike: every third row is a single colour.
+      for (int i = 0; i < width * 3; ++i) {
+        row[i] = static_cast<std::uint8_t>(y % 3 == 0 ? 200 + i % 3 : random());
+      }
+    }
+    for (int type = 0; type < 4; ++type) {
+      THistogramCounts counts{};
+      CountHistogram(bitmap, type, counts);
+      EXPECT_EQ(counts, PlainCount(bitmap, type)) << "width " << width << " type " << type;
+      EXPECT_EQ(counts[256], 0);
+    }
+  }
+}
+
+TEST(HistogramCountTest, EmptyBitmapCountsNothing) {
+  TBitmap bitmap;
+  THistogramCounts counts{};
+  CountHistogram(bitmap, 3, counts);
+  EXPECT_EQ(counts, THistogramCounts{});
+}
+
+}  // namespace
+}  // namespace peloria
