@@ -1,7 +1,6 @@
 #include "tests/e2e/servers.h"
 
 #include <chrono>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -56,24 +55,6 @@ std::vector<LoggedRequest> Requests(const NginxServer& server, std::size_t expec
     requests = ReadLog(server);
   }
   return requests;
-}
-
-ForwardingProxy::ForwardingProxy(int webPort) : webPort_(webPort) {
-  Start("tinyproxy");
-}
-
-void ForwardingProxy::WriteConfig(int port) {
-  const std::string dir = Folder().string();
-  std::ofstream(Folder() / "tinyproxy.conf")
-      << "Port " << port << "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\n"
-      << "MaxClients 16\nLogLevel Info\n"
-      << "LogFile \"" << dir << "/tinyproxy.log\"\n"
-      << "PidFile \"" << dir << "/tinyproxy.pid\"\n"
-      << "Upstream http 127.0.0.1:" << webPort_ << "\n";
-}
-
-std::vector<std::string> ForwardingProxy::Arguments() const {
-  return {"-d", "-c", (Folder() / "tinyproxy.conf").string()};
 }
 
 std::string UrlOf(const NginxServer& server, const std::string& path) {

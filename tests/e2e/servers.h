@@ -29,23 +29,4 @@ std::vector<LoggedRequest> Requests(const NginxServer& server, std::size_t expec
 // "http://127.0.0.1:PORT" + `path`.
 std::string UrlOf(const NginxServer& server, const std::string& path);
 
-// tinyproxy on 127.0.0.1 that hands every request to the web server at
-// `webPort`. A client of a proxy names no port in its request line (Peloria
-// asks for http://127.0.0.1/a.jpg, which means port 80), and no test may
-// take a fixed port; so the proxy forwards to the web server as to an upstream
-// proxy, and nginx answers the absolute request line from its folder.
-class ForwardingProxy : public testing::LoopbackServer {
- public:
-  explicit ForwardingProxy(int webPort);
-  ~ForwardingProxy() override = default;
-
- private:
-  void WriteConfig(int port) override;
-  std::vector<std::string> Arguments() const override;
-  std::filesystem::path PidFile() const override { return Folder() / "tinyproxy.pid"; }
-  std::filesystem::path LogFile() const override { return Folder() / "tinyproxy.log"; }
-
-  int webPort_;
-};
-
 }  // namespace peloria::e2e
