@@ -24,9 +24,9 @@ if(PELORIA_INSTALLING)
   set(_dir "${CMAKE_INSTALL_PREFIX}")
   get_filename_component(_dir "${_dir}" ABSOLUTE)
   set(_program "${_dir}/peloria")
-  # Exec quoting (Desktop Entry Specification): the path goes in double
-  # quotes, inside which " ` $ and \ take a backslash; the string level then
-  # doubles every backslash, and a field-code "%" is written "%%".
+  # Exec quoting of the freedesktop.org desktop entry format: the path goes
+  # in double quotes, inside which " ` $ and \ take a backslash; the string
+  # level then doubles every backslash, and a field-code "%" is written "%%".
   string(REGEX REPLACE "([\"`$]|\\\\)" "\\\\\\1" _quoted "${_program}")
   string(REPLACE "\\" "\\\\" _quoted "${_quoted}")
   string(REPLACE "%" "%%" _quoted "${_quoted}")
