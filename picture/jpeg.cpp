@@ -29,6 +29,11 @@ std::atomic<int> g_screenBitsPerPixel{24};
 constexpr std::size_t kSourcePiece = 4096;
 // Rows handed to the decoder per call at most.
 constexpr int kRowsPerCall = 16;
+// Scans a file may have at most. Each scan costs a pass over the whole
+// picture, and a scan header is a few bytes, so without a limit a small file
+// that repeats scans (the decoder only warns about such a progression) keeps
+// the decoder busy for hours on a large picture. Encoders write about ten.
+constexpr int kMaxScans = 500;
 
 struct ErrorManager {
   jpeg_error_mgr pub;  // first member: libjpeg knows only this part
@@ -42,6 +47,15 @@ void ExitOnError(j_common_ptr cinfo) {
   std::longjmp(err->jump, 1);
 }
 void IgnoreMessage(j_common_ptr, int) {}
+
+// Called by the decoder for every row of every scan it takes in: stops a file
+// with more than kMaxScans scans as a fatal error of bad progressive
+// parameters.
+void LimitScans(j_common_ptr cinfo) {
+  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+    ERREXIT4(cinfo, JERR_BAD_PROGRESSION, 0, 0, 0, 0);
+  }
+}
 void IgnoreOutput(j_common_ptr) {}
 
 // The data source: the memory block handed out in pieces of kSourcePiece
@@ -125,6 +139,9 @@ class Decompressor {
     src_.data = data;
     src_.size = size;
     cinfo.src = &src_.pub;
+    std::memset(&progress_, 0, sizeof progress_);
+    progress_.progress_monitor = LimitScans;
+    cinfo.progress = &progress_;
   }
   ~Decompressor() { Destroy(); }
   Decompressor(const Decompressor&) = delete;
@@ -155,6 +172,7 @@ class Decompressor {
  private:
   ErrorManager err_;
   MemorySource src_;
+  jpeg_progress_mgr progress_;
   bool created_ = false;
 };
 

@@ -93,5 +93,39 @@ TEST(PictureFuzzRegressionTest, FourComponentJpegStillDecodes) {
   EXPECT_EQ(copy.BitsPerPixel(), 24);
 }
 
+// A progressive file whose last scan is repeated so that it has `scans`
+// scans in all. The decoder only warns about the repeated progression, and
+// every scan costs a pass over the whole picture.
+std::string WithScans(int scans) {
+  JpegSpec spec;
+  spec.width = 16;
+  spec.height = 16;
+  spec.color = JpegColor::kGray;
+  spec.progressive = true;
+  std::string jpeg = MakeJpeg(spec);
+  int have = 0;
+  for (std::size_t at = 0; (at = jpeg.find("\xFF\xDA", at)) != std::string::npos; at += 2) ++have;
+  const std::size_t last = jpeg.rfind("\xFF\xDA");
+  const std::size_t end = jpeg.size() - 2;  // the end-of-image marker
+  const std::string scan = jpeg.substr(last, end - last);
+  std::string repeated;
+  for (int i = have; i < scans; ++i) repeated += scan;
+  jpeg.insert(end, repeated);
+  return jpeg;
+}
+
+TEST(PictureFuzzRegressionTest, JpegWithTooManyScansIsRefused) {
+  const auto decode = [](const std::string& jpeg) {
+    TJPEGImage image;
+    TMemoryStream stream(std::vector<std::uint8_t>(jpeg.begin(), jpeg.end()));
+    image.LoadFromStream(stream);
+    TBitmap copy;
+    copy.Assign(&image);
+    return copy.Height();
+  };
+  EXPECT_EQ(decode(WithScans(500)), 16);
+  EXPECT_THROW(decode(WithScans(501)), EJPEG);
+}
+
 }  // namespace
 }  // namespace peloria
