@@ -72,10 +72,10 @@ std::string TexturedJpeg() {
 // Picture 0: the smooth test pattern; 1: the textured picture.
 const std::string& Jpeg(int picture) {
   static const std::string smooth = [] {
-    peloria::testing::JpegSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    return peloria::testing::MakeJpeg(spec);
+    peloria::testing::JpegRecipe recipe;
+    recipe.width = kWidth;
+    recipe.height = kHeight;
+    return peloria::testing::MakeJpeg(recipe);
   }();
   static const std::string textured = TexturedJpeg();
   return picture == 0 ? smooth : textured;

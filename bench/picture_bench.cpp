@@ -144,13 +144,13 @@ int main(int argc, char** argv) {
   char folderTemplate[] = "/tmp/peloria-bench-XXXXXX";
   const std::filesystem::path folder = mkdtemp(folderTemplate);
   const std::filesystem::path file = folder / "big.jpg";
-  peloria::testing::JpegSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.quality = 90;
-  spec.noise = noise;
+  peloria::testing::JpegRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.quality = 90;
+  recipe.noise = noise;
   const std::int64_t fileBytes =
-      static_cast<std::int64_t>(peloria::testing::WriteJpegFile(file, spec).size());
+      static_cast<std::int64_t>(peloria::testing::WriteJpegFile(file, recipe).size());
   std::printf("picture: %d x %d colour JPEG, noise %d, %.1f MiB, %d runs each\n", width, height,
               noise, MiB(fileBytes), runs);
 

@@ -324,7 +324,7 @@ void ExifSeeds() {
 void JpegSeeds() {
 #ifdef PELORIA_SEEDS_JPEG_FIXTURES
   using peloria::testing::JpegColor;
-  using peloria::testing::JpegSpec;
+  using peloria::testing::JpegRecipe;
   using peloria::testing::MakeJpeg;
   struct Seed {
     const char* name;
@@ -345,17 +345,17 @@ void JpegSeeds() {
       {"one-column", 1, 40, JpegColor::kColor, false, 90},
   };
   for (const Seed& seed : seeds) {
-    JpegSpec spec;
-    spec.width = seed.width;
-    spec.height = seed.height;
-    spec.color = seed.color;
-    spec.progressive = seed.progressive;
-    spec.quality = seed.quality;
-    Write("jpeg", seed.name, MakeJpeg(spec));
+    JpegRecipe recipe;
+    recipe.width = seed.width;
+    recipe.height = seed.height;
+    recipe.color = seed.color;
+    recipe.progressive = seed.progressive;
+    recipe.quality = seed.quality;
+    Write("jpeg", seed.name, MakeJpeg(recipe));
   }
 #ifdef PELORIA_SEEDS_TIFF_WRITER
   // A decodable camera-style file: Exif APP1 and a small picture after it.
-  JpegSpec plain;
+  JpegRecipe plain;
   plain.width = 24;
   plain.height = 16;
   plain.jfif = false;

@@ -113,12 +113,12 @@ inline std::string ExifJpeg(const std::function<void(TiffWriter&)>& fill, int wi
                             int height = 48) {
   TiffWriter tiff(ByteOrder::kIntel);
   fill(tiff);
-  JpegSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.jfif = false;
+  JpegRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.jfif = false;
   JpegOptions options;
-  options.body = AfterSoi(MakeJpeg(spec));
+  options.body = AfterSoi(MakeJpeg(recipe));
   return JpegWithExif(tiff.Build(), options);
 }
 

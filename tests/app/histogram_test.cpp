@@ -175,11 +175,11 @@ TEST(HistogramTest, RadioButtonsDisabledWhileDrawing) {
 
 TEST(HistogramTest, PicturesWithoutBgrRows) {
   TempDir dir;
-  JpegSpec spec;
-  spec.color = JpegColor::kGray;
-  spec.width = 120;
-  spec.height = 80;
-  WriteJpegFile(dir.path() / "g.jpg", spec);
+  JpegRecipe recipe;
+  recipe.color = JpegColor::kGray;
+  recipe.width = 120;
+  recipe.height = 80;
+  WriteJpegFile(dir.path() / "g.jpg", recipe);
   Window w(FileUrl(dir.path() / "g.jpg"));
   TForm1& f = *w.form;
   ASSERT_FALSE(f.Failed());

@@ -96,10 +96,10 @@ TEST(StartupTest, FindFileEndsOnLinkLoops) {
 
 TEST(StartupTest, LocalAddresses) {
   TempDir dir;
-  JpegSpec wide;
+  JpegRecipe wide;
   wide.width = 40;
   wide.height = 30;
-  JpegSpec tall;
+  JpegRecipe tall;
   tall.width = 30;
   tall.height = 40;
   WriteJpegFile(dir.path() / "a%201.jpg", wide);

@@ -117,7 +117,7 @@ TEST(SummaryTest, AbsentFieldsAndNoExif) {
                                                 "撮影日時          :\n"
                                                 "機種名            :M\n"));
 
-  WriteJpegFile(dir.path() / "plain.jpg", JpegSpec{});
+  WriteJpegFile(dir.path() / "plain.jpg", JpegRecipe{});
   Window plain(FileUrl(dir.path() / "plain.jpg"));
   EXPECT_EQ(plain.form->Label1.Caption(), Cp932("Exif情報はありません。"));
 }

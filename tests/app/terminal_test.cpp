@@ -27,7 +27,7 @@ TEST(TerminalTest, PrintTheSampleAndFailures) {
   EXPECT_EQ(Lines(sample.out)[9], "機種名            :Peloria PX-1");
 
   TempDir dir;
-  WriteJpegFile(dir.path() / "plain.jpg", JpegSpec{});
+  WriteJpegFile(dir.path() / "plain.jpg", JpegRecipe{});
   const RunResult plain = Peloria({"--print", FileUrl(dir.path() / "plain.jpg")});
   EXPECT_EQ(plain.exitCode, 0);
   EXPECT_EQ(plain.out, "Exif情報はありません。");
@@ -67,7 +67,7 @@ TEST(TerminalTest, Exif) {
   }
 
   TempDir dir;
-  WriteJpegFile(dir.path() / "plain.jpg", JpegSpec{});
+  WriteJpegFile(dir.path() / "plain.jpg", JpegRecipe{});
   const RunResult plain = Peloria({"--exif", (dir.path() / "plain.jpg").string()});
   EXPECT_EQ(plain.exitCode, 1);
   EXPECT_EQ(Lines(plain.out)[0], "ByteOrder: Intel");

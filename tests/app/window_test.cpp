@@ -164,11 +164,11 @@ TEST(WindowTest, ThumbnailFitsTheBox) {
   TempDir dir;
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height));
-    JpegSpec spec;
-    spec.width = row.width;
-    spec.height = row.height;
-    spec.quality = 50;
-    WriteJpegFile(dir.path() / "p.jpg", spec);
+    JpegRecipe recipe;
+    recipe.width = row.width;
+    recipe.height = row.height;
+    recipe.quality = 50;
+    WriteJpegFile(dir.path() / "p.jpg", recipe);
     Window w(FileUrl(dir.path() / "p.jpg"));
     TForm1& f = *w.form;
     ASSERT_FALSE(w.unhandled.has_value());

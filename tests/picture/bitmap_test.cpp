@@ -85,10 +85,10 @@ TEST(BitmapTest, LargeImagesAreZeroedAndCopiedLikeSmallOnes) {
 }
 
 TEST(BitmapTest, CopyOfAJpegDecodesOnceAndSharesTheDecodedImage) {
-  testing::JpegSpec spec;
-  spec.width = 64;
-  spec.height = 48;
-  const std::string bytes = testing::MakeJpeg(spec);
+  testing::JpegRecipe recipe;
+  recipe.width = 64;
+  recipe.height = 48;
+  const std::string bytes = testing::MakeJpeg(recipe);
   TJPEGImage jpeg;
   TMemoryStream stream(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
   jpeg.LoadFromStream(stream);

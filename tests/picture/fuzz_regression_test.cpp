@@ -16,7 +16,7 @@ namespace peloria {
 namespace {
 
 using testing::JpegColor;
-using testing::JpegSpec;
+using testing::JpegRecipe;
 using testing::MakeJpeg;
 
 // Offset of the first marker `code` (0xC0 for SOF0, 0xDA for SOS).
@@ -36,11 +36,11 @@ void SetLength(std::string& jpeg, std::size_t marker, std::size_t length) {
 // components that no scan codes, or the frame and the scan both lose their
 // last ones.
 std::string UnknownColourSpace(int components) {
-  JpegSpec spec;
-  spec.width = 16;
-  spec.height = 8;
-  spec.color = JpegColor::kCmyk;
-  std::string jpeg = MakeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 16;
+  recipe.height = 8;
+  recipe.color = JpegColor::kCmyk;
+  std::string jpeg = MakeJpeg(recipe);
   // The Adobe marker would name the colour space; without it four components
   // still read as CMYK, any other count as unknown.
   const std::size_t sof = MarkerAt(jpeg, 0xC0);
@@ -97,12 +97,12 @@ TEST(PictureFuzzRegressionTest, FourComponentJpegStillDecodes) {
 // scans in all. The decoder only warns about the repeated progression, and
 // every scan costs a pass over the whole picture.
 std::string WithScans(int scans) {
-  JpegSpec spec;
-  spec.width = 16;
-  spec.height = 16;
-  spec.color = JpegColor::kGray;
-  spec.progressive = true;
-  std::string jpeg = MakeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 16;
+  recipe.height = 16;
+  recipe.color = JpegColor::kGray;
+  recipe.progressive = true;
+  std::string jpeg = MakeJpeg(recipe);
   int have = 0;
   for (std::size_t at = 0; (at = jpeg.find("\xFF\xDA", at)) != std::string::npos; at += 2) ++have;
   const std::size_t last = jpeg.rfind("\xFF\xDA");

@@ -21,7 +21,7 @@ namespace peloria {
 namespace {
 
 using testing::JpegColor;
-using testing::JpegSpec;
+using testing::JpegRecipe;
 using testing::MakeJpeg;
 
 std::unique_ptr<TJPEGImage> LoadJpeg(const std::string& bytes) {
@@ -49,7 +49,7 @@ int Distance(int a, int b) {
 }
 
 TEST(JpegDecodeTest, ColourPictureIsBlueGreenRedTopRowFirst) {
-  const auto jpeg = LoadJpeg(MakeJpeg(JpegSpec{}));
+  const auto jpeg = LoadJpeg(MakeJpeg(JpegRecipe{}));
   EXPECT_EQ(jpeg->Width(), 640);
   EXPECT_EQ(jpeg->Height(), 480);
   EXPECT_FALSE(jpeg->Decoded());
@@ -78,9 +78,9 @@ int GreyAt(const TBitmap& bitmap, int x, int y) {
 }
 
 TEST(JpegDecodeTest, GreyscaleFileGivesEightBitsWith236Greys) {
-  JpegSpec spec;
-  spec.color = JpegColor::kGray;
-  const auto jpeg = LoadJpeg(MakeJpeg(spec));
+  JpegRecipe recipe;
+  recipe.color = JpegColor::kGray;
+  const auto jpeg = LoadJpeg(MakeJpeg(recipe));
   EXPECT_TRUE(jpeg->IsGrayscaleFile());
   TBitmap copy;
   copy.Assign(jpeg.get());
@@ -113,12 +113,12 @@ TEST(JpegDecodeTest, OddShapesProgressiveAndFourComponentFiles) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    JpegSpec spec;
-    spec.width = r.width;
-    spec.height = r.height;
-    spec.color = r.color;
-    spec.progressive = r.progressive;
-    const auto jpeg = LoadJpeg(MakeJpeg(spec));
+    JpegRecipe recipe;
+    recipe.width = r.width;
+    recipe.height = r.height;
+    recipe.color = r.color;
+    recipe.progressive = r.progressive;
+    const auto jpeg = LoadJpeg(MakeJpeg(recipe));
     EXPECT_EQ(jpeg->ProgressiveEncoding(), r.progressive);
     TBitmap copy;
     copy.Assign(jpeg.get());
@@ -159,10 +159,10 @@ TEST(JpegDecodeTest, SettingsAtCreationAndTheScreenDepth) {
 }
 
 TEST(JpegDecodeTest, OtherSettingsDecodeAsAsked) {
-  JpegSpec spec;
-  spec.width = 100;
-  spec.height = 60;
-  const std::string bytes = MakeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 100;
+  recipe.height = 60;
+  const std::string bytes = MakeJpeg(recipe);
   struct Row {
     const char* name;
     std::function<void(TJPEGImage&)> set;
@@ -213,10 +213,10 @@ TEST(JpegDecodeTest, OtherSettingsDecodeAsAsked) {
 }
 
 TEST(JpegDecodeTest, DecodesAtMostOncePerLoadAndAgainAfterAChange) {
-  JpegSpec spec;
-  spec.width = 40;
-  spec.height = 30;
-  const std::string bytes = MakeJpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 40;
+  recipe.height = 30;
+  const std::string bytes = MakeJpeg(recipe);
   auto jpeg = LoadJpeg(bytes);
   int changes = 0;
   jpeg->OnChange = [&] { ++changes; };
@@ -238,12 +238,12 @@ TEST(JpegDecodeTest, DecodesAtMostOncePerLoadAndAgainAfterAChange) {
 }
 
 TEST(JpegDecodeTest, ProgressiveDisplayDecodesPassByPass) {
-  JpegSpec spec;
-  spec.width = 80;
-  spec.height = 64;
-  spec.progressive = true;
+  JpegRecipe recipe;
+  recipe.width = 80;
+  recipe.height = 64;
+  recipe.progressive = true;
   for (bool eightBits : {false, true}) {
-    const auto jpeg = LoadJpeg(MakeJpeg(spec));
+    const auto jpeg = LoadJpeg(MakeJpeg(recipe));
     jpeg->SetProgressiveDisplay(true);
     if (eightBits) jpeg->SetPixelFormat(TJPEGPixelFormat::jf8Bit);
     int passes = 0;
@@ -259,7 +259,7 @@ TEST(JpegDecodeTest, ProgressiveDisplayDecodesPassByPass) {
 }
 
 TEST(JpegDecodeTest, CutFiles) {
-  const std::string whole = MakeJpeg(JpegSpec{});
+  const std::string whole = MakeJpeg(JpegRecipe{});
   const std::size_t scan = testing::ScanDataOffset(whole);
   ASSERT_NE(scan, std::string::npos);
 
@@ -292,14 +292,14 @@ TEST(JpegDecodeTest, NotAJpegAndEmptyData) {
   EXPECT_EQ(JpegErrorCode([&] { copy.Assign(empty.get()); }), JERR_INPUT_EMPTY);
   EXPECT_FALSE(empty->Decoded());
   // A failed load keeps the data that was there.
-  auto jpeg = LoadJpeg(MakeJpeg(JpegSpec{}));
+  auto jpeg = LoadJpeg(MakeJpeg(JpegRecipe{}));
   TMemoryStream text(std::vector<std::uint8_t>{'n', 'o'});
   EXPECT_THROW(jpeg->LoadFromStream(text), EJPEG);
   EXPECT_EQ(jpeg->Width(), 640);
 }
 
 TEST(JpegDecodeTest, DamagedScanDataAndHugeDeclaredSizes) {
-  const std::string whole = MakeJpeg(JpegSpec{});
+  const std::string whole = MakeJpeg(JpegRecipe{});
   const std::size_t scan = testing::ScanDataOffset(whole);
   // Garbage entropy-coded data decodes to something, never past a row.
   std::string damaged = whole;

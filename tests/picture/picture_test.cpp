@@ -59,7 +59,7 @@ void ExpectFailure(const std::function<void()>& action, const char* className,
 
 TEST(PictureTest, ChoosesTheKindByExtension) {
   TempDir dir;
-  const std::string jpeg = testing::MakeJpeg(testing::JpegSpec{});
+  const std::string jpeg = testing::MakeJpeg(testing::JpegRecipe{});
   struct Row {
     const char* name;
     std::string bytes;
@@ -142,7 +142,7 @@ TEST(PictureTest, CopiesOfTheHeldGraphic) {
   ExpectFailure([&] { copy.Assign(picture.Graphic()); }, "EConvertError",
                 Cp932("TIcon を TBitmap に代入することはできません"));
 
-  picture.LoadFromFile(dir.Write("photo.jpg", testing::MakeJpeg(testing::JpegSpec{})));
+  picture.LoadFromFile(dir.Write("photo.jpg", testing::MakeJpeg(testing::JpegRecipe{})));
   EXPECT_EQ(changes, 2);
   copy.Assign(picture.Graphic());
   EXPECT_EQ(copy.Width(), 640);

@@ -29,7 +29,7 @@ void OnEncoderError(j_common_ptr cinfo) {
 
 // All libjpeg calls of one encode, in a frame without C++ objects so that
 // the error longjmp skips no destructor. Answers false on an encoder error.
-bool Encode(const JpegSpec& spec, const std::vector<JSAMPLE>& pixels, int components,
+bool Encode(const JpegRecipe& recipe, const std::vector<JSAMPLE>& pixels, int components,
             EncoderError& err, unsigned char** out, unsigned long* outSize) {
   jpeg_compress_struct cinfo;
   cinfo.err = jpeg_std_error(&err.pub);
@@ -40,10 +40,10 @@ bool Encode(const JpegSpec& spec, const std::vector<JSAMPLE>& pixels, int compon
   }
   jpeg_create_compress(&cinfo);
   jpeg_mem_dest(&cinfo, out, outSize);
-  cinfo.image_width = static_cast<JDIMENSION>(spec.width);
-  cinfo.image_height = static_cast<JDIMENSION>(spec.height);
+  cinfo.image_width = static_cast<JDIMENSION>(recipe.width);
+  cinfo.image_height = static_cast<JDIMENSION>(recipe.height);
   cinfo.input_components = components;
-  switch (spec.color) {
+  switch (recipe.color) {
     case JpegColor::kColor:
     case JpegColor::kRgb:
       cinfo.in_color_space = JCS_RGB;
@@ -57,20 +57,21 @@ bool Encode(const JpegSpec& spec, const std::vector<JSAMPLE>& pixels, int compon
       break;
   }
   jpeg_set_defaults(&cinfo);
-  if (spec.color == JpegColor::kYcck) jpeg_set_colorspace(&cinfo, JCS_YCCK);
-  if (spec.color == JpegColor::kRgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
-  jpeg_set_quality(&cinfo, spec.quality, TRUE);
-  if (spec.progressive) jpeg_simple_progression(&cinfo);
+  if (recipe.color == JpegColor::kYcck) jpeg_set_colorspace(&cinfo, JCS_YCCK);
+  if (recipe.color == JpegColor::kRgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
+  jpeg_set_quality(&cinfo, recipe.quality, TRUE);
+  if (recipe.progressive) jpeg_simple_progression(&cinfo);
   // A JFIF marker would declare YCbCr; RGB, CMYK and YCCK files carry the Adobe one.
   cinfo.write_JFIF_header =
-      spec.jfif && (spec.color == JpegColor::kColor || spec.color == JpegColor::kGray) ? TRUE
-                                                                                       : FALSE;
+      recipe.jfif && (recipe.color == JpegColor::kColor || recipe.color == JpegColor::kGray)
+          ? TRUE
+          : FALSE;
   jpeg_start_compress(&cinfo, TRUE);
-  for (const JpegMarker& marker : spec.markers) {
+  for (const JpegMarker& marker : recipe.markers) {
     jpeg_write_marker(&cinfo, marker.code, reinterpret_cast<const JOCTET*>(marker.payload.data()),
                       static_cast<unsigned>(marker.payload.size()));
   }
-  const std::size_t stride = static_cast<std::size_t>(spec.width) * components;
+  const std::size_t stride = static_cast<std::size_t>(recipe.width) * components;
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<JSAMPLE*>(pixels.data()) + stride * cinfo.next_scanline;
     jpeg_write_scanlines(&cinfo, &row, 1);
@@ -95,25 +96,25 @@ std::uint8_t PatternGray(int x, int y, int width, int height) {
   return static_cast<std::uint8_t>((gx + gy) / 2);
 }
 
-std::string MakeJpeg(const JpegSpec& spec) {
-  if (spec.width <= 0 || spec.height <= 0) throw std::runtime_error("MakeJpeg: empty picture");
+std::string MakeJpeg(const JpegRecipe& recipe) {
+  if (recipe.width <= 0 || recipe.height <= 0) throw std::runtime_error("MakeJpeg: empty picture");
   int components = 4;
-  if (spec.color == JpegColor::kGray) components = 1;
-  if (spec.color == JpegColor::kColor || spec.color == JpegColor::kRgb) components = 3;
-  std::vector<JSAMPLE> pixels(static_cast<std::size_t>(spec.width) * spec.height * components);
+  if (recipe.color == JpegColor::kGray) components = 1;
+  if (recipe.color == JpegColor::kColor || recipe.color == JpegColor::kRgb) components = 3;
+  std::vector<JSAMPLE> pixels(static_cast<std::size_t>(recipe.width) * recipe.height * components);
   std::size_t i = 0;
   std::uint32_t random = 0x12345678u;
   const auto noisy = [&](int v) {
-    if (spec.noise <= 0) return static_cast<JSAMPLE>(v);
+    if (recipe.noise <= 0) return static_cast<JSAMPLE>(v);
     random = random * 1664525u + 1013904223u;  // LCG (Numerical Recipes)
-    const int offset = static_cast<int>(random >> 16) % (2 * spec.noise + 1) - spec.noise;
+    const int offset = static_cast<int>(random >> 16) % (2 * recipe.noise + 1) - recipe.noise;
     return static_cast<JSAMPLE>(std::clamp(v + offset, 0, 255));
   };
-  for (int y = 0; y < spec.height; ++y) {
-    for (int x = 0; x < spec.width; ++x) {
-      const Rgb c = PatternColor(x, y, spec.width, spec.height);
+  for (int y = 0; y < recipe.height; ++y) {
+    for (int x = 0; x < recipe.width; ++x) {
+      const Rgb c = PatternColor(x, y, recipe.width, recipe.height);
       if (components == 1) {
-        pixels[i++] = noisy(PatternGray(x, y, spec.width, spec.height));
+        pixels[i++] = noisy(PatternGray(x, y, recipe.width, recipe.height));
       } else if (components == 3) {
         pixels[i++] = noisy(c.r);
         pixels[i++] = noisy(c.g);
@@ -134,7 +135,7 @@ std::string MakeJpeg(const JpegSpec& spec) {
   EncoderError err{};
   unsigned char* out = nullptr;
   unsigned long size = 0;
-  const bool ok = Encode(spec, pixels, components, err, &out, &size);
+  const bool ok = Encode(recipe, pixels, components, err, &out, &size);
   std::string bytes;
   if (out != nullptr) {
     if (ok) bytes.assign(reinterpret_cast<const char*>(out), size);
@@ -144,8 +145,8 @@ std::string MakeJpeg(const JpegSpec& spec) {
   return bytes;
 }
 
-std::string WriteJpegFile(const std::filesystem::path& path, const JpegSpec& spec) {
-  std::string bytes = MakeJpeg(spec);
+std::string WriteJpegFile(const std::filesystem::path& path, const JpegRecipe& recipe) {
+  std::string bytes = MakeJpeg(recipe);
   std::ofstream file(path, std::ios::binary);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!file) throw std::runtime_error("WriteJpegFile: cannot write " + path.string());

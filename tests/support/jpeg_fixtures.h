@@ -3,10 +3,10 @@
 // PatternColor / PatternGray within JPEG's tolerance (a few levels at
 // quality 90 and above).
 //
-//   JpegSpec spec;                     // 640 x 480 colour, quality 90
-//   spec.width = 100; spec.height = 1;
-//   std::string bytes = MakeJpeg(spec);
-//   WriteJpegFile(dir.path() / "x.jpg", spec);
+//   JpegRecipe recipe;                     // 640 x 480 colour, quality 90
+//   recipe.width = 100; recipe.height = 1;
+//   std::string bytes = MakeJpeg(recipe);
+//   WriteJpegFile(dir.path() / "x.jpg", recipe);
 //
 // Colour kinds:
 //   kColor  three components, YCbCr (JFIF)
@@ -38,7 +38,7 @@ struct JpegMarker {
   std::string payload;
 };
 
-struct JpegSpec {
+struct JpegRecipe {
   int width = 640;
   int height = 480;
   JpegColor color = JpegColor::kColor;
@@ -67,9 +67,9 @@ Rgb PatternColor(int x, int y, int width, int height);
 std::uint8_t PatternGray(int x, int y, int width, int height);
 
 // The JPEG file as bytes.
-std::string MakeJpeg(const JpegSpec& spec);
+std::string MakeJpeg(const JpegRecipe& recipe);
 // Writes the JPEG file to `path` (a native file-system path) and answers its bytes.
-std::string WriteJpegFile(const std::filesystem::path& path, const JpegSpec& spec);
+std::string WriteJpegFile(const std::filesystem::path& path, const JpegRecipe& recipe);
 
 // The offset of the first byte after the SOS (start of scan) segment of a
 // JPEG file, i.e. where the compressed image data begins; std::string::npos
