@@ -2,16 +2,18 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <thread>
 #include <vector>
 
 namespace peloria {
 namespace {
 
-// Counts into four interleaved sets of 32-bit counters, so that runs of equal
+// Counts into eight interleaved sets of 32-bit counters, so that runs of equal
 // values (smooth pictures) do not wait on one counter, and adds them to 64-bit
-// totals before any of them could overflow.
+// totals before any of them could overflow. The brightness type counts the
+// sum blue + green + red (0 .. 765) and divides by 3 only when adding up, which
+// keeps the per-pixel work to two additions.
+template <int kType>
 class Counter {
  public:
   explicit Counter(THistogramCounts& totals) : totals_(totals) {}
@@ -19,62 +21,31 @@ class Counter {
   Counter(const Counter&) = delete;
   Counter& operator=(const Counter&) = delete;
 
-  // Counts `count` pixels of 3 bytes each, blue, green, red.
-  template <int kType>
-  void AddBgr(const std::uint8_t* p, int count) {
+  // Counts `count` pixels of `kStride` bytes each, blue, green, red first
+  // (3 for a 24-bit row; 4 for 0xFFRRGGBB words, which lie in memory as blue,
+  // green, red, alpha).
+  template <int kStride>
+  void Add(const std::uint8_t* p, int count) {
     Reserve(count);
     int x = 0;
-    // Four pixels are twelve bytes: three 32-bit loads instead of twelve byte
-    // loads. Bytes in a little-endian word: b0 g0 r0 b1 | g1 r1 b2 g2 | r2 b3 g3 r3.
-    for (; x + 4 <= count; x += 4, p += 12) {
-      std::uint32_t w[3];
-      std::memcpy(w, p, sizeof w);
-      Count4<kType>(Pixel(w[0]), Pixel((w[0] >> 24) | (w[1] << 8)),
-                    Pixel((w[1] >> 16) | (w[2] << 16)), Pixel(w[2] >> 8));
+    for (; x + kLanes <= count; x += kLanes, p += kLanes * kStride) {
+      for (int lane = 0; lane < kLanes; ++lane) ++lanes_[lane][Key(p + lane * kStride)];
     }
-    for (; x < count; ++x, p += 3) {
-      ++lanes_[0][Value<kType>(Pixel(p[0] | (p[1] << 8) | (p[2] << 16)))];
-    }
-  }
-
-  // Counts `count` pixels given as 0xFFRRGGBB.
-  template <int kType>
-  void AddArgb(const std::uint32_t* p, int count) {
-    Reserve(count);
-    int x = 0;
-    for (; x + 4 <= count; x += 4, p += 4) Count4<kType>(p[0], p[1], p[2], p[3]);
-    for (; x < count; ++x, ++p) ++lanes_[0][Value<kType>(*p & 0xFFFFFF)];
+    for (; x < count; ++x, p += kStride) ++lanes_[0][Key(p)];
   }
 
  private:
   static constexpr std::int64_t kFlushAt = std::int64_t{1} << 30;
+  static constexpr std::size_t kKeys = kType == 3 ? 766 : 256;
+  static constexpr int kLanes = 8;
 
-  // (b + g + r) div 3 for every sum.
-  static constexpr std::array<std::uint8_t, 766> kThird = [] {
-    std::array<std::uint8_t, 766> third{};
-    for (std::size_t sum = 0; sum < third.size(); ++sum)
-      third[sum] = static_cast<std::uint8_t>(sum / 3);
-    return third;
-  }();
-
-  // A pixel as 0x00RRGGBB.
-  static std::uint32_t Pixel(std::uint32_t bgr) { return bgr & 0xFFFFFF; }
-
-  template <int kType>
-  static std::size_t Value(std::uint32_t rgb) {
-    const std::uint32_t b = rgb & 0xFF, g = (rgb >> 8) & 0xFF, r = (rgb >> 16) & 0xFF;
-    if constexpr (kType == 0) return r;
-    if constexpr (kType == 1) return g;
-    if constexpr (kType == 2) return b;
-    return kThird[b + g + r];
-  }
-
-  template <int kType>
-  void Count4(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-    ++lanes_[0][Value<kType>(a & 0xFFFFFF)];
-    ++lanes_[1][Value<kType>(b & 0xFFFFFF)];
-    ++lanes_[2][Value<kType>(c & 0xFFFFFF)];
-    ++lanes_[3][Value<kType>(d & 0xFFFFFF)];
+  // The counted key of the pixel at `p` (blue, green, red): one channel, or
+  // the sum of all three.
+  static std::size_t Key(const std::uint8_t* p) {
+    if constexpr (kType == 0) return p[2];
+    if constexpr (kType == 1) return p[1];
+    if constexpr (kType == 2) return p[0];
+    return std::size_t{p[0]} + p[1] + p[2];
   }
 
   void Reserve(int count) {
@@ -84,14 +55,16 @@ class Counter {
 
   void Flush() {
     for (auto& lane : lanes_) {
-      for (std::size_t i = 0; i < lane.size(); ++i) totals_[i] += lane[i];
+      for (std::size_t key = 0; key < kKeys; ++key) {
+        totals_[kType == 3 ? key / 3 : key] += lane[key];  // (b + g + r) div 3
+      }
       lane.fill(0);
     }
     pending_ = 0;
   }
 
   THistogramCounts& totals_;
-  std::array<std::array<std::uint32_t, 257>, 4> lanes_{};
+  std::array<std::array<std::uint32_t, kKeys>, kLanes> lanes_{};
   std::int64_t pending_ = 0;
 };
 
@@ -111,8 +84,8 @@ void CountRows(const std::vector<const std::uint8_t*>& rows, int width, THistogr
   auto band = [&](unsigned t) {
     const std::size_t first = rows.size() * t / threads;
     const std::size_t last = rows.size() * (t + 1) / threads;
-    Counter counter(partial[t]);
-    for (std::size_t y = first; y < last; ++y) counter.AddBgr<kType>(rows[y], width);
+    Counter<kType> counter(partial[t]);
+    for (std::size_t y = first; y < last; ++y) counter.template Add<3>(rows[y], width);
   };
   {
     std::vector<std::jthread> workers;
@@ -137,11 +110,12 @@ void CountBitmap(TBitmap& bitmap, THistogramCounts& counts) {
     CountRows<kType>(rows, std::min(width, bitmap.RowBytes() / 3), counts);
     return;
   }
-  Counter counter(counts);
+  Counter<kType> counter(counts);
+  static_assert(std::endian::native == std::endian::little);
   std::vector<std::uint32_t> row(static_cast<std::size_t>(width));
   for (int y = 0; y < height; ++y) {
     bitmap.RowToArgb(y, row.data());
-    counter.AddArgb<kType>(row.data(), width);
+    counter.template Add<4>(reinterpret_cast<const std::uint8_t*>(row.data()), width);
   }
 }
 

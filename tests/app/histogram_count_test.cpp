@@ -1,6 +1,6 @@
 // The pixel counting behind the histogram, checked against a plain count on
 // pictures large enough to be split between threads, with widths that leave
-// one to three pixels after the last group of four.
+// every count of pixels after the last group of eight.
 #include "app/histogram_count.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +27,7 @@ THistogramCounts PlainCount(TBitmap& bitmap, int type) {
 
 TEST(HistogramCountTest, MatchesAPlainCountForEveryTypeAndWidth) {
   std::mt19937 random(7);
-  for (int width : {1, 2, 3, 5, 2049, 2050, 2051, 2052}) {
+  for (int width : {1, 2, 3, 5, 7, 8, 2049, 2050, 2051, 2052, 2055}) {
     const int height = width < 10 ? 3 : 2300;  // the large ones span several threads
     TBitmap bitmap;
     bitmap.SetSize(width, height, 24);
