@@ -2,7 +2,6 @@
 
 #include <sys/mman.h>
 
-
 namespace peloria {
 namespace {
 

@@ -15,5 +15,4 @@ namespace peloria {
 void* AllocateLargeBlock(std::size_t bytes);
 void ReleaseLargeBlock(void* block, std::size_t bytes);
 
-
 }  // namespace peloria
