@@ -55,10 +55,23 @@ std::string DecodeUserComment(std::string_view hex, bool motorolaOrder) {
   if (SameTextAscii(code, "Unicode")) {
     // UCS-2 units. Exif 2.3 does not name their byte order; writers use
     // the TIFF header's, so "A" is 41 00 in an Intel file, 00 41 in a
-    // Motorola one.
+    // Motorola one. A leading byte-order mark (U+FEFF) overrides that for
+    // this comment and is not part of the text.
     std::string bytes = HexToBytes(rest);
+    std::size_t start = 0;
+    if (bytes.size() >= 2) {
+      auto first = static_cast<unsigned char>(bytes[0]);
+      auto second = static_cast<unsigned char>(bytes[1]);
+      if (first == 0xFE && second == 0xFF) {
+        motorolaOrder = true;
+        start = 2;
+      } else if (first == 0xFF && second == 0xFE) {
+        motorolaOrder = false;
+        start = 2;
+      }
+    }
     std::string text;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    for (std::size_t i = start; i + 1 < bytes.size(); i += 2) {
       auto first = static_cast<unsigned char>(bytes[i]);
       auto second = static_cast<unsigned char>(bytes[i + 1]);
       auto unit =

@@ -17,8 +17,9 @@ std::string HexToText(std::string_view hex);
 // first 8 bytes name the character code, the rest is the comment.
 //   "ASCII"   : the bytes, zero bytes dropped;
 //   "Unicode" : 16-bit units in the file's byte order (`motorolaOrder`),
-//               each converted to CP932 ("?" when unmappable, 0 kept as a
-//               zero byte);
+//               or in the order of a leading byte-order mark, which is
+//               dropped; each unit converted to CP932 ("?" when unmappable,
+//               0 kept as a zero byte);
 //   "JIS"     : 7-bit JIS (ISO-2022-JP) converted by JisToShiftJis;
 //   otherwise : empty.
 // The code name is compared without regard to letter case.

@@ -375,6 +375,11 @@ TEST_P(ExifOrderTest, UserCommentByType) {
          w.Undefined(i, kUserComment, std::string("UNICODE\0", 8) + unicodeA);
        },
        {"A"}},
+      {"unicode with big-endian mark",
+       [](TiffWriter& w, int i) {
+         w.Undefined(i, kUserComment, std::string("UNICODE\0\xFE\xFF\0K\0O", 14));
+       },
+       {"KO"}},
       {"jis",
        [](TiffWriter& w, int i) {
          w.Undefined(i, kUserComment, std::string("JIS\0\0\0\0\0\x1B$B0!\x1B(B", 16));
