@@ -2,7 +2,7 @@
 #
 #   cmake --install build --prefix ~/Peloria
 #
-# puts into it the program, the sample photo, the desktop entry
+# puts into it the program, the sample photo, the icon, the desktop entry
 # peloria.desktop (its Exec line holds the program's absolute path in that
 # folder) and, when asked for, a Peloria.ini. Peloria reads its Peloria.ini
 # from, and writes temp.jpg into, the folder it runs from, so the folder must be
@@ -32,6 +32,8 @@ if(PELORIA_INSTALLING)
   string(REPLACE "%" "%%" _quoted "${_quoted}")
   set(PELORIA_DESKTOP_EXEC "\"${_quoted}\"")
   string(REPLACE "\\" "\\\\" PELORIA_DESKTOP_TRYEXEC "${_program}")
+  # The icon by its absolute path, so that the entry needs no icon theme.
+  string(REPLACE "\\" "\\\\" PELORIA_DESKTOP_ICON "${_dir}/peloria.svg")
   set(_entry "$ENV{DESTDIR}${_dir}/peloria.desktop")
   message(STATUS "Installing: ${_entry}")
   configure_file("${PELORIA_DESKTOP_TEMPLATE}" "${_entry}" @ONLY)
@@ -53,6 +55,7 @@ set(PELORIA_APPLICATIONS_DIR "" CACHE PATH
 
 install(TARGETS peloria RUNTIME DESTINATION .)
 install(FILES ${CMAKE_BINARY_DIR}/bin/sample.jpg DESTINATION . OPTIONAL)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/peloria.svg DESTINATION .)
 # Values given to the install script win over those of the configuration.
 install(CODE "
   set(PELORIA_INSTALLING TRUE)

@@ -21,7 +21,7 @@ int qtArgc = 1;
 std::unique_ptr<QApplication> StartApplication(char* program) {
   static char* qtArgv[] = {program, nullptr};
   auto application = std::make_unique<QApplication>(qtArgc, qtArgv);
-  QApplication::setApplicationName("Peloria");
+  peloria::IdentifyApplication();
   peloria::Application().Title = "Peloria";
   peloria::SetScreenBitsPerPixel(QGuiApplication::primaryScreen()->depth());
   return application;
@@ -68,8 +68,10 @@ int main(int argc, char** argv) {
 
   if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
       qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    std::cerr << "peloria: no display to open the window on (DISPLAY is not set);\n"
-                 "         peloria --print ADDRESS prints the summary without a window\n";
+    peloria::PrintError(std::cerr, first.empty() ? "(no address)" : first,
+                        "no display to open the window on (neither DISPLAY nor "
+                        "WAYLAND_DISPLAY is set); peloria --print ADDRESS prints the "
+                        "summary without a window");
     return peloria::kExitError;
   }
   auto application = StartApplication(argv[0]);

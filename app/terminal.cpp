@@ -18,6 +18,10 @@
 
 namespace peloria {
 
+void PrintError(std::ostream& err, const std::string& input, const std::string& message) {
+  err << "peloria: " << input << ": " << message << '\n';
+}
+
 int PrintSummary(const std::string& address, std::ostream& out, std::ostream& err) {
   TApplication& application = Application();
   application.SetParams({address});
@@ -28,11 +32,11 @@ int PrintSummary(const std::string& address, std::ostream& out, std::ostream& er
   application.OnException = std::move(previous);
 
   if (unhandled) {
-    err << Utf8(*unhandled) << '\n';
+    PrintError(err, Utf8(address), Utf8(*unhandled));
     return kExitError;
   }
   if (form.Failed()) {
-    err << Utf8(form.Label1.Caption()) << '\n';
+    PrintError(err, Utf8(address), Utf8(form.Label1.Caption()));
     return kExitFailure;
   }
   out << Utf8(form.Label1.Caption());
@@ -70,9 +74,9 @@ std::string Show(Integer value) {
 
 int PrintExif(const std::string& file, std::ostream& out, std::ostream& err) {
   // The reader answers a missing file like one without Exif data; here it is
-  // an error, with the toolkit's message for a file that cannot be opened.
+  // an error.
   if (!FileExists(file)) {
-    err << Utf8(Cp932("ファイル ") + file + Cp932(" は開けません")) << '\n';
+    PrintError(err, Utf8(file), "no such file");
     return kExitError;
   }
   TExifInfo exif;
@@ -81,10 +85,10 @@ int PrintExif(const std::string& file, std::ostream& out, std::ostream& err) {
   try {
     exif.SetImageFileName(file);
   } catch (const Exception& failure) {
-    err << Utf8(failure.Message()) << '\n';
+    PrintError(err, Utf8(file), Utf8(failure.Message()));
     return kExitError;
   } catch (const std::exception& failure) {
-    err << failure.what() << '\n';
+    PrintError(err, Utf8(file), failure.what());
     return kExitError;
   }
 
@@ -150,7 +154,7 @@ int PrintExif(const std::string& file, std::ostream& out, std::ostream& err) {
 #undef PELORIA_FIELD
 
   if (noHeader) {
-    err << Utf8(file) << ": " << Utf8(Cp932("Exif情報はありません。")) << '\n';
+    PrintError(err, Utf8(file), Utf8(Cp932("Exif情報はありません。")));
     return kExitFailure;
   }
   return kExitOk;
@@ -167,9 +171,10 @@ void PrintHelp(std::ostream& out) {
   PrintUsage(out);
   out << "\n"
          "Shows the picture at ADDRESS with a summary of its shooting data. ADDRESS is\n"
-         "a file:/// address of a local file or a web address; a web address is looked\n"
-         "for in the cache folder (local_file=1 in Peloria.ini) or downloaded into\n"
-         "temp.jpg beside the program. Click the picture to draw its histogram.\n"
+         "a file:/// address or an absolute path of a local file, or a web address; a\n"
+         "web address is looked for in the cache folder (local_file=1 in Peloria.ini)\n"
+         "or downloaded into temp.jpg beside the program. Click the picture to draw\n"
+         "its histogram. Errors are written as \"peloria: ADDRESS: message\".\n"
          "\n"
          "  --print ADDRESS  do the same without a window and print the summary\n"
          "                   (exit 1 when the picture cannot be obtained, 2 on an error)\n"

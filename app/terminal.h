@@ -14,10 +14,13 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // failure display; no Exif header
 constexpr int kExitError = 2;    // an unhandled failure; a usage error
 
+// Writes "peloria: INPUT: MESSAGE" and a line feed (UTF-8 texts).
+void PrintError(std::ostream& err, const std::string& input, const std::string& message);
+
 // Runs the start-up sequence on `address` (CP932) without showing the window
 // and writes the summary label's text to `out` in UTF-8. The failure display
 // writes its text to `err` instead (kExitFailure); an unhandled failure writes
-// its message there (kExitError). Needs a QApplication.
+// its message there (kExitError); both name the address. Needs a QApplication.
 int PrintSummary(const std::string& address, std::ostream& out, std::ostream& err);
 
 // Parses `file` (CP932) with the Exif reader and writes "ByteOrder: ..." and

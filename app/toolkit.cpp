@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -150,6 +151,12 @@ void TApplication::HandleException(const std::exception& failure) {
   }
   QMessageBox box(QMessageBox::Critical, DisplayText(Title), DisplayText(message), QMessageBox::Ok);
   box.exec();
+}
+
+void IdentifyApplication() {
+  QGuiApplication::setApplicationName("Peloria");
+  QGuiApplication::setDesktopFileName("peloria");
+  QGuiApplication::setWindowIcon(QIcon(":/peloria/peloria.svg"));
 }
 
 TApplication& Application() {
@@ -379,10 +386,23 @@ class ImageWidget final : public QWidget {
       painter.drawImage(target, canvas_->Image());
       return;
     }
-    if (cache_.isNull() || cacheSize_ != size()) {
+    // A stretched picture is rendered for the device pixels, so that a
+    // high-density screen shows the picture's own detail rather than a
+    // low-resolution rendering enlarged. At its own size a picture pixel
+    // stays one logical pixel.
+    const qreal ratio = devicePixelRatioF();
+    if (cache_.isNull() || cacheSize_ != size() || cacheRatio_ != ratio) {
       cacheSize_ = size();
+      cacheRatio_ = ratio;
       const TBitmap* pixels = PixelsOf(picture_.Graphic());
-      cache_ = pixels ? Render(*pixels, size(), stretch_) : QImage();
+      if (!pixels) {
+        cache_ = QImage();
+      } else if (stretch_) {
+        cache_ = Render(*pixels, (QSizeF(size()) * ratio).toSize(), true);
+        cache_.setDevicePixelRatio(ratio);
+      } else {
+        cache_ = Render(*pixels, size(), false);
+      }
     }
     if (!cache_.isNull()) painter.drawImage(QPoint(0, 0), cache_);
   }
@@ -403,6 +423,7 @@ class ImageWidget final : public QWidget {
   bool autoSize_ = false;
   QImage cache_;
   QSize cacheSize_;
+  qreal cacheRatio_ = 1;
 };
 
 TImage::TImage(QWidget* parent) : TImage(new ImageWidget(parent), 0) {}

@@ -55,6 +55,12 @@ QFont FixedPitchFont();
 // CP932 text for display.
 QString DisplayText(const std::string& cp932);
 
+// Names the application to the desktop: its name, the desktop entry it
+// belongs to ("peloria.desktop", by which Wayland compositors and task bars
+// give the window the entry's name and icon) and its window icon. Call it
+// once the QApplication exists and before a window is shown.
+void IdentifyApplication();
+
 // The application: its title, its command-line arguments and the general
 // error display.
 class TApplication {

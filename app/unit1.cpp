@@ -37,6 +37,14 @@ int Round(long double x) {
   return static_cast<int>(Nearest(x));
 }
 
+// An existing file named by an absolute path, as a desktop launcher's "%u"
+// may give instead of a file address. Anything holding "://" is an address
+// even when a file of that name exists.
+bool IsLocalFileArgument(const std::string& argument) {
+  return argument.starts_with('/') && argument.find("://") == std::string::npos &&
+         FileExists(argument);
+}
+
 }  // namespace
 
 TForm1::TForm1()
@@ -132,6 +140,9 @@ void TForm1::FormCreate() {
     if (!FileExists(localPath)) {
       if (auto decoded = PercentDecodedPath(localPath)) localPath = *decoded;
     }
+  } else if (IsLocalFileArgument(address)) {
+    // Launchers may hand over a plain path instead of a file address.
+    localPath = address;
   } else {
     if (localFile == 1) findfile(cacheName, cacheFolder, localPath);
     if (localPath.empty()) {

@@ -139,24 +139,14 @@ struct RunResult {
   std::string err;
 };
 
-// Runs `program` with `args`, the environment changed by `env` (an empty
-// value removes the variable), and answers its exit code and output.
-inline RunResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
-                     const std::vector<std::pair<std::string, std::string>>& env = {}) {
+// Runs `program` with `args` and exactly the environment `envStrings`
+// ("NAME=value" entries), and answers its exit code and output.
+inline RunResult RunInEnvironment(const std::filesystem::path& program,
+                                  const std::vector<std::string>& args,
+                                  std::vector<std::string> envStrings) {
   TempDir io;
   const std::string outPath = (io.path() / "out").string();
   const std::string errPath = (io.path() / "err").string();
-
-  std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const auto& [name, value] : env) replaced |= entry.rfind(name + "=", 0) == 0;
-    if (!replaced) envStrings.push_back(entry);
-  }
-  for (const auto& [name, value] : env) {
-    if (!value.empty()) envStrings.push_back(name + "=" + value);
-  }
   std::vector<char*> envp;
   for (std::string& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
@@ -184,6 +174,23 @@ inline RunResult Run(const std::filesystem::path& program, const std::vector<std
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
   return result;
+}
+
+// Runs `program` with `args`, this process's environment changed by `env` (an
+// empty value removes the variable), and answers its exit code and output.
+inline RunResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
+                     const std::vector<std::pair<std::string, std::string>>& env = {}) {
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const auto& [name, value] : env) replaced |= entry.rfind(name + "=", 0) == 0;
+    if (!replaced) envStrings.push_back(entry);
+  }
+  for (const auto& [name, value] : env) {
+    if (!value.empty()) envStrings.push_back(name + "=" + value);
+  }
+  return RunInEnvironment(program, args, std::move(envStrings));
 }
 
 // A copy of the program in a folder of its own: its Peloria.ini and temp.jpg

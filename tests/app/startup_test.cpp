@@ -153,7 +153,10 @@ std::string SampleSummary() {
          "機種名            :Peloria PX-1\n";
 }
 
-const char kFailureText[] = "データの取得に失敗しました\n";
+// What --print writes to standard error for the failure display.
+std::string FailureText(const std::string& address) {
+  return "peloria: " + address + ": データの取得に失敗しました\n";
+}
 
 TEST(StartupTest, CacheSearchOnlyWithLocalFileOne) {
   ProgramCopy program;
@@ -190,9 +193,62 @@ TEST(StartupTest, CacheSearchOnlyWithLocalFileOne) {
       EXPECT_EQ(proxy.Accepted(), 0u);
     } else {
       EXPECT_EQ(run.exitCode, 1);
-      EXPECT_EQ(run.err, kFailureText);
+      EXPECT_EQ(run.err, FailureText(address));
       EXPECT_EQ(ReadFile(program.TempJpg()), "gone");
       EXPECT_EQ(proxy.Accepted(), 1u);
+    }
+  }
+}
+
+TEST(StartupTest, LauncherPaths) {
+  // A launcher's "%u" may hand over a plain absolute path: an existing file
+  // is opened where it is, with no cache search and no download, even when
+  // the cache holds a copy under the same name. Everything else is an
+  // address as before.
+  ProgramCopy program;
+  TempDir dir;
+  const fs::path photo = dir.path() / "Urlaub 2024 #1%20a.jpg";
+  WriteFile(photo, Sample());
+  fs::create_directories(program.Cache() / "c");
+  WriteJpegFile(program.Cache() / "c" / "Urlaub 2024 #1%20a[1].jpg", JpegRecipe{});
+  fs::create_directories(dir.path() / "http:");
+  WriteFile(dir.path() / "http:" / "x.jpg", Sample());
+
+  enum class Road { kFile, kCache, kDownload };
+  struct Row {
+    std::string argument;
+    Road road;
+  } rows[] = {
+      {photo.string(), Road::kFile},
+      {(dir.path() / "none.jpg").string(), Road::kDownload},
+      {dir.path().string(), Road::kDownload},  // a folder
+      {(dir.path() / "http://x.jpg").string(), Road::kDownload},
+      {photo.filename().string(), Road::kCache},  // relative: an address
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.argument);
+    ScriptedPeer proxy(Reply("404 Not Found", "gone", "text/plain"));
+    program.Ini("[internet]\nproxy_server=127.0.0.1\nproxy_port=" + std::to_string(proxy.Port()) +
+                "\n[Setting]\nlocal_file=1\n");
+    fs::remove(program.TempJpg());
+    const RunResult run = program.Print(row.argument);
+    EXPECT_EQ(proxy.Accepted(), row.road == Road::kDownload ? 1u : 0u);
+    switch (row.road) {
+      case Road::kFile:
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, SampleSummary());
+        EXPECT_FALSE(fs::exists(program.TempJpg()));
+        break;
+      case Road::kCache:
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, "Exif情報はありません。");
+        EXPECT_FALSE(fs::exists(program.TempJpg()));
+        break;
+      case Road::kDownload:
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err, FailureText(row.argument));
+        EXPECT_EQ(ReadFile(program.TempJpg()), "gone");
+        break;
     }
   }
 }
@@ -236,7 +292,7 @@ TEST(StartupTest, DownloadFailures) {
     const RunResult run = program.Print("");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, kFailureText);
+    EXPECT_EQ(run.err, FailureText(""));
     EXPECT_EQ(ReadFile(program.TempJpg()), "");
   }
   {
@@ -253,7 +309,7 @@ TEST(StartupTest, DownloadFailures) {
       program.Ini(std::string("[internet]\nproxy_server=127.0.0.1\n") + port);
       const RunResult run = program.Print("http://127.0.0.1:1/x.jpg");
       EXPECT_EQ(run.exitCode, 1) << port;
-      EXPECT_EQ(run.err, kFailureText);
+      EXPECT_EQ(run.err, FailureText("http://127.0.0.1:1/x.jpg"));
     }
     fs::remove(program.Folder() / "Peloria.ini");
   }
@@ -268,7 +324,8 @@ TEST(StartupTest, DownloadFailures) {
     fs::create_directory(program.TempJpg());
     const RunResult run = program.Print("http://127.0.0.1:1/x.jpg");
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(run.err, "ファイル " + program.TempJpg().string() + " を作成できません\n");
+    EXPECT_EQ(run.err, "peloria: http://127.0.0.1:1/x.jpg: ファイル " + program.TempJpg().string() +
+                           " を作成できません\n");
     EXPECT_EQ(run.out, "");
   }
 }

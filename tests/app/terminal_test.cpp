@@ -35,7 +35,8 @@ TEST(TerminalTest, PrintTheSampleAndFailures) {
   const RunResult missing = Peloria({"--print", FileUrl(dir.path() / "missing.jpg")});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(missing.out, "");
-  EXPECT_EQ(missing.err, "データの取得に失敗しました\n");
+  EXPECT_EQ(missing.err,
+            "peloria: " + FileUrl(dir.path() / "missing.jpg") + ": データの取得に失敗しました\n");
 
   WriteFile(dir.path() / "zero.jpg", ExifJpeg([](TiffWriter& t) {
               t.Rational(t.ExifIfd(), 0x829A, {{0, 1}});
@@ -120,6 +121,57 @@ TEST(TerminalTest, Options) {
                             {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
   EXPECT_EQ(headless.exitCode, 2);
   EXPECT_NE(headless.err.find("--print"), std::string::npos);
+}
+
+TEST(TerminalTest, NoDisplayVariablesAtAll) {
+  // As from a cron job or a bare ssh session: no DISPLAY, WAYLAND_DISPLAY,
+  // QT_QPA_PLATFORM, HOME or XDG_RUNTIME_DIR.
+  auto bare = [](const std::vector<std::string>& args) {
+    return RunInEnvironment(PELORIA_EXE, args, {});
+  };
+  const RunResult help = bare({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_TRUE(help.out.starts_with("Usage: peloria [ADDRESS]\n"));
+  EXPECT_EQ(help.err, "");
+  const RunResult version = bare({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_TRUE(version.out.starts_with("peloria ") && version.out.ends_with("\n"));
+  EXPECT_EQ(version.err, "");
+
+  const RunResult print = bare({"--print", FileUrl(PELORIA_SAMPLE)});
+  EXPECT_EQ(print.exitCode, 0) << print.err;
+  EXPECT_EQ(Lines(print.out).size(), 10u);
+  EXPECT_EQ(print.err, "");
+  const RunResult exif = bare({"--exif", PELORIA_SAMPLE});
+  EXPECT_EQ(exif.exitCode, 0) << exif.err;
+  EXPECT_EQ(exif.err, "");
+
+  // Every error names its input and ends with a line feed.
+  TempDir dir;
+  WriteJpegFile(dir.path() / "plain.jpg", JpegRecipe{});
+  const std::string plain = (dir.path() / "plain.jpg").string();
+  const std::string missing = (dir.path() / "missing.jpg").string();
+  struct Row {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;
+  } rows[] = {
+      {{"--print", FileUrl(missing)},
+       1,
+       "peloria: " + FileUrl(missing) + ": データの取得に失敗しました\n"},
+      {{"--exif", missing}, 2, "peloria: " + missing + ": no such file\n"},
+      {{"--exif", plain}, 1, "peloria: " + plain + ": Exif情報はありません。\n"},
+  };
+  for (const Row& row : rows) {
+    const RunResult r = bare(row.args);
+    EXPECT_EQ(r.exitCode, row.exitCode) << row.args[1];
+    EXPECT_EQ(r.err, row.err);
+  }
+  const RunResult window = bare({FileUrl(PELORIA_SAMPLE)});
+  EXPECT_EQ(window.exitCode, 2);
+  EXPECT_TRUE(window.err.starts_with("peloria: " + FileUrl(PELORIA_SAMPLE) + ": no display"))
+      << window.err;
+  EXPECT_TRUE(window.err.ends_with("\n"));
 }
 
 }  // namespace

@@ -105,6 +105,21 @@ TEST(WindowTest, GeneralErrorKeepsTheDesign) {
   EXPECT_EQ(f.Widget()->font().pixelSize(), 12);
 }
 
+TEST(WindowTest, DesktopIdentity) {
+  App();
+  IdentifyApplication();
+  // Compositors and task bars find the entry peloria.desktop by this name.
+  EXPECT_EQ(QGuiApplication::desktopFileName(), "peloria");
+  // The window icon is the drawn SVG (Qt's SVG plugins render it).
+  const QImage icon = QGuiApplication::windowIcon().pixmap(48, 48).toImage();
+  ASSERT_FALSE(icon.isNull()) << "no window icon: are Qt's SVG plugins installed?";
+  int opaque = 0;
+  for (int y = 0; y < icon.height(); ++y) {
+    for (int x = 0; x < icon.width(); ++x) opaque += qAlpha(icon.pixel(x, y)) == 255;
+  }
+  EXPECT_GT(opaque, icon.width() * icon.height() / 2);
+}
+
 TEST(WindowTest, LabelSizesItselfToItsText) {
   App();
   TForm form;

@@ -100,6 +100,15 @@ std::vector<std::string> XDisplay::WindowsOf(pid_t pid, int timeoutMs) const {
   }
 }
 
+std::vector<std::string> XDisplay::WindowsOfClass(const std::string& wmClass) const {
+  std::stringstream lines(Xdotool({"search", "--class", "^" + wmClass + "$"}));
+  std::vector<std::string> windows;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty()) windows.push_back(line);
+  }
+  return windows;
+}
+
 Rect XDisplay::Geometry(const std::string& window) const {
   // --shell prints WINDOW=, X=, Y=, WIDTH=, HEIGHT=, SCREEN= lines.
   std::stringstream lines(Xdotool({"getwindowgeometry", "--shell", window}));

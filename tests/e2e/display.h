@@ -33,6 +33,8 @@ class XDisplay {
   QImage Screenshot() const;
   // The visible windows of process `pid`, waiting up to `timeoutMs` for one.
   std::vector<std::string> WindowsOf(pid_t pid, int timeoutMs) const;
+  // The windows whose WM_CLASS class is `wmClass`.
+  std::vector<std::string> WindowsOfClass(const std::string& wmClass) const;
   Rect Geometry(const std::string& window) const;
   std::string Title(const std::string& window) const;
   // Moves the pointer to (x, y) on the screen and clicks the left button.

@@ -89,11 +89,18 @@ TEST_F(InstallTest, PortableFolderWithDesktopEntry) {
       "\"" + root_.path().string() + "/My \\\\\"Photo\\\\\" Tools/Peloria/peloria\"";
   EXPECT_EQ(entry["Exec"], quoted + " %u");
   EXPECT_EQ(entry["TryExec"], program.string());
+  // The icon by its path in the folder; the window's class as the program
+  // sets it, for task bars that match windows to entries by it.
+  EXPECT_EQ(entry["Icon"], (prefix / "peloria.svg").string());
+  EXPECT_TRUE(ReadFile(prefix / "peloria.svg").value_or("").starts_with("<?xml"));
+  EXPECT_EQ(entry["StartupWMClass"], "Peloria");
   for (const char* type :
        {"image/jpeg;", "image/bmp;", "image/vnd.microsoft.icon;", "image/x-wmf;", "image/x-emf;"}) {
     EXPECT_THAT(entry["MimeType"], HasSubstr(type));
   }
-  if (auto validate = testing::FindProgram("desktop-file-validate"); !validate.empty()) {
+  const std::string validate = testing::FindProgram("desktop-file-validate");
+  EXPECT_FALSE(validate.empty()) << "scripts/deps installs desktop-file-utils";
+  if (!validate.empty()) {
     Command check;
     check.argv = {validate, entryFile.string()};
     check.env = {"PATH=/usr/bin:/bin"};

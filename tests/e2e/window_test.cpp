@@ -310,6 +310,26 @@ TEST_F(WindowTest, PhotoWindowThumbnailHistogramAndClose) {
   EXPECT_EQ(ExitCode(), 0) << "Close did not end the program";
 }
 
+// As a file manager's or browser's "open with" starts it through the
+// desktop entry's %u with a plain path: the window shows that file, and its
+// class is the entry's StartupWMClass.
+TEST_F(WindowTest, PlainPathFromALauncher) {
+  QImage picture(QString::fromStdString(PELORIA_SAMPLE_PHOTO));
+  if (picture.isNull()) GTEST_SKIP() << "the build made no sample photo";
+  const fs::path photo = app_.scratch() / "Downloads" / "Foto vom 18. Mai #2.jpg";
+  fs::create_directories(photo.parent_path());
+  fs::copy_file(PELORIA_SAMPLE_PHOTO, photo);
+
+  const std::string window = Open({photo.string()});
+  ASSERT_FALSE(window.empty());
+  EXPECT_EQ(display_->Title(window), kCaption);
+  const auto classed = display_->WindowsOfClass("Peloria");
+  EXPECT_NE(std::find(classed.begin(), classed.end(), window), classed.end());
+  Rect rect;
+  ExpectThumbnail(Capture(window, rect), picture);
+  EXPECT_EQ(app_.TempJpg(), std::nullopt) << "a local file is never downloaded";
+}
+
 TEST_F(WindowTest, NoAddressShowsTheFailureDisplay) {
   const std::string window = Open({});
   ASSERT_FALSE(window.empty());
