@@ -61,23 +61,38 @@ Command Installation::Start(const std::vector<std::string>& args, const std::str
   if (!display.empty()) {
     command.env.push_back("DISPLAY=" + display);
     command.env.push_back("QT_QPA_PLATFORM=xcb");
-    // On a display Qt loads the D-Bus library, which keeps an allocation to
-    // the end; in the sanitizer build the leak check would fail the program
-    // for it. Only leaks allocated inside that library are let through.
-    const fs::path suppressions = root_.path() / "lsan.supp";
-    std::ofstream(suppressions) << "leak:libdbus-1.so\n";
-    std::string lsan = "LSAN_OPTIONS=suppressions=" + suppressions.string();
-    for (auto& variable : command.env) {
-      if (variable.rfind("LSAN_OPTIONS=", 0) == 0) {
-        lsan = variable + ":suppressions=" + suppressions.string();
-        variable.clear();
-      }
-    }
-    std::erase(command.env, std::string());
-    command.env.push_back(lsan);
+    AllowSessionLibraryLeaks(command);
   }
   command.cwd = home_;
   return command;
+}
+
+Command Installation::StartOnWayland(const std::vector<std::string>& args,
+                                     const std::string& socket) const {
+  Command command = Start(args);
+  command.env.push_back("WAYLAND_DISPLAY=" + socket);
+  command.env.push_back("QT_QPA_PLATFORM=wayland");
+  // The client's side of the protocol, written to standard error.
+  command.env.push_back("WAYLAND_DEBUG=client");
+  AllowSessionLibraryLeaks(command);
+  return command;
+}
+
+// On a display Qt loads the D-Bus library, which keeps an allocation to the
+// end; in the sanitizer build the leak check would fail the program for it.
+// Only leaks allocated inside that library are let through.
+void Installation::AllowSessionLibraryLeaks(Command& command) const {
+  const fs::path suppressions = root_.path() / "lsan.supp";
+  std::ofstream(suppressions) << "leak:libdbus-1.so\n";
+  std::string lsan = "LSAN_OPTIONS=suppressions=" + suppressions.string();
+  for (auto& variable : command.env) {
+    if (variable.rfind("LSAN_OPTIONS=", 0) == 0) {
+      lsan = variable + ":suppressions=" + suppressions.string();
+      variable.clear();
+    }
+  }
+  std::erase(command.env, std::string());
+  command.env.push_back(lsan);
 }
 
 Outcome Installation::Print(const std::string& address, bool asNobody) const {

@@ -34,12 +34,20 @@ class Installation {
   // "nobody" when asked and the test runs as root (see Command::asNobody).
   Command Start(const std::vector<std::string>& args, const std::string& display = {},
                 bool asNobody = false) const;
+  // The command that starts Peloria with `args` on the Wayland compositor
+  // listening on `socket` in runtime(), logging its protocol messages to
+  // standard error.
+  Command StartOnWayland(const std::vector<std::string>& args, const std::string& socket) const;
+  // The session's runtime folder (XDG_RUNTIME_DIR) of the program's runs.
+  const std::filesystem::path& runtime() const { return runtime_; }
   // `peloria --print ADDRESS`, run to its end.
   Outcome Print(const std::string& address, bool asNobody = false) const;
   // `peloria --print` without an address.
   Outcome PrintWithoutAddress() const;
 
  private:
+  void AllowSessionLibraryLeaks(Command& command) const;
+
   testing::TempDir root_;
   std::filesystem::path folder_, program_, cache_, home_, runtime_, nobodyRuntime_;
 };
