@@ -89,19 +89,20 @@ QImage XDisplay::Screenshot() const {
 std::vector<std::string> XDisplay::WindowsOf(pid_t pid, int timeoutMs) const {
   const auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
   while (true) {
-    std::stringstream lines(Xdotool({"search", "--onlyvisible", "--pid", std::to_string(pid)}));
-    std::vector<std::string> windows;
-    std::string line;
-    while (std::getline(lines, line)) {
-      if (!line.empty()) windows.push_back(line);
-    }
+    auto windows = Search({"--onlyvisible", "--pid", std::to_string(pid)});
     if (!windows.empty() || std::chrono::steady_clock::now() >= deadline) return windows;
     std::this_thread::sleep_for(milliseconds(100));
   }
 }
 
 std::vector<std::string> XDisplay::WindowsOfClass(const std::string& wmClass) const {
-  std::stringstream lines(Xdotool({"search", "--class", "^" + wmClass + "$"}));
+  return Search({"--class", "^" + wmClass + "$"});
+}
+
+std::vector<std::string> XDisplay::Search(const std::vector<std::string>& criteria) const {
+  std::vector<std::string> args = {"search"};
+  args.insert(args.end(), criteria.begin(), criteria.end());
+  std::stringstream lines(Xdotool(args));
   std::vector<std::string> windows;
   for (std::string line; std::getline(lines, line);) {
     if (!line.empty()) windows.push_back(line);

@@ -45,6 +45,8 @@ class XDisplay {
 
  private:
   std::string Xdotool(const std::vector<std::string>& args) const;
+  // The windows that "xdotool search" finds with `criteria`, one id each.
+  std::vector<std::string> Search(const std::vector<std::string>& criteria) const;
 
   std::unique_ptr<Process> server_;
   std::string name_;
