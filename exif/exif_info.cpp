@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <variant>
@@ -327,6 +328,30 @@ constexpr std::int64_t kFirstIfdField = 4;
 
 constexpr std::int64_t kEntrySize = 12;
 
+// A read-only stream over bytes that someone else holds, for the walk of a
+// TIFF block in memory (no copy of a whole TIFF file is made).
+class TBlockStream final : public TStream {
+ public:
+  explicit TBlockStream(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    std::int64_t n =
+        std::clamp<std::int64_t>(Size() - position_, 0, std::max<std::int64_t>(count, 0));
+    if (n > 0) std::memcpy(buffer, bytes_.data() + position_, static_cast<std::size_t>(n));
+    position_ += n;
+    return n;
+  }
+  std::int64_t Write(const void*, std::int64_t) override { return 0; }
+  void Seek(std::int64_t position) override { position_ = std::max<std::int64_t>(position, 0); }
+  std::int64_t Position() const override { return position_; }
+  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
+  void SetSize(std::int64_t) override {}
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::int64_t position_ = 0;
+};
+
 }  // namespace
 
 void TExifInfo::ClearData() {
@@ -387,8 +412,27 @@ bool TExifInfo::FindExifHeader(const std::string& fileName, std::int64_t& tiffSt
   }
 }
 
+void TExifInfo::SetTiffBlock(const std::uint8_t* data, std::size_t size) {
+  FImageFileName.clear();
+  ClearData();
+  static constexpr std::uint8_t kIntelHeader[] = {'I', 'I', 42, 0};
+  static constexpr std::uint8_t kMotorolaHeader[] = {'M', 'M', 0, 42};
+  if (data == nullptr || size < sizeof kIntelHeader ||
+      (!std::equal(std::begin(kIntelHeader), std::end(kIntelHeader), data) &&
+       !std::equal(std::begin(kMotorolaHeader), std::end(kMotorolaHeader), data))) {
+    DoReadError();
+    return;
+  }
+  TBlockStream stream({data, size});
+  WalkTiff(stream, 0);
+}
+
 void TExifInfo::ReadExif(std::int64_t tiffStart) {
   TFileStream stream(FImageFileName, TFileStream::Mode::kOpenReadDenyWrite);
+  WalkTiff(stream, tiffStart);
+}
+
+void TExifInfo::WalkTiff(TStream& stream, std::int64_t tiffStart) {
   std::array<std::uint8_t, 2> mark{};
   stream.Seek(tiffStart);
   stream.ReadBuffer(mark.data(), 2);

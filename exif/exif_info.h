@@ -1,14 +1,18 @@
-// TExifInfo: reads the Exif data of a JPEG file and exposes the shooting data
-// as typed fields with Japanese (CP932) value texts.
+// TExifInfo: reads the Exif data of a JPEG file, or a TIFF block held in
+// memory, and exposes the shooting data as typed fields with Japanese (CP932)
+// value texts.
 //
 // Use: ask HasExif(name) first; then assign the name with SetImageFileName,
 // which clears every result, finds the Exif header and walks the TIFF
-// directories at once; then read the public result fields.
+// directories at once; then read the public result fields. A TIFF block that
+// another container carried (a PNG eXIf chunk, a WebP EXIF chunk, a HEIF Exif
+// item, a TIFF file) is handed to SetTiffBlock, which walks it the same way.
 //
 // The file is read in small pieces at explicit positions, never as a whole,
 // and opened at most twice per assignment (header search, directory walk).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,6 +29,7 @@ namespace peloria {
 struct TExifRational {
   std::string Text;
   double Value = 0;
+  bool operator==(const TExifRational&) const = default;
 };
 
 // A coded tag: the display name of its code (empty for a code without a name)
@@ -32,6 +37,7 @@ struct TExifRational {
 struct TExifStringValue {
   std::string Text;
   std::int32_t Value = 0;
+  bool operator==(const TExifStringValue&) const = default;
 };
 
 // Image orientation, stored in one byte. The order of the members is fixed;
@@ -109,6 +115,8 @@ struct TExifResults {
   std::vector<std::string> UserComment;  // one line per UserComment entry
   TExifRational XResolution;
   TExifRational YResolution;
+
+  bool operator==(const TExifResults&) const = default;
 };
 
 class TExifInfo : public TExifResults {
@@ -126,6 +134,14 @@ class TExifInfo : public TExifResults {
   // fields filled before them keep their values.
   void SetImageFileName(const std::string& name);
   const std::string& ImageFileName() const { return FImageFileName; }
+
+  // Walks the TIFF block of `size` bytes at `data` ("II*\0" or "MM\0*" at
+  // data[0], every offset relative to data[0]) like the TIFF block of a file:
+  // clears the results and ImageFileName, then fills the same fields. A block
+  // that does not start with one of the two TIFF headers calls DoReadError.
+  // The bytes are read during the call only; the fields hold copies.
+  // MakerNoteOffset is then a position inside the block.
+  void SetTiffBlock(const std::uint8_t* data, std::size_t size);
 
   // The APP1 marker is searched for from file offset 2 while the read position
   // stays within this many bytes of the file start.
@@ -158,6 +174,9 @@ class TExifInfo : public TExifResults {
   void ReadExif(std::int64_t tiffStart);
 
  private:
+  // The walk of both entrances: the TIFF header at `tiffStart` in `stream`.
+  void WalkTiff(TStream& stream, std::int64_t tiffStart);
+
   bool FMotorolaOrder = false;
   std::string FImageFileName;
 };

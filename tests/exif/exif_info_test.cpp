@@ -211,8 +211,10 @@ TEST_F(ExifTest, ClearDataResetsResultsAndKeepsTheRest) {
 
 class ExifOrderTest : public ExifTest, public ::testing::WithParamInterface<ByteOrder> {};
 
-TEST_P(ExifOrderTest, EveryTagFillsItsField) {
-  TiffWriter w(GetParam());
+// A block with every known tag in IFD0, the Exif, Interoperability and
+// thumbnail directories.
+std::string EveryTagBlock(ByteOrder order) {
+  TiffWriter w(order);
   int ifd0 = w.Ifd0(), exif = w.ExifIfd(), ifd1 = w.Ifd1(), interop = w.InteropIfd();
   w.Ascii(ifd0, kDescription, "A view");
   w.Ascii(ifd0, kMake, "Maker");
@@ -270,8 +272,12 @@ TEST_P(ExifOrderTest, EveryTagFillsItsField) {
   w.Long(ifd1, kJpegLength, {1234});
   w.Ascii(interop, kInteropIndex, "R98");
 
+  return w.Build();
+}
+
+TEST_P(ExifOrderTest, EveryTagFillsItsField) {
   TExifInfo info;
-  Parse(info, JpegWithExif(w.Build(), JpegOptions().Jfif()));
+  Parse(info, JpegWithExif(EveryTagBlock(GetParam()), JpegOptions().Jfif()));
   EXPECT_EQ(info.MotorolaOrder(), GetParam() == ByteOrder::kMotorola);
   EXPECT_EQ(info.ImageDescription, "A view");
   EXPECT_EQ(info.Make, "Maker");
@@ -834,6 +840,87 @@ TEST_P(ExifOrderTest, EveryTruncationOfTheFirst2KiB) {
       EXPECT_EQ(info.UserComment, whole.UserComment);
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// The memory entrance: a TIFF block that another container carried
+
+TEST_P(ExifOrderTest, TiffBlockGivesTheFieldsOfTheFile) {
+  const std::string tiff = EveryTagBlock(GetParam());
+  TExifInfo file;
+  Parse(file, JpegWithExif(tiff, JpegOptions().Jfif()));
+  TExifInfo block;
+  block.SetTiffBlock(reinterpret_cast<const std::uint8_t*>(tiff.data()), tiff.size());
+  EXPECT_EQ(block.MotorolaOrder(), GetParam() == ByteOrder::kMotorola);
+  EXPECT_EQ(block.ImageFileName(), "");
+  ASSERT_EQ(block.Model, "Model X ");
+  // The maker note lies at the same place, counted from the block's start.
+  EXPECT_EQ(block.MakerNoteOffset + testing::kTiffStartJfif, file.MakerNoteOffset);
+  block.MakerNoteOffset = file.MakerNoteOffset;
+  EXPECT_TRUE(static_cast<TExifResults&>(block) == static_cast<TExifResults&>(file));
+}
+
+TEST_P(ExifOrderTest, TiffBlockEveryTruncationStaysInside) {
+  // Cut blocks end the walk quietly: no read past the copy (the sanitizer
+  // build checks), no failure, and what was read agrees with the whole.
+  const std::string tiff = EveryTagBlock(GetParam());
+  TExifInfo whole;
+  whole.SetTiffBlock(reinterpret_cast<const std::uint8_t*>(tiff.data()), tiff.size());
+  for (std::size_t cut = 4; cut <= tiff.size(); ++cut) {
+    std::vector<std::uint8_t> copy(tiff.begin(), tiff.begin() + static_cast<std::ptrdiff_t>(cut));
+    TExifInfo info;
+    int errors = 0;
+    info.OnReadError = [&](TExifInfo&) { ++errors; };
+    ASSERT_NO_THROW(info.SetTiffBlock(copy.data(), copy.size())) << cut;
+    EXPECT_EQ(errors, 0) << cut;
+    EXPECT_EQ(whole.Model.compare(0, info.Model.size(), info.Model), 0) << cut;
+    EXPECT_TRUE(info.FNumber.Text.empty() || info.FNumber.Text == "28/10") << cut;
+  }
+}
+
+TEST_F(ExifTest, TiffBlockWithoutTiffHeaderCallsOnReadError) {
+  TiffWriter w(ByteOrder::kIntel);
+  w.Ascii(w.Ifd0(), kModel, "Cam");
+  const std::string good = w.Build();
+  const std::string rows[] = {
+      "",
+      "II*",                                        // cut header
+      std::string("II\x2B\0", 4) + good.substr(4),  // wrong magic
+      std::string("MM*\0", 4) + good.substr(4),     // magic in the other order
+      std::string("IM*\0", 4) + good.substr(4),
+      std::string("Exif\0\0", 6) + good,  // the JPEG identifier left in front
+      JpegWithExif(good),
+  };
+  for (const std::string& bytes : rows) {
+    TExifInfo info;
+    int errors = 0;
+    info.OnReadError = [&](TExifInfo& sender) {
+      EXPECT_EQ(&sender, &info);
+      ++errors;
+    };
+    info.Model = "stale";
+    info.SetTiffBlock(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    EXPECT_EQ(errors, 1) << ::testing::PrintToString(bytes);
+    EXPECT_EQ(info.Model, "") << ::testing::PrintToString(bytes);
+  }
+  TExifInfo none;
+  EXPECT_NO_THROW(none.SetTiffBlock(nullptr, 0));
+}
+
+TEST_F(ExifTest, TiffBlockAfterAFileStartsAfresh) {
+  TiffWriter w(ByteOrder::kMotorola);
+  w.Ascii(w.Ifd0(), kMake, "FromFile");
+  TExifInfo info;
+  Parse(info, JpegWithExif(w.Build()));
+  ASSERT_EQ(info.Make, "FromFile");
+  TiffWriter b(ByteOrder::kIntel);
+  b.Ascii(b.Ifd0(), kModel, "FromBlock");
+  const std::string block = b.Build();
+  info.SetTiffBlock(reinterpret_cast<const std::uint8_t*>(block.data()), block.size());
+  EXPECT_EQ(info.Make, "");
+  EXPECT_EQ(info.Model, "FromBlock");
+  EXPECT_EQ(info.ImageFileName(), "");
+  EXPECT_FALSE(info.MotorolaOrder());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothOrders, ExifOrderTest,
