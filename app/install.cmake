@@ -53,7 +53,9 @@ set(PELORIA_INI "" CACHE FILEPATH "A file to install as Peloria.ini beside the p
 set(PELORIA_APPLICATIONS_DIR "" CACHE PATH
     "A folder that also receives the desktop entry (e.g. ~/.local/share/applications)")
 
+# The window part goes beside the program, where its run path finds it.
 install(TARGETS peloria RUNTIME DESTINATION .)
+install(TARGETS peloria_window LIBRARY DESTINATION .)
 install(FILES ${CMAKE_BINARY_DIR}/bin/sample.jpg DESTINATION . OPTIONAL)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/peloria.svg DESTINATION .)
 # Values given to the install script win over those of the configuration.

@@ -1,36 +1,40 @@
 // The peloria command: the window on the address given as the first
-// argument, or one of the terminal modes.
-#include <QApplication>
-#include <QScreen>
+// argument, or one of the terminal modes. This entry uses no GUI toolkit:
+// --help, --version and --exif run here on their own, and the window part
+// (app/window_main.h) is loaded only for a window or --print.
 #include <clocale>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/terminal.h"
-#include "app/unit1.h"
-#include "picture/jpeg.h"
+#include "app/window_main.h"
 #include "platform/cp932.h"
+#include "platform/module.h"
 
 namespace {
-
-// Qt gets the program name only, so that no argument is taken for one of
-// Qt's own options: the first argument is always the address.
-int qtArgc = 1;
-
-std::unique_ptr<QApplication> StartApplication(char* program) {
-  static char* qtArgv[] = {program, nullptr};
-  auto application = std::make_unique<QApplication>(qtArgc, qtArgv);
-  peloria::IdentifyApplication();
-  peloria::Application().Title = "Peloria";
-  peloria::SetScreenBitsPerPixel(QGuiApplication::primaryScreen()->depth());
-  return application;
-}
 
 int UsageError(const std::string& message) {
   std::cerr << "peloria: " << message << '\n';
   peloria::PrintUsage(std::cerr);
   return peloria::kExitError;
+}
+
+bool Unset(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value == nullptr || *value == '\0';
+}
+
+int RunWindowPart(int argc, char** argv) {
+  peloria::TModuleMain windowMain;
+  try {
+    windowMain = peloria::LoadModuleMain(peloria::kWindowLibrary, peloria::kWindowMain);
+  } catch (const peloria::Exception& failure) {
+    peloria::PrintError(std::cerr, peloria::kWindowLibrary, failure.Message());
+    return peloria::kExitError;
+  }
+  return windowMain(argc, argv);
 }
 
 }  // namespace
@@ -51,34 +55,20 @@ int main(int argc, char** argv) {
     }
     if (first == "--print" || first == "--exif") {
       if (args.size() < 2) return UsageError(first + " needs an argument");
-      const std::string operand = peloria::LocaleToCp932(args[1]);
-      if (first == "--exif") return peloria::PrintExif(operand, std::cout, std::cerr);
-      // No display is needed: the window is made but never shown, and the
-      // offscreen platform still measures the label with the real fonts.
-      qputenv("QT_QPA_PLATFORM", "offscreen");
-      // Standard error carries only Peloria's own messages here.
-      qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
-        if (type == QtFatalMsg) std::cerr << text.toStdString() << '\n';
-      });
-      auto application = StartApplication(argv[0]);
-      return peloria::PrintSummary(operand, std::cout, std::cerr);
+      if (first == "--exif") {
+        return peloria::PrintExif(peloria::LocaleToCp932(args[1]), std::cout, std::cerr);
+      }
+      return RunWindowPart(argc, argv);
     }
     return UsageError("unknown option '" + first + "'");
   }
 
-  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+  if (Unset("DISPLAY") && Unset("WAYLAND_DISPLAY") && Unset("QT_QPA_PLATFORM")) {
     peloria::PrintError(std::cerr, first.empty() ? "(no address)" : first,
                         "no display to open the window on (neither DISPLAY nor "
                         "WAYLAND_DISPLAY is set); peloria --print ADDRESS prints the "
                         "summary without a window");
     return peloria::kExitError;
   }
-  auto application = StartApplication(argv[0]);
-  std::vector<std::string> params;
-  for (const std::string& arg : args) params.push_back(peloria::LocaleToCp932(arg));
-  peloria::Application().SetParams(std::move(params));
-  peloria::TForm1 form;
-  form.Show();
-  return QApplication::exec();
+  return RunWindowPart(argc, argv);
 }

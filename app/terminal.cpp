@@ -2,10 +2,8 @@
 
 #include <array>
 #include <concepts>
-#include <optional>
 #include <ostream>
 
-#include "app/unit1.h"
 #include "exif/exif_info.h"
 #include "platform/cp932.h"
 #include "platform/exception.h"
@@ -20,27 +18,6 @@ namespace peloria {
 
 void PrintError(std::ostream& err, const std::string& input, const std::string& message) {
   err << "peloria: " << input << ": " << message << '\n';
-}
-
-int PrintSummary(const std::string& address, std::ostream& out, std::ostream& err) {
-  TApplication& application = Application();
-  application.SetParams({address});
-  std::optional<std::string> unhandled;
-  auto previous = std::move(application.OnException);
-  application.OnException = [&unhandled](const std::string& message) { unhandled = message; };
-  TForm1 form;
-  application.OnException = std::move(previous);
-
-  if (unhandled) {
-    PrintError(err, Utf8(address), Utf8(*unhandled));
-    return kExitError;
-  }
-  if (form.Failed()) {
-    PrintError(err, Utf8(address), Utf8(form.Label1.Caption()));
-    return kExitFailure;
-  }
-  out << Utf8(form.Label1.Caption());
-  return kExitOk;
 }
 
 namespace {

@@ -200,6 +200,9 @@ class ProgramCopy {
  public:
   ProgramCopy() {
     std::filesystem::copy_file(PELORIA_EXE, Exe());
+    // The window part the program loads from its own folder.
+    std::filesystem::copy_file(PELORIA_WINDOW_LIBRARY,
+                               Folder() / std::filesystem::path(PELORIA_WINDOW_LIBRARY).filename());
     std::filesystem::create_directory(Cache());
   }
   std::filesystem::path Folder() const { return dir_.path() / "prog"; }

@@ -123,6 +123,31 @@ TEST(TerminalTest, Options) {
   EXPECT_NE(headless.err.find("--print"), std::string::npos);
 }
 
+TEST(TerminalTest, OnlyTheWindowAndPrintLoadTheToolkit) {
+  // The dynamic loader names every library it initialises on standard error.
+  const auto loaded = [](const std::vector<std::string>& args) {
+    return peloria::testing::Run(PELORIA_EXE, args, {{"LD_DEBUG", "libs"}}).err;
+  };
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"--version"}, {"--exif", PELORIA_SAMPLE}}) {
+    const std::string log = loaded(args);
+    EXPECT_NE(log.find("calling init"), std::string::npos) << "no loader log";
+    EXPECT_EQ(log.find("libQt6"), std::string::npos) << args[0];
+    EXPECT_EQ(log.find("libpeloria-window"), std::string::npos) << args[0];
+  }
+  EXPECT_NE(loaded({"--print", FileUrl(PELORIA_SAMPLE)}).find("libQt6Widgets"), std::string::npos);
+
+  // A program whose window part is missing says so; its other modes work.
+  TempDir dir;
+  const fs::path lonely = dir.path() / "peloria";
+  fs::copy_file(PELORIA_EXE, lonely);
+  const RunResult print = peloria::testing::Run(lonely, {"--print", FileUrl(PELORIA_SAMPLE)});
+  EXPECT_EQ(print.exitCode, 2);
+  EXPECT_EQ(print.out, "");
+  EXPECT_TRUE(print.err.starts_with("peloria: libpeloria-window.so: ")) << print.err;
+  EXPECT_EQ(peloria::testing::Run(lonely, {"--version"}).exitCode, 0);
+}
+
 TEST(TerminalTest, NoDisplayVariablesAtAll) {
   // As from a cron job or a bare ssh session: no DISPLAY, WAYLAND_DISPLAY,
   // QT_QPA_PLATFORM, HOME or XDG_RUNTIME_DIR.

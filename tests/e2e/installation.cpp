@@ -41,6 +41,8 @@ Installation::Installation()
     throw std::runtime_error("chown " + nobodyRuntime_.string() + " failed");
   }
   fs::copy_file(PELORIA_EXECUTABLE, program_);
+  // The window part the program loads from its own folder.
+  fs::copy_file(PELORIA_WINDOW_LIBRARY, folder_ / fs::path(PELORIA_WINDOW_LIBRARY).filename());
 }
 
 void Installation::WriteIni(const std::string& text) const {

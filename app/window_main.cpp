@@ -1,0 +1,83 @@
+#include "app/window_main.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/terminal.h"
+#include "app/unit1.h"
+#include "picture/jpeg.h"
+#include "platform/cp932.h"
+
+namespace peloria {
+
+namespace {
+
+// Qt gets the program name only, so that no argument is taken for one of
+// Qt's own options: the first argument is always the address.
+int qtArgc = 1;
+
+std::unique_ptr<QApplication> StartApplication(char* program) {
+  static char* qtArgv[] = {program, nullptr};
+  auto application = std::make_unique<QApplication>(qtArgc, qtArgv);
+  IdentifyApplication();
+  Application().Title = "Peloria";
+  SetScreenBitsPerPixel(QGuiApplication::primaryScreen()->depth());
+  return application;
+}
+
+// Runs the start-up sequence on `address` (CP932) without showing the window
+// and writes the summary label's text to `out` in UTF-8. The failure display
+// writes its text to `err` instead (kExitFailure); an unhandled failure writes
+// its message there (kExitError); both name the address.
+int PrintSummary(const std::string& address, std::ostream& out, std::ostream& err) {
+  TApplication& application = Application();
+  application.SetParams({address});
+  std::optional<std::string> unhandled;
+  auto previous = std::move(application.OnException);
+  application.OnException = [&unhandled](const std::string& message) { unhandled = message; };
+  TForm1 form;
+  application.OnException = std::move(previous);
+
+  if (unhandled) {
+    PrintError(err, Utf8(address), Utf8(*unhandled));
+    return kExitError;
+  }
+  if (form.Failed()) {
+    PrintError(err, Utf8(address), Utf8(form.Label1.Caption()));
+    return kExitFailure;
+  }
+  out << Utf8(form.Label1.Caption());
+  return kExitOk;
+}
+
+}  // namespace
+
+}  // namespace peloria
+
+int PeloriaWindowMain(int argc, char** argv) {
+  using namespace peloria;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "--print") {
+    // No display is needed: the window is made but never shown, and the
+    // offscreen platform still measures the label with the real fonts.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Standard error carries only Peloria's own messages here.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+      if (type == QtFatalMsg) std::cerr << text.toStdString() << '\n';
+    });
+    auto application = StartApplication(argv[0]);
+    return PrintSummary(LocaleToCp932(args.at(1)), std::cout, std::cerr);
+  }
+  auto application = StartApplication(argv[0]);
+  std::vector<std::string> params;
+  for (const std::string& arg : args) params.push_back(LocaleToCp932(arg));
+  Application().SetParams(std::move(params));
+  TForm1 form;
+  form.Show();
+  return QApplication::exec();
+}
