@@ -98,15 +98,15 @@ void CountRows(const std::vector<const std::uint8_t*>& rows, int width, THistogr
 }
 
 template <int kType>
-void CountBitmap(TBitmap& bitmap, THistogramCounts& counts) {
+void CountBitmap(const TBitmap& bitmap, THistogramCounts& counts) {
   const int width = bitmap.Width();
   const int height = bitmap.Height();
   if (bitmap.BitsPerPixel() == 24) {
-    // Row access happens here, on the caller's thread, one row at a time: the
-    // first access gives the bitmap its own pixels. The counting threads then
-    // only read.
+    // The rows are looked up here, on the caller's thread, through the
+    // read-only access, which never copies a shared image; the counting
+    // threads then only read them.
     std::vector<const std::uint8_t*> rows(static_cast<std::size_t>(height));
-    for (int y = 0; y < height; ++y) rows[static_cast<std::size_t>(y)] = bitmap.ScanLine(y);
+    for (int y = 0; y < height; ++y) rows[static_cast<std::size_t>(y)] = bitmap.RowData(y);
     CountRows<kType>(rows, std::min(width, bitmap.RowBytes() / 3), counts);
     return;
   }
@@ -121,7 +121,7 @@ void CountBitmap(TBitmap& bitmap, THistogramCounts& counts) {
 
 }  // namespace
 
-void CountHistogram(TBitmap& bitmap, int type, THistogramCounts& counts) {
+void CountHistogram(const TBitmap& bitmap, int type, THistogramCounts& counts) {
   if (bitmap.Width() <= 0 || bitmap.Height() <= 0) return;
   switch (type) {
     case 0:

@@ -16,7 +16,8 @@ using THistogramCounts = std::array<std::int64_t, 257>;
 // 2 blue, 3 brightness ((blue + green + red) div 3). A 24-bit bitmap is read
 // through its rows as blue, green, red bytes; any other pixel format through
 // its colours, so a palette picture (a greyscale JPEG, an 8-bit BMP) counts
-// its real colours.
-void CountHistogram(TBitmap& bitmap, int type, THistogramCounts& counts);
+// its real colours. Counting only reads: a bitmap that shares its pixels
+// with others keeps sharing them.
+void CountHistogram(const TBitmap& bitmap, int type, THistogramCounts& counts);
 
 }  // namespace peloria

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace peloria {
@@ -45,6 +46,31 @@ TEST(HistogramCountTest, MatchesAPlainCountForEveryTypeAndWidth) {
       EXPECT_EQ(counts[256], 0);
     }
   }
+}
+
+// Counting only reads: a copy keeps sharing its source's pixels, and a copy
+// that has taken some rows as its own (copy on write, band by band) counts
+// its own rows where it has them and the shared ones elsewhere.
+TEST(HistogramCountTest, CountingACopyNeitherCopiesNorMissesItsChanges) {
+  TBitmap source;
+  source.SetSize(64, 100, 24);
+  for (int y = 0; y < 100; ++y) std::fill_n(source.ScanLine(y), 64 * 3, std::uint8_t{10});
+  TBitmap copy;
+  copy.Assign(&source);
+  THistogramCounts counts{};
+  CountHistogram(copy, 0, counts);
+  EXPECT_TRUE(copy.SharesImageWith(source));
+  EXPECT_EQ(counts[10], 6400);
+
+  std::fill_n(copy.ScanLine(50), 64 * 3, std::uint8_t{77});  // one row of one band
+  EXPECT_FALSE(copy.SharesImageWith(source));
+  counts = {};
+  CountHistogram(copy, 0, counts);
+  EXPECT_EQ(counts[10], 6400 - 64);
+  EXPECT_EQ(counts[77], 64);
+  counts = {};
+  CountHistogram(source, 0, counts);
+  EXPECT_EQ(counts[10], 6400);
 }
 
 TEST(HistogramCountTest, EmptyBitmapCountsNothing) {
