@@ -34,6 +34,14 @@ constexpr int kRowsPerCall = 16;
 // that repeats scans (the decoder only warns about such a progression) keeps
 // the decoder busy for hours on a large picture. Encoders write about ten.
 constexpr int kMaxScans = 500;
+// The most the decoder may allocate for its own buffers, on top of the
+// bitmap it fills. A progressive or multi-scan file keeps every coefficient
+// of the picture (two bytes per sample), and two-pass colour quantisation
+// keeps the whole picture once more: a file of a few hundred bytes can
+// declare a size that asks for gigabytes of that. libjpeg refuses buffers
+// beyond this bound with JERR_NO_BACKING_STORE when decoding starts (it has
+// no temporary files to spill to).
+constexpr long kMaxDecoderMemory = 1L << 30;
 
 struct ErrorManager {
   jpeg_error_mgr pub;  // first member: libjpeg knows only this part
@@ -130,6 +138,7 @@ class Decompressor {
     err_.pub.output_message = IgnoreOutput;
     Run([this] { jpeg_create_decompress(&cinfo); });
     created_ = true;
+    cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
     std::memset(&src_, 0, sizeof src_);
     src_.pub.init_source = InitSource;
     src_.pub.fill_input_buffer = FillInputBuffer;
@@ -204,6 +213,176 @@ std::uint8_t Ink(unsigned component, unsigned black) {
 
 int ScaleDivisor(TJPEGScale scale) {
   return 1 << static_cast<int>(scale);
+}
+
+// The decoder settings of a TJPEGImage.
+struct DecodeSettings {
+  TJPEGScale scale;
+  bool smoothing;
+  bool grayscale;
+  TJPEGPixelFormat pixelFormat;
+  TJPEGPerformance performance;
+  bool progressiveDisplay;
+};
+
+// What the settings made of the decoder's output, for the steps after.
+struct OutputPlan {
+  bool quantize;          // palette indices (8 bits) instead of blue-green-red
+  bool fourComponents;    // CMYK output, converted row by row
+  bool swapRedBlue;       // RGB output to be turned into blue-green-red
+  bool buffered;          // pass-by-pass decoding
+  J_DCT_METHOD finalDct;  // the last pass's settings
+  J_DITHER_MODE finalDither;
+};
+
+// Hands the settings to the decoder (after jpeg_read_header).
+OutputPlan ApplySettings(Decompressor& d, const DecodeSettings& settings) {
+  jpeg_decompress_struct& ci = d.cinfo;
+  ci.scale_num = 1;
+  ci.scale_denom = static_cast<unsigned>(ScaleDivisor(settings.scale));
+  ci.do_block_smoothing = settings.smoothing ? TRUE : FALSE;
+  if (settings.grayscale) ci.out_color_space = JCS_GRAYSCALE;
+  OutputPlan plan{};
+  plan.quantize =
+      settings.pixelFormat == TJPEGPixelFormat::jf8Bit || ci.out_color_space == JCS_GRAYSCALE;
+  if (plan.quantize) {
+    ci.quantize_colors = TRUE;
+    ci.desired_number_of_colors = 236;
+  }
+  if (settings.performance == TJPEGPerformance::jpBestSpeed) {
+    ci.dct_method = JDCT_IFAST;
+    ci.two_pass_quantize = FALSE;
+    ci.dither_mode = JDITHER_ORDERED;
+  } else {
+    ci.dct_method = JDCT_FLOAT;
+  }
+  plan.finalDct = ci.dct_method;
+  plan.finalDither = ci.dither_mode;
+  plan.fourComponents = ci.out_color_space == JCS_CMYK;
+  if (!plan.quantize && ci.out_color_space == JCS_RGB) {
+#ifdef JCS_EXTENSIONS
+    ci.out_color_space = JCS_EXT_BGR;
+#else
+    plan.swapRedBlue = true;
+#endif
+  }
+  bool multipleScans = false;
+  d.Run([&] { multipleScans = jpeg_has_multiple_scans(&ci) != 0; });
+  plan.buffered = settings.progressiveDisplay && multipleScans;
+  ci.buffered_image = plan.buffered ? TRUE : FALSE;
+  return plan;
+}
+
+// The rows take one palette index per pixel (the palette built from a colour
+// map of 1, 3 or 4 components), blue-green-red triples, or CMYK converted
+// from a row of its own. A file in an unknown colour space with 2 or 5 to 10
+// components gives output that fits none of these: it would be written past
+// the end of the rows, so it is refused like any colour conversion that the
+// decoder cannot do (after jpeg_calc_output_dimensions).
+void CheckComponents(Decompressor& d, const OutputPlan& plan) {
+  const int components = d.cinfo.out_color_components;
+  const bool fits = plan.quantize ? components == 1 || components == 3 || components == 4
+                                  : components == (plan.fourComponents ? 4 : 3);
+  if (!fits) d.Run([&] { ERREXIT(&d.cinfo, JERR_CONVERSION_NOTIMPL); });
+}
+
+// Builds the bitmap's palette from the decoder's colour map, if it made one.
+void TakePalette(const jpeg_decompress_struct& ci, TBitmap::Image& image) {
+  if (!ci.quantize_colors || ci.colormap == nullptr) return;
+  std::vector<TRGBQuad>& palette = image.palette;
+  palette.resize(static_cast<std::size_t>(ci.actual_number_of_colors));
+  for (std::size_t i = 0; i < palette.size(); ++i) {
+    std::uint8_t r;
+    std::uint8_t g;
+    std::uint8_t b;
+    if (ci.out_color_components == 1) {
+      r = g = b = ci.colormap[0][i];
+    } else if (ci.out_color_components == 4) {
+      const unsigned k = ci.colormap[3][i];
+      r = Ink(ci.colormap[0][i], k);
+      g = Ink(ci.colormap[1][i], k);
+      b = Ink(ci.colormap[2][i], k);
+    } else {
+      r = ci.colormap[0][i];
+      g = ci.colormap[1][i];
+      b = ci.colormap[2][i];
+    }
+    palette[i] = TRGBQuad{b, g, r, 0};
+  }
+}
+
+// Reads every output row of the current pass into the image: straight into
+// its rows, or through one CMYK row converted to blue-green-red.
+void ReadAllRows(Decompressor& d, const OutputPlan& plan, TBitmap::Image& image) {
+  jpeg_decompress_struct& ci = d.cinfo;
+  const int width = image.width;
+  const int height = image.AbsHeight();
+  std::vector<JSAMPLE> cmykRow;
+  if (plan.fourComponents && !plan.quantize) cmykRow.resize(static_cast<std::size_t>(width) * 4);
+  JSAMPROW rows[kRowsPerCall];
+  while (ci.output_scanline < ci.output_height) {
+    const int first = static_cast<int>(ci.output_scanline);
+    JDIMENSION got = 0;
+    if (!cmykRow.empty()) {
+      rows[0] = cmykRow.data();
+      d.Run([&] { got = jpeg_read_scanlines(&ci, rows, 1); });
+      if (got == 1) {
+        std::uint8_t* out = image.Row(first);
+        const JSAMPLE* in = cmykRow.data();
+        for (int x = 0; x < width; ++x, in += 4, out += 3) {
+          out[0] = Ink(in[2], in[3]);
+          out[1] = Ink(in[1], in[3]);
+          out[2] = Ink(in[0], in[3]);
+        }
+      }
+    } else {
+      const int count = std::min(kRowsPerCall, height - first);
+      for (int i = 0; i < count; ++i) rows[i] = image.Row(first + i);
+      d.Run([&] { got = jpeg_read_scanlines(&ci, rows, static_cast<JDIMENSION>(count)); });
+      if (plan.swapRedBlue) {
+        for (JDIMENSION i = 0; i < got; ++i) {
+          std::uint8_t* p = rows[i];
+          for (int x = 0; x < width; ++x, p += 3) std::swap(p[0], p[2]);
+        }
+      }
+    }
+    if (got == 0) break;  // cannot happen with a source that never suspends
+  }
+}
+
+// Decodes the picture into the image (after jpeg_start_decompress): in one
+// pass, or pass by pass with every pass but the last (once all input is in)
+// on the fast settings, signalling `onProgress` after each intermediate pass.
+void ReadPasses(Decompressor& d, const OutputPlan& plan, TBitmap::Image& image,
+                const std::function<void()>& onProgress) {
+  jpeg_decompress_struct& ci = d.cinfo;
+  if (!plan.buffered) {
+    TakePalette(ci, image);
+    ReadAllRows(d, plan, image);
+    return;
+  }
+  for (;;) {
+    bool final = false;
+    d.Run([&] { final = jpeg_input_complete(&ci) != 0; });
+    ci.dct_method = final ? plan.finalDct : JDCT_IFAST;
+    ci.dither_mode = final ? plan.finalDither : JDITHER_ORDERED;
+    d.Run([&] { jpeg_start_output(&ci, ci.input_scan_number); });
+    TakePalette(ci, image);
+    ReadAllRows(d, plan, image);
+    d.Run([&] { jpeg_finish_output(&ci); });
+    if (final) return;
+    if (onProgress) onProgress();
+  }
+}
+
+// Zeroes the row padding beyond the first `usedBytes` of each row, which the
+// decoder does not write.
+void ZeroRowPadding(TBitmap::Image& image, std::size_t usedBytes) {
+  const auto rowBytes = static_cast<std::size_t>(image.rowBytes);
+  if (rowBytes <= usedBytes) return;
+  for (int row = 0; row < image.AbsHeight(); ++row) {
+    std::memset(image.Row(row) + usedBytes, 0, rowBytes - usedBytes);
+  }
 }
 
 }  // namespace
@@ -315,149 +494,22 @@ void TJPEGImage::Decode() {
   Decompressor d(bytes.data(), bytes.size());
   jpeg_decompress_struct& ci = d.cinfo;
   d.Run([&] { jpeg_read_header(&ci, TRUE); });
-
-  ci.scale_num = 1;
-  ci.scale_denom = static_cast<unsigned>(ScaleDivisor(scale_));
-  ci.do_block_smoothing = smoothing_ ? TRUE : FALSE;
-  if (grayscaleOut_) ci.out_color_space = JCS_GRAYSCALE;
-  const bool quantize =
-      pixelFormat_ == TJPEGPixelFormat::jf8Bit || ci.out_color_space == JCS_GRAYSCALE;
-  if (quantize) {
-    ci.quantize_colors = TRUE;
-    ci.desired_number_of_colors = 236;
-  }
-  const bool bestSpeed = performance_ == TJPEGPerformance::jpBestSpeed;
-  if (bestSpeed) {
-    ci.dct_method = JDCT_IFAST;
-    ci.two_pass_quantize = FALSE;
-    ci.dither_mode = JDITHER_ORDERED;
-  } else {
-    ci.dct_method = JDCT_FLOAT;
-  }
-  const J_DCT_METHOD finalDct = ci.dct_method;
-  const J_DITHER_MODE finalDither = ci.dither_mode;
-  // Four-component files come out as CMYK and are converted row by row.
-  const bool fourComponents = ci.out_color_space == JCS_CMYK;
-  bool swapRedBlue = false;
-  if (!quantize && ci.out_color_space == JCS_RGB) {
-#ifdef JCS_EXTENSIONS
-    ci.out_color_space = JCS_EXT_BGR;
-#else
-    swapRedBlue = true;
-#endif
-  }
-  bool multipleScans = false;
-  d.Run([&] { multipleScans = jpeg_has_multiple_scans(&ci) != 0; });
-  const bool buffered = progressiveDisplay_ && multipleScans;
-  ci.buffered_image = buffered ? TRUE : FALSE;
-
-  // Size the bitmap before decompression starts, so that nothing but libjpeg
-  // can fail between jpeg_start_decompress and jpeg_finish_decompress.
+  const OutputPlan plan = ApplySettings(
+      d, {scale_, smoothing_, grayscaleOut_, pixelFormat_, performance_, progressiveDisplay_});
   d.Run([&] { jpeg_calc_output_dimensions(&ci); });
-  // The rows take one palette index per pixel (the palette built from a
-  // colour map of 1, 3 or 4 components), blue-green-red triples, or CMYK
-  // converted from a row of its own. A file in an unknown colour space with 2
-  // or 5 to 10 components gives output that fits none of these: it would be
-  // written past the end of the rows, so it is refused like any colour
-  // conversion that the decoder cannot do.
-  const int outComponents = ci.out_color_components;
-  const bool fits = quantize ? outComponents == 1 || outComponents == 3 || outComponents == 4
-                             : outComponents == (fourComponents ? 4 : 3);
-  if (!fits) d.Run([&] { ERREXIT(&ci, JERR_CONVERSION_NOTIMPL); });
-  auto image = TBitmap::Image::Make(static_cast<int>(ci.output_width),
-                                    static_cast<int>(ci.output_height), quantize ? 8 : 24, false);
-  const int width = image->width;
-  const int height = image->AbsHeight();
-  const std::size_t usedBytes = static_cast<std::size_t>(width) * (quantize ? 1 : 3);
-  std::vector<JSAMPLE> cmykRow;
-  if (fourComponents && !quantize) cmykRow.resize(static_cast<std::size_t>(width) * 4);
-
-  const auto takePalette = [&] {
-    if (!ci.quantize_colors || ci.colormap == nullptr) return;
-    std::vector<TRGBQuad>& palette = image->palette;
-    palette.resize(static_cast<std::size_t>(ci.actual_number_of_colors));
-    for (std::size_t i = 0; i < palette.size(); ++i) {
-      std::uint8_t r;
-      std::uint8_t g;
-      std::uint8_t b;
-      if (ci.out_color_components == 1) {
-        r = g = b = ci.colormap[0][i];
-      } else if (ci.out_color_components == 4) {
-        const unsigned k = ci.colormap[3][i];
-        r = Ink(ci.colormap[0][i], k);
-        g = Ink(ci.colormap[1][i], k);
-        b = Ink(ci.colormap[2][i], k);
-      } else {
-        r = ci.colormap[0][i];
-        g = ci.colormap[1][i];
-        b = ci.colormap[2][i];
-      }
-      palette[i] = TRGBQuad{b, g, r, 0};
-    }
-  };
-
-  const auto readAllRows = [&] {
-    JSAMPROW rows[kRowsPerCall];
-    while (ci.output_scanline < ci.output_height) {
-      const int first = static_cast<int>(ci.output_scanline);
-      JDIMENSION got = 0;
-      if (!cmykRow.empty()) {
-        rows[0] = cmykRow.data();
-        d.Run([&] { got = jpeg_read_scanlines(&ci, rows, 1); });
-        if (got == 1) {
-          std::uint8_t* out = image->Row(first);
-          const JSAMPLE* in = cmykRow.data();
-          for (int x = 0; x < width; ++x, in += 4, out += 3) {
-            out[0] = Ink(in[2], in[3]);
-            out[1] = Ink(in[1], in[3]);
-            out[2] = Ink(in[0], in[3]);
-          }
-        }
-      } else {
-        const int count = std::min(kRowsPerCall, height - first);
-        for (int i = 0; i < count; ++i) rows[i] = image->Row(first + i);
-        d.Run([&] { got = jpeg_read_scanlines(&ci, rows, static_cast<JDIMENSION>(count)); });
-        if (swapRedBlue) {
-          for (JDIMENSION i = 0; i < got; ++i) {
-            std::uint8_t* p = rows[i];
-            for (int x = 0; x < width; ++x, p += 3) std::swap(p[0], p[2]);
-          }
-        }
-      }
-      if (got == 0) break;  // cannot happen with a source that never suspends
-    }
-  };
-
+  CheckComponents(d, plan);
+  const int bitsPerPixel = plan.quantize ? 8 : 24;
+  // A bitmap too large is refused before the decoder allocates anything;
+  // the decoder's own buffers (bounded by kMaxDecoderMemory) are allocated
+  // before the bitmap, so that a file refused for them costs no bitmap.
+  CheckedImageBytes(ci.output_width, ci.output_height, bitsPerPixel);
   d.Run([&] { jpeg_start_decompress(&ci); });
-  if (!buffered) {
-    takePalette();
-    readAllRows();
-  } else {
-    // Pass by pass: every pass but the last with the fast settings, the last
-    // (once all input is in) with the chosen ones.
-    for (;;) {
-      bool final = false;
-      d.Run([&] { final = jpeg_input_complete(&ci) != 0; });
-      ci.dct_method = final ? finalDct : JDCT_IFAST;
-      ci.dither_mode = final ? finalDither : JDITHER_ORDERED;
-      d.Run([&] { jpeg_start_output(&ci, ci.input_scan_number); });
-      takePalette();
-      readAllRows();
-      d.Run([&] { jpeg_finish_output(&ci); });
-      if (final) break;
-      if (OnProgress) OnProgress();
-    }
-  }
+  auto image = TBitmap::Image::Make(static_cast<int>(ci.output_width),
+                                    static_cast<int>(ci.output_height), bitsPerPixel, false);
+  ReadPasses(d, plan, *image, OnProgress);
   d.Run([&] { jpeg_finish_decompress(&ci); });
   d.Destroy();
-
-  // Zero the row padding, which the decoder does not write.
-  const auto rowBytes = static_cast<std::size_t>(image->rowBytes);
-  if (rowBytes > usedBytes) {
-    for (int row = 0; row < height; ++row) {
-      std::memset(image->Row(row) + usedBytes, 0, rowBytes - usedBytes);
-    }
-  }
+  ZeroRowPadding(*image, static_cast<std::size_t>(image->width) * (plan.quantize ? 1 : 3));
   bitmap_->SetImage(std::move(image));
   decodedOk_ = true;
 }

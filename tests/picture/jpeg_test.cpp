@@ -1,9 +1,11 @@
 #include "picture/jpeg.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 extern "C" {
 #include <stdio.h>
@@ -319,6 +321,65 @@ TEST(JpegDecodeTest, DamagedScanDataAndHugeDeclaredSizes) {
   const auto jpeg = LoadJpeg(huge);
   EXPECT_EQ(jpeg->Width(), 65500);
   EXPECT_THROW(jpeg->Bitmap(), EOutOfResources);
+}
+
+// A progressive file of width x height with `components` components at full
+// resolution and a few hundred bytes: one quantisation table, one-code
+// Huffman tables, a DC scan of every component and an AC scan of the first,
+// each with a few bytes of data. Decoding it needs every coefficient of the
+// picture in memory, two bytes per sample.
+std::string ProgressiveBomb(int width, int height, int components) {
+  std::string file = "\xFF\xD8";
+  const auto segment = [&file](int marker, const std::string& body) {
+    const std::size_t length = body.size() + 2;
+    file += {'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8),
+             static_cast<char>(length & 0xFF)};
+    file += body;
+  };
+  const auto c = [](int value) { return static_cast<char>(value); };
+  segment(0xDB, std::string(1, '\0') + std::string(64, '\x01'));
+  std::string frame = {
+      8, c(height >> 8), c(height & 0xFF), c(width >> 8), c(width & 0xFF), c(components)};
+  for (int i = 1; i <= components; ++i) frame += {c(i), 0x11, 0};
+  segment(0xC2, frame);
+  // One code of length 1: DC difference 0, and AC end of band.
+  const std::string oneCode = std::string(1, '\x01') + std::string(15, '\0') + '\0';
+  segment(0xC4, '\x00' + oneCode);
+  segment(0xC4, '\x10' + oneCode);
+  std::string dcScan = {c(components)};
+  for (int i = 1; i <= components; ++i) dcScan += {c(i), 0};
+  segment(0xDA, dcScan + std::string{0, 0, 0});
+  file += std::string(16, '\0');
+  segment(0xDA, std::string{1, 1, 0, 1, 63, 0});
+  file += std::string(16, '\0');
+  return file + "\xFF\xD9";
+}
+
+std::int64_t PeakMemoryKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// Small files that declare a huge picture and several scans are refused for
+// the decoder's memory before it or the bitmap is allocated; the same kind of
+// file of a sensible size decodes.
+TEST(JpegDecodeTest, DecompressionBombsAreRefusedBeforeTheirBuffers) {
+  const auto modest = LoadJpeg(ProgressiveBomb(1000, 800, 3));
+  EXPECT_TRUE(modest->ProgressiveEncoding());
+  EXPECT_EQ(modest->Bitmap().Width(), 1000);
+  EXPECT_EQ(modest->Bitmap().Height(), 800);
+
+  if (kMaxBitmapBytes < std::int64_t{1} << 30) GTEST_SKIP() << "smaller bitmap bound";
+  const std::int64_t before = PeakMemoryKiB();
+  for (const auto& [width, height, components] : {std::tuple{18900, 18900, 3}, {32768, 32767, 1}}) {
+    const std::string bomb = ProgressiveBomb(width, height, components);
+    EXPECT_LT(bomb.size(), 400u);
+    const auto jpeg = LoadJpeg(bomb);
+    EXPECT_EQ(jpeg->Width(), width);
+    EXPECT_EQ(JpegErrorCode([&] { jpeg->Bitmap(); }), JERR_NO_BACKING_STORE) << width;
+  }
+  EXPECT_LT(PeakMemoryKiB() - before, 64 * 1024);
 }
 
 TEST(JpegDecodeTest, RealCameraFiles) {
