@@ -13,6 +13,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 extern "C" {
 #include <jerror.h>
@@ -27,6 +28,9 @@ std::atomic<int> g_screenBitsPerPixel{24};
 
 // libjpeg reads the compressed data in pieces of this size.
 constexpr std::size_t kSourcePiece = 4096;
+// The first read of a file for its header; most headers end within it, and
+// the read grows fourfold while they go on.
+constexpr std::size_t kHeaderPiece = std::size_t{64} << 10;
 // Rows handed to the decoder per call at most.
 constexpr int kRowsPerCall = 16;
 // Scans a file may have at most. Each scan costs a pass over the whole
@@ -76,6 +80,8 @@ struct MemorySource {
   std::size_t size;
   std::size_t offset;
   bool started;
+  bool more;    // the block is the start of longer data: its end is no end
+  bool ranOut;  // the decoder asked beyond the end of such a block
 };
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
@@ -91,6 +97,10 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
     src->offset += piece;
     src->started = true;
     return TRUE;
+  }
+  if (src->more) {
+    src->ranOut = true;
+    ERREXIT(cinfo, JERR_INPUT_EOF);
   }
   if (!src->started) ERREXIT(cinfo, JERR_INPUT_EMPTY);
   src->pub.next_input_byte = kEndOfImage;
@@ -129,7 +139,8 @@ template <class Step>
 // One libjpeg decompressor over a memory block, destroyed on every path.
 class Decompressor {
  public:
-  Decompressor(const std::uint8_t* data, std::size_t size) {
+  // `more`: the block is only the start of the data (see MemorySource).
+  Decompressor(const std::uint8_t* data, std::size_t size, bool more = false) {
     std::memset(&cinfo, 0, sizeof cinfo);
     std::memset(&err_, 0, sizeof err_);
     cinfo.err = jpeg_std_error(&err_.pub);
@@ -147,6 +158,7 @@ class Decompressor {
     src_.pub.term_source = TermSource;
     src_.data = data;
     src_.size = size;
+    src_.more = more;
     cinfo.src = &src_.pub;
     std::memset(&progress_, 0, sizeof progress_);
     progress_.progress_monitor = LimitScans;
@@ -176,6 +188,9 @@ class Decompressor {
     }
   }
 
+  // True when a failure came from reading past the start of longer data.
+  bool RanOut() const { return src_.ranOut; }
+
   jpeg_decompress_struct cinfo;
 
  private:
@@ -192,13 +207,20 @@ struct HeaderFacts {
   bool progressive = false;
 };
 
-HeaderFacts ReadHeaderFacts(const std::vector<std::uint8_t>& data) {
-  Decompressor d(data.data(), data.size());
+// The header facts of the first `size` bytes of the data; nullopt when
+// `more` data follows and the header did not end within these bytes.
+std::optional<HeaderFacts> ReadHeaderFacts(const std::uint8_t* data, std::size_t size, bool more) {
+  Decompressor d(data, size, more);
   HeaderFacts facts;
-  d.Run([&] {
-    jpeg_read_header(&d.cinfo, TRUE);
-    facts.progressive = jpeg_has_multiple_scans(&d.cinfo) != 0;
-  });
+  try {
+    d.Run([&] {
+      jpeg_read_header(&d.cinfo, TRUE);
+      facts.progressive = jpeg_has_multiple_scans(&d.cinfo) != 0;
+    });
+  } catch (const EJPEG&) {
+    if (d.RanOut()) return std::nullopt;
+    throw;
+  }
   facts.width = static_cast<int>(d.cinfo.image_width);
   facts.height = static_cast<int>(d.cinfo.image_height);
   facts.grayscale = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
@@ -421,20 +443,38 @@ int TJPEGImage::Height() const {
 }
 
 bool TJPEGImage::Empty() const {
-  return !data_ || data_->data.empty();
+  return !data_ || data_->size == 0;
 }
 
-const std::vector<std::uint8_t>& TJPEGImage::Data() const {
-  static const std::vector<std::uint8_t> kNone;
-  return data_ ? data_->data : kNone;
+std::span<const std::uint8_t> TJPEGImage::Data() const {
+  if (!data_) return {};
+  return {data_->bytes.get(), data_->size};
 }
 
 void TJPEGImage::LoadFromStream(TStream& stream) {
   auto data = std::make_shared<TJPEGData>();
-  data->data = ReadRestOfStream(stream);
+  const std::int64_t count = stream.Size() - stream.Position();
   bool progressive = false;
-  if (!data->data.empty()) {
-    const HeaderFacts facts = ReadHeaderFacts(data->data);
+  if (count > 0) {
+    // A file larger than the largest pixel image is refused unread.
+    if (count > kMaxBitmapBytes) {
+      throw EOutOfResources(FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(count), "1"}));
+    }
+    // The block is not zero-filled: every byte is read into it. The header is
+    // read from the first bytes (more when its segments go on), so that data
+    // that is no JPEG is refused before the rest is read.
+    data->size = static_cast<std::size_t>(count);
+    data->bytes = std::make_unique_for_overwrite<std::uint8_t[]>(data->size);
+    std::size_t got = 0;
+    std::optional<HeaderFacts> header;
+    for (std::size_t want = kHeaderPiece; !header; want *= 4) {
+      const std::size_t next = std::min(want, data->size);
+      stream.ReadBuffer(data->bytes.get() + got, static_cast<std::int64_t>(next - got));
+      got = next;
+      header = ReadHeaderFacts(data->bytes.get(), got, got < data->size);
+    }
+    stream.ReadBuffer(data->bytes.get() + got, static_cast<std::int64_t>(data->size - got));
+    const HeaderFacts& facts = *header;
     data->width = facts.width;
     data->height = facts.height;
     data->grayscale = facts.grayscale;
@@ -489,7 +529,7 @@ void TJPEGImage::Decode() {
   bitmap_ = std::make_unique<TBitmap>();
   decodedOk_ = false;
   ++decodeCount_;
-  const std::vector<std::uint8_t>& bytes = Data();
+  const std::span<const std::uint8_t> bytes = Data();
 
   Decompressor d(bytes.data(), bytes.size());
   jpeg_decompress_struct& ci = d.cinfo;

@@ -1,5 +1,6 @@
-// JPEG pictures decoded with libjpeg. Loading reads the whole file into one
-// memory block and reads its header (size, greyscale, number of scans);
+// JPEG pictures decoded with libjpeg. Loading reads the header (size,
+// greyscale, number of scans) from the start of the file, and only when it
+// is a JPEG header the whole file into one memory block;
 // pixels are decoded only when first needed (Bitmap(), or assigning the
 // picture to a TBitmap) and at most once per load while the settings stay.
 //
@@ -29,6 +30,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "picture/bitmap.h"
@@ -48,7 +50,8 @@ enum class TJPEGPerformance { jpBestQuality, jpBestSpeed };
 
 // The compressed file and what its header says; shared between JPEG graphics.
 struct TJPEGData {
-  std::vector<std::uint8_t> data;  // the whole file
+  std::unique_ptr<std::uint8_t[]> bytes;  // the whole file
+  std::size_t size = 0;
   int width = 0;
   int height = 0;
   bool grayscale = false;  // one component
@@ -71,7 +74,8 @@ class TJPEGImage final : public TGraphic {
 
   // Replaces the data (and drops a decoded bitmap); reads the header unless
   // the stream has no byte left. Fails with EJPEG when the data is not a
-  // JPEG image; the graphic keeps its old data then.
+  // JPEG image, having read little more than the header; the graphic keeps
+  // its old data then.
   void LoadFromStream(TStream& stream) override;
 
   // The decoded bitmap, decoded now if it was not yet. Fails with EJPEG
@@ -89,7 +93,7 @@ class TJPEGImage final : public TGraphic {
   // Facts of the loaded file.
   bool IsGrayscaleFile() const { return data_ && data_->grayscale; }
   bool ProgressiveEncoding() const { return progressive_; }
-  const std::vector<std::uint8_t>& Data() const;
+  std::span<const std::uint8_t> Data() const;
 
   TJPEGScale Scale() const { return scale_; }
   void SetScale(TJPEGScale value);

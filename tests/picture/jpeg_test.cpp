@@ -300,6 +300,29 @@ TEST(JpegDecodeTest, NotAJpegAndEmptyData) {
   EXPECT_EQ(jpeg->Width(), 640);
 }
 
+// The header is read before the rest of the file: data that is no JPEG is
+// refused after its first piece, and headers that go on beyond it (large
+// Exif or comment segments) are read whole.
+TEST(JpegDecodeTest, HeaderIsReadBeforeTheWholeFile) {
+  std::vector<std::uint8_t> text(std::size_t{8} << 20, 'x');
+  TMemoryStream stream(std::move(text));
+  TJPEGImage jpeg;
+  EXPECT_EQ(JpegErrorCode([&] { jpeg.LoadFromStream(stream); }), JERR_NO_SOI);
+  EXPECT_LE(stream.Position(), 1 << 20);
+
+  JpegRecipe recipe;
+  for (int i = 0; i < 5; ++i) recipe.markers.push_back({0xFE, std::string(60000, 'c')});
+  const std::string file = MakeJpeg(recipe);
+  ASSERT_GT(testing::ScanDataOffset(file), 300000u);
+  const auto loaded = LoadJpeg(file);
+  EXPECT_EQ(loaded->Width(), 640);
+  EXPECT_EQ(loaded->Data().size(), file.size());
+  EXPECT_EQ(loaded->Bitmap().Height(), 480);
+  // Cut inside the long header: fails as a file without image data.
+  const int code = JpegErrorCode([&] { LoadJpeg(file.substr(0, 200000)); });
+  EXPECT_TRUE(code == JERR_NO_IMAGE || code == JERR_SOF_NO_SOS) << code;
+}
+
 TEST(JpegDecodeTest, DamagedScanDataAndHugeDeclaredSizes) {
   const std::string whole = MakeJpeg(JpegRecipe{});
   const std::size_t scan = testing::ScanDataOffset(whole);
