@@ -67,15 +67,34 @@ void BM_Decode(benchmark::State& state) {
   }
 }
 
+// The resident memory of this process in MiB.
+double ResidentMiB() {
+  long pages = 0;
+  long resident = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  return static_cast<double>(resident) * 4096 / (1 << 20);
+}
+
+// Also counts the memory the drawing adds (a copy of the picture would add
+// its whole size).
 void BM_FirstDrawing(benchmark::State& state) {
+  double added = 0;
   for (auto _ : state) {
     state.PauseTiming();
     auto jpeg = Load(static_cast<int>(state.range(0)));
     Form().bmp = std::make_unique<peloria::TBitmap>();
     Form().bmp->Assign(jpeg.get());
+    const double before = ResidentMiB();
     state.ResumeTiming();
     Form().hist(3);
+    state.PauseTiming();
+    added = std::max(added, ResidentMiB() - before);
+    state.ResumeTiming();
   }
+  state.counters["added_MiB"] = added;
 }
 
 void BM_Drawing(benchmark::State& state) {

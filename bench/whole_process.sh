@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# Whole-process timings of the peloria command against programs that do the
+# same kind of work, run by hand (never by the tests):
+#
+#   bench/whole_process.sh [PELORIA] [ROWS...]
+#
+# PELORIA is the program to measure (default build/bin/peloria). ROWS picks
+# rows by name (default all): print, paint, exif, version, bombs.
+#
+#   print    --print of a 24/50/100 MP camera-like JPEG against
+#            djpeg -dct float -outfile /dev/null (the same decoder, the same DCT)
+#   paint    start to the first shown window for a 24/50 MP photo against feh,
+#            on a private Xvfb display
+#   exif     --exif of a camera photo against exiv2 -pv
+#   version  --version and --help against exiv2 --version
+#   bombs    peak memory and time of two small JPEG files declaring huge
+#            progressive pictures (refused, or decoded at great cost)
+#
+# Runs are interleaved (one of each program in turn) and the median of RUNS
+# runs (default 7) is shown, with the ratio peloria / peer. The pictures are
+# made once into BENCH_DIR (default /tmp/peloria-bench) with ImageMagick:
+# a smooth fractal scaled up with fine noise on top, 4:2:0, quality 92,
+# which gives the size and decoding work of a camera's photo. The click to
+# histogram rows are in histogram_bench (Google Benchmark).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+peloria=${1:-$here/build/bin/peloria}
+shift || true
+rows=("$@")
+[ ${#rows[@]} -eq 0 ] && rows=(print paint exif version bombs)
+runs=${RUNS:-7}
+dir=${BENCH_DIR:-/tmp/peloria-bench}
+mkdir -p "$dir"
+peloria=$(realpath "$peloria")
+
+# Milliseconds of one run of the command, output thrown away.
+run_ms() {
+  local start end
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1 || true
+  end=$(date +%s%N)
+  echo $(((end - start) / 1000000))
+}
+
+median() {
+  sort -n | awk '{a[NR] = $1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'
+}
+
+# compare LABEL -- PELORIA-COMMAND... -- PEER-COMMAND...
+compare() {
+  local label=$1
+  shift 2
+  local ours=() peer=()
+  while [ "$1" != "--" ]; do ours+=("$1"); shift; done
+  shift
+  peer=("$@")
+  local a=() b=()
+  run_ms "${ours[@]}" >/dev/null
+  run_ms "${peer[@]}" >/dev/null  # warm the page cache
+  for _ in $(seq "$runs"); do
+    a+=("$(run_ms "${ours[@]}")")
+    b+=("$(run_ms "${peer[@]}")")
+  done
+  local ma mb
+  ma=$(printf '%s\n' "${a[@]}" | median)
+  mb=$(printf '%s\n' "${b[@]}" | median)
+  awk -v l="$label" -v a="$ma" -v b="$mb" -v p="${peer[0]##*/}" \
+    'BEGIN {printf "%-34s %7.1f ms  %-6s %7.1f ms  ratio %.2f\n", l, a, p, b, (b > 0 ? a / b : 0)}'
+}
+
+# A camera-like JPEG of WIDTHxHEIGHT, made once.
+photo() {
+  local size=$1 file="$dir/photo-$1.jpg"
+  if [ ! -s "$file" ]; then
+    echo "making $file" >&2
+    convert -size 800x600 plasma:fractal -resize "${size}!" -attenuate 0.4 +noise Gaussian \
+      -sampling-factor 2x2 -quality 92 "$file"
+  fi
+  echo "$file"
+}
+
+# A progressive JPEG of a few hundred bytes declaring WIDTH x HEIGHT with
+# COMPONENTS full-resolution components, a DC scan and one AC scan.
+bomb() {
+  local file="$dir/bomb-$1x$2x$3.jpg"
+  python3 - "$1" "$2" "$3" "$file" <<'EOF'
+import sys
+w, h, n, path = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+out = bytearray(b"\xFF\xD8")
+def segment(marker, body):
+    out.extend(bytes([0xFF, marker, (len(body) + 2) >> 8, (len(body) + 2) & 0xFF]) + body)
+segment(0xDB, b"\0" + b"\x01" * 64)
+segment(0xC2, bytes([8, h >> 8, h & 255, w >> 8, w & 255, n]) +
+        b"".join(bytes([i, 0x11, 0]) for i in range(1, n + 1)))
+one_code = b"\x01" + b"\0" * 15 + b"\0"
+segment(0xC4, b"\x00" + one_code)
+segment(0xC4, b"\x10" + one_code)
+segment(0xDA, bytes([n]) + b"".join(bytes([i, 0]) for i in range(1, n + 1)) + b"\0\0\0")
+out.extend(b"\0" * 16)
+segment(0xDA, bytes([1, 1, 0, 1, 63, 0]))
+out.extend(b"\0" * 16 + b"\xFF\xD9")
+open(path, "wb").write(out)
+EOF
+  echo "$file"
+}
+
+# Milliseconds from start until a window of the started process is shown.
+until_window_ms() {
+  local start pid end
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1 &
+  pid=$!
+  until xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1; do
+    kill -0 "$pid" 2>/dev/null || break
+  done
+  end=$(date +%s%N)
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  echo $(((end - start) / 1000000))
+}
+
+for row in "${rows[@]}"; do
+  case $row in
+    print)
+      for size in 6000x4000 8660x5773 12247x8165; do
+        f=$(photo "$size")
+        compare "--print $size" -- "$peloria" --print "file://$f" \
+          -- djpeg -dct float -outfile /dev/null "$f"
+      done
+      ;;
+    paint)
+      started_xvfb=
+      if [ -z "${DISPLAY:-}" ]; then
+        Xvfb :77 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+        started_xvfb=$!
+        export DISPLAY=:77
+        until xdpyinfo >/dev/null 2>&1 || ! kill -0 "$started_xvfb" 2>/dev/null; do :; done
+      fi
+      for size in 6000x4000 8660x5773; do
+        f=$(photo "$size")
+        a=() b=()
+        until_window_ms "$peloria" "file://$f" >/dev/null
+        until_window_ms feh "$f" >/dev/null
+        for _ in $(seq "$runs"); do
+          a+=("$(until_window_ms "$peloria" "file://$f")")
+          b+=("$(until_window_ms feh "$f")")
+        done
+        ma=$(printf '%s\n' "${a[@]}" | median)
+        mb=$(printf '%s\n' "${b[@]}" | median)
+        awk -v l="first window $size" -v a="$ma" -v b="$mb" \
+          'BEGIN {printf "%-34s %7.1f ms  feh    %7.1f ms  ratio %.2f\n", l, a, b, a / b}'
+      done
+      [ -n "$started_xvfb" ] && kill "$started_xvfb"
+      ;;
+    exif)
+      sample=${SAMPLE:-$here/../shared/samples/Canon_40D.jpg}
+      [ -f "$sample" ] || sample=$here/build/bin/sample.jpg
+      compare "--exif ${sample##*/}" -- "$peloria" --exif "$sample" -- exiv2 -pv "$sample"
+      ;;
+    version)
+      compare "--version" -- "$peloria" --version -- exiv2 --version
+      compare "--help" -- "$peloria" --help -- exiv2 --version
+      ;;
+    bombs)
+      for spec in "18900 18900 3" "32768 32767 1"; do
+        # shellcheck disable=SC2086
+        f=$(bomb $spec)
+        /usr/bin/time -f "bomb ${spec// /x} ($(stat -c %s "$f") bytes): %e s, peak %M KiB, exit %x" \
+          "$peloria" --print "file://$f" >/dev/null 2>"$dir/bomb.err" || true
+        tail -1 "$dir/bomb.err"
+      done
+      ;;
+    *) echo "unknown row: $row" >&2; exit 2 ;;
+  esac
+done
