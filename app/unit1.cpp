@@ -3,8 +3,11 @@
 #include <QWidget>
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 #include "app/histogram_count.h"
+#include "http/browser_cache.h"
+#include "picture/errors.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -43,6 +46,19 @@ int Round(long double x) {
 bool IsLocalFileArgument(const std::string& argument) {
   return argument.starts_with('/') && argument.find("://") == std::string::npos &&
          FileExists(argument);
+}
+
+// Copies the body of the newest complete response that a web browser keeps
+// on disk for `address` into `target`; false when none serves.
+bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFolder,
+                          TStream& target) {
+  const char* home = std::getenv("HOME");
+  const auto hit = FindInBrowserCache(
+      address, BrowserCacheFolders(cacheFolder, home != nullptr ? Cp932(home) : ""),
+      kMaxBitmapBytes);
+  if (!hit) return false;
+  target.WriteBuffer(hit->body.data(), static_cast<std::int64_t>(hit->body.size()));
+  return true;
 }
 
 }  // namespace
@@ -153,7 +169,11 @@ void TForm1::FormCreate() {
       {
         TFileStream file(localPath, TFileStream::Mode::kCreateExclusive);
         try {
-          download(address, proxyServer, proxyPort, file);
+          // With local_file=1, a copy in a web browser's disk cache stands in
+          // for the download.
+          if (localFile != 1 || !CopyFromBrowserCache(address, cacheFolder, file)) {
+            download(address, proxyServer, proxyPort, file);
+          }
           downloaded = true;
         } catch (const std::exception&) {
           // Any failure of the request or the transfer; the file keeps what

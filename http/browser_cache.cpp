@@ -1,0 +1,550 @@
+#include "http/browser_cache.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <limits>
+
+#include "http/url_parts.h"
+#include "platform/cp932.h"
+#include "platform/exception.h"
+#include "platform/files.h"
+
+namespace peloria {
+
+namespace {
+
+// ------------------------------------------------------------------ folders
+
+// Sandboxed homes of packaged browsers, relative to the home folder; each
+// holds a cache folder of the usual layout.
+constexpr std::array<const char*, 8> kPackagedCacheRoots = {
+    ".var/app/org.mozilla.firefox/cache", ".var/app/org.chromium.Chromium/cache",
+    ".var/app/com.google.Chrome/cache",   ".var/app/com.brave.Browser/cache",
+    ".var/app/com.microsoft.Edge/cache",  ".var/app/com.vivaldi.Vivaldi/cache",
+    "snap/firefox/common/.cache",         "snap/chromium/common/.cache",
+};
+
+constexpr std::array<const char*, 5> kChromiumFamily = {
+    "chromium", "google-chrome", "BraveSoftware/Brave-Browser", "microsoft-edge", "vivaldi",
+};
+
+bool FolderExists(const std::string& path) {
+  // Every folder that can be opened lists at least "." first.
+  FolderEnumerator entries(path);
+  FolderEnumerator::Entry entry;
+  return entries.Next(entry);
+}
+
+// The subfolders of `folder` (not "." and "..", no symbolic links).
+std::vector<std::string> Subfolders(const std::string& folder) {
+  std::vector<std::string> names;
+  FolderEnumerator entries(folder);
+  FolderEnumerator::Entry entry;
+  while (entries.Next(entry)) {
+    if (entry.isDirectory && entry.name != "." && entry.name != "..") names.push_back(entry.name);
+  }
+  return names;
+}
+
+// "Default" or "Profile N": the profiles of a Chromium-family browser.
+bool IsChromiumProfile(std::string_view name) {
+  if (name == "Default") return true;
+  constexpr std::string_view kPrefix = "Profile ";
+  if (!name.starts_with(kPrefix) || name.size() == kPrefix.size()) return false;
+  return std::all_of(name.begin() + kPrefix.size(), name.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void AddFoldersOfRoot(const std::string& root, std::vector<TBrowserCacheFolder>& folders) {
+  const std::string firefox = root + "/mozilla/firefox";
+  for (const std::string& profile : Subfolders(firefox)) {
+    std::string entries = firefox + "/" + profile + "/cache2/entries";
+    if (FolderExists(entries)) folders.push_back({std::move(entries), TBrowserCacheKind::kFirefox});
+  }
+  for (const char* browser : kChromiumFamily) {
+    const std::string base = root + "/" + browser;
+    for (const std::string& profile : Subfolders(base)) {
+      if (!IsChromiumProfile(profile)) continue;
+      std::string data = base + "/" + profile + "/Cache/Cache_Data";
+      if (FolderExists(data)) folders.push_back({std::move(data), TBrowserCacheKind::kChromium});
+    }
+  }
+}
+
+std::string WithoutTrailingDelimiter(std::string path) {
+  while (path.size() > 1 && path.back() == kPathDelimiter) path.pop_back();
+  return path;
+}
+
+// ------------------------------------------------------------ byte reading
+
+// Reads `count` bytes at `offset`; false when the file holds fewer.
+bool ReadAt(TStream& file, std::int64_t offset, std::int64_t count, std::string& out) {
+  out.assign(static_cast<std::size_t>(count), '\0');
+  file.Seek(offset);
+  return count == 0 || file.Read(out.data(), count) == count;
+}
+
+std::uint32_t BigEndian32(std::string_view b, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) << 24 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3]));
+}
+
+std::uint32_t LittleEndian32(std::string_view b, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
+}
+
+std::uint64_t LittleEndian64(std::string_view b, std::size_t at) {
+  return static_cast<std::uint64_t>(LittleEndian32(b, at + 4)) << 32 | LittleEndian32(b, at);
+}
+
+// ----------------------------------------------------------- response head
+
+// "HTTP/x[.y] NNN[ reason]": the status code, 0 when the line is no status
+// line.
+int StatusCodeOf(std::string_view line) {
+  if (!line.starts_with("HTTP/")) return 0;
+  const std::size_t space = line.find(' ');
+  if (space == std::string_view::npos || line.size() < space + 4) return 0;
+  int code = 0;
+  for (std::size_t i = space + 1; i < space + 4; ++i) {
+    if (line[i] < '0' || line[i] > '9') return 0;
+    code = code * 10 + (line[i] - '0');
+  }
+  if (line.size() > space + 4 && line[space + 4] != ' ') return 0;
+  return code;
+}
+
+// Fills the status code and header lines from the lines of a response head
+// separated by `separator` (a trailing "\r" on each line is dropped). False
+// when the first line is no status line.
+bool ParseResponseHead(std::string_view head, char separator, TBrowserCacheEntry& entry) {
+  bool first = true;
+  while (!head.empty()) {
+    const std::size_t end = std::min(head.find(separator), head.size());
+    std::string_view line = head.substr(0, end);
+    head.remove_prefix(std::min(end + 1, head.size()));
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (first) {
+      entry.statusCode = StatusCodeOf(line);
+      if (entry.statusCode == 0) return false;
+      first = false;
+    } else if (line.empty()) {
+      break;
+    } else {
+      entry.headers.Add(std::string(line));
+    }
+  }
+  return !first;
+}
+
+// ----------------------------------------------------------------- Firefox
+//
+// A cache2 entry file (integers big-endian):
+//   body                              (offset bytes)
+//   hash of the metadata              4
+//   hash of each 256 KiB body chunk   2 each
+//   version, fetch count, last fetched, last modified, frecency,
+//   expiration time, key size, flags  8 x 4
+//   key                               key size bytes, then a zero
+//   elements                          name\0value\0 ... ("response-head" among them)
+//   offset                            4: the body's size, where metadata begins
+// The key is a list of tags, each ending with ",", then ":" and the address:
+// "a,~1612345,O^partitionKey=%28https%2Cexample.com%29,:https://cdn.example.com/a.jpg".
+
+constexpr std::int64_t kFirefoxChunkSize = 256 * 1024;
+constexpr std::size_t kFirefoxHeaderSize = 32;
+constexpr std::uint32_t kFirefoxFirstVersionWithFlags = 2;
+
+// The address after the key's tags; none when the key has no ":" after them.
+std::optional<std::string> FirefoxKeyAddress(std::string_view key) {
+  std::size_t at = 0;
+  while (at < key.size() && key[at] != ':') {
+    const std::size_t comma = key.find(',', at);
+    if (comma == std::string_view::npos) return std::nullopt;
+    at = comma + 1;
+  }
+  if (at >= key.size()) return std::nullopt;
+  return std::string(key.substr(at + 1));
+}
+
+// The body end an "alt-data" element gives ("1;<offset>,<type>"): the
+// response body proper ends where the alternative data begins.
+std::optional<std::int64_t> AltDataOffset(std::string_view value) {
+  if (!value.starts_with("1;")) return std::nullopt;
+  std::int64_t offset = 0;
+  std::size_t i = 2;
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+    if (offset > (std::numeric_limits<std::int64_t>::max() - 9) / 10) return std::nullopt;
+    offset = offset * 10 + (value[i] - '0');
+  }
+  if (i == 2 || i >= value.size() || value[i] != ',') return std::nullopt;
+  return offset;
+}
+
+std::optional<TBrowserCacheEntry> ReadFirefoxEntry(TStream& file, bool keyOnly) {
+  const std::int64_t size = file.Size();
+  std::string bytes;
+  if (size < 4 || !ReadAt(file, size - 4, 4, bytes)) return std::nullopt;
+  const std::int64_t bodySize = BigEndian32(bytes, 0);
+  if (bodySize > size - 4) return std::nullopt;
+  const std::int64_t metadataSize = size - 4 - bodySize;
+  const std::int64_t chunks = (bodySize + kFirefoxChunkSize - 1) / kFirefoxChunkSize;
+  const std::int64_t headerAt = 4 + 2 * chunks;
+  if (metadataSize < headerAt + static_cast<std::int64_t>(kFirefoxHeaderSize) + 1 ||
+      headerAt + static_cast<std::int64_t>(kFirefoxHeaderSize) >= kBrowserCacheMetadataLimit) {
+    return std::nullopt;
+  }
+  std::string meta;
+  if (!ReadAt(file, bodySize, std::min(metadataSize, kBrowserCacheMetadataLimit), meta)) {
+    return std::nullopt;
+  }
+  const auto header = static_cast<std::size_t>(headerAt);
+  if (BigEndian32(meta, header) < kFirefoxFirstVersionWithFlags) return std::nullopt;
+  const std::size_t keySize = BigEndian32(meta, header + 24);
+  const std::size_t keyAt = header + kFirefoxHeaderSize;
+  if (keySize >= meta.size() - keyAt || meta[keyAt + keySize] != '\0') return std::nullopt;
+  auto url = FirefoxKeyAddress(std::string_view(meta).substr(keyAt, keySize));
+  if (!url) return std::nullopt;
+
+  TBrowserCacheEntry entry;
+  entry.url = std::move(*url);
+  if (keyOnly) return entry;
+
+  // The elements, as far as whole name/value pairs were read.
+  entry.bodySize = bodySize;
+  bool haveHead = false;
+  std::string_view rest = std::string_view(meta).substr(keyAt + keySize + 1);
+  while (true) {
+    const std::size_t nameEnd = rest.find('\0');
+    if (nameEnd == 0 || nameEnd == std::string_view::npos) break;
+    const std::size_t valueEnd = rest.find('\0', nameEnd + 1);
+    if (valueEnd == std::string_view::npos) break;
+    const std::string_view name = rest.substr(0, nameEnd);
+    const std::string_view value = rest.substr(nameEnd + 1, valueEnd - nameEnd - 1);
+    if (name == "response-head") {
+      if (!ParseResponseHead(value, '\n', entry)) return std::nullopt;
+      haveHead = true;
+    } else if (name == "alt-data") {
+      const auto end = AltDataOffset(value);
+      if (!end || *end > bodySize) return std::nullopt;
+      entry.bodySize = *end;
+    }
+    rest.remove_prefix(valueEnd + 1);
+  }
+  if (!haveHead) return std::nullopt;
+  return entry;
+}
+
+// ---------------------------------------------------------------- Chromium
+//
+// A Simple Cache entry file "<hash>_0" (integers little-endian):
+//   header      magic 0xfcfb6d1ba7725c30 (8), version (4), key length (4),
+//               key hash (4), padding (4)
+//   key         key length bytes: "1/0/_dk_<site> <site> <address>"
+//   stream 1    the response body
+//   end record  magic 0xf4fa6f45970d41d8 (8), flags (4), CRC-32 of the
+//               stream (4), stream size (4, unused here), padding (4)
+//   stream 0    the response info: a pickle holding, after its fields, the
+//               response head as a length-prefixed string of lines ending
+//               with zero bytes ("HTTP/1.1 200 OK\0Content-Type: ...\0\0")
+//   SHA-256 of the key (32), when the last end record's flags say so
+//   end record  as above; its stream size is the size of stream 0
+// Flags: 1 the CRC is valid, 2 the key's SHA-256 precedes the record.
+
+constexpr std::uint64_t kSimpleInitialMagic = 0xfcfb6d1ba7725c30ULL;
+constexpr std::uint64_t kSimpleFinalMagic = 0xf4fa6f45970d41d8ULL;
+constexpr std::int64_t kSimpleHeaderSize = 24;
+constexpr std::int64_t kSimpleEndRecordSize = 24;
+constexpr std::uint32_t kSimpleFirstVersion = 5;
+constexpr std::uint32_t kSimpleFlagCrc = 1;
+constexpr std::uint32_t kSimpleFlagKeySha256 = 2;
+constexpr std::int64_t kSha256Size = 32;
+
+// The address is the key's last space-separated part (older keys hold the
+// address alone).
+std::string ChromiumKeyAddress(std::string_view key) {
+  const std::size_t space = key.rfind(' ');
+  return std::string(space == std::string_view::npos ? key : key.substr(space + 1));
+}
+
+// The response head inside stream 0: the pickled string that starts with
+// "HTTP/", its 4-byte length just before it.
+bool ParseChromiumResponseInfo(std::string_view info, TBrowserCacheEntry& entry) {
+  for (std::size_t at = info.find("HTTP/"); at != std::string_view::npos;
+       at = info.find("HTTP/", at + 1)) {
+    if (at < 4) continue;
+    const std::size_t length = LittleEndian32(info, at - 4);
+    if (length > info.size() - at) continue;
+    return ParseResponseHead(info.substr(at, length), '\0', entry);
+  }
+  return false;
+}
+
+std::optional<TBrowserCacheEntry> ReadChromiumEntry(TStream& file, bool keyOnly) {
+  const std::int64_t size = file.Size();
+  std::string bytes;
+  if (size < kSimpleHeaderSize + 2 * kSimpleEndRecordSize ||
+      !ReadAt(file, 0, kSimpleHeaderSize, bytes)) {
+    return std::nullopt;
+  }
+  if (LittleEndian64(bytes, 0) != kSimpleInitialMagic ||
+      LittleEndian32(bytes, 8) < kSimpleFirstVersion) {
+    return std::nullopt;
+  }
+  const std::int64_t keyLength = LittleEndian32(bytes, 12);
+  const std::int64_t bodyOffset = kSimpleHeaderSize + keyLength;
+  if (keyLength == 0 || keyLength > kBrowserCacheMetadataLimit ||
+      bodyOffset + 2 * kSimpleEndRecordSize > size) {
+    return std::nullopt;
+  }
+  std::string key;
+  if (!ReadAt(file, kSimpleHeaderSize, keyLength, key)) return std::nullopt;
+
+  TBrowserCacheEntry entry;
+  entry.url = ChromiumKeyAddress(key);
+  if (keyOnly) return entry;
+
+  // The last end record gives the size of stream 0 and so where stream 1 ends.
+  std::string last;
+  if (!ReadAt(file, size - kSimpleEndRecordSize, kSimpleEndRecordSize, last) ||
+      LittleEndian64(last, 0) != kSimpleFinalMagic) {
+    return std::nullopt;
+  }
+  const std::int64_t shaSize = (LittleEndian32(last, 8) & kSimpleFlagKeySha256) ? kSha256Size : 0;
+  const std::int64_t infoSize = LittleEndian32(last, 16);
+  const std::int64_t infoEnd = size - kSimpleEndRecordSize - shaSize;
+  const std::int64_t infoAt = infoEnd - infoSize;
+  const std::int64_t bodyEnd = infoAt - kSimpleEndRecordSize;
+  if (bodyEnd < bodyOffset) return std::nullopt;
+  std::string record;
+  if (!ReadAt(file, bodyEnd, kSimpleEndRecordSize, record) ||
+      LittleEndian64(record, 0) != kSimpleFinalMagic) {
+    return std::nullopt;
+  }
+  if ((LittleEndian32(record, 8) & kSimpleFlagCrc) != 0) entry.bodyCrc = LittleEndian32(record, 12);
+  std::string info;
+  const std::int64_t infoBudget = kBrowserCacheMetadataLimit - keyLength;
+  if (!ReadAt(file, infoAt, std::min(infoSize, infoBudget), info) ||
+      !ParseChromiumResponseInfo(info, entry)) {
+    return std::nullopt;
+  }
+  entry.bodyOffset = bodyOffset;
+  entry.bodySize = bodyEnd - bodyOffset;
+  return entry;
+}
+
+// ------------------------------------------------------------------ bodies
+
+// A decimal Content-Length; none when it is no such number.
+std::optional<std::int64_t> ParseLength(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+enum class Coding { kIdentity, kGzip, kUnsupported };
+
+// The body's content coding from every Content-Encoding line; "identity"
+// counts as none. One gzip coding is decoded; anything else is not.
+Coding ContentCoding(const TIdHeaderList& headers) {
+  std::vector<std::string> codings;
+  for (const std::string& line : headers.Lines()) {
+    if (!SameTextAscii(TIdHeaderList::NameOf(line), "Content-Encoding")) continue;
+    std::string_view value = std::string_view(line).substr(line.find(':') + 1);
+    while (!value.empty()) {
+      const std::size_t comma = std::min(value.find(','), value.size());
+      std::string_view token = value.substr(0, comma);
+      value.remove_prefix(std::min(comma + 1, value.size()));
+      while (!token.empty() && (token.front() == ' ' || token.front() == '\t')) {
+        token.remove_prefix(1);
+      }
+      while (!token.empty() && (token.back() == ' ' || token.back() == '\t')) {
+        token.remove_suffix(1);
+      }
+      if (!token.empty() && !SameTextAscii(token, "identity")) codings.push_back(LowerAscii(token));
+    }
+  }
+  if (codings.empty()) return Coding::kIdentity;
+  if (codings.size() == 1 && (codings[0] == "gzip" || codings[0] == "x-gzip")) {
+    return Coding::kGzip;
+  }
+  return Coding::kUnsupported;
+}
+
+// The decoded body of a whole entry; none when it does not serve.
+std::optional<std::vector<std::uint8_t>> UsableBody(TStream& file, const TBrowserCacheEntry& entry,
+                                                    std::int64_t maxBodyBytes) {
+  if (entry.statusCode != 200 || entry.bodySize > maxBodyBytes) return std::nullopt;
+  // A stored body shorter (or longer) than announced is a cut transfer.
+  if (entry.headers.IndexOfName("Content-Length")) {
+    const auto length = ParseLength(entry.headers.Value("Content-Length"));
+    if (!length || *length != entry.bodySize) return std::nullopt;
+  }
+  const Coding coding = ContentCoding(entry.headers);
+  if (coding == Coding::kUnsupported) return std::nullopt;
+  std::string stored;
+  if (!ReadAt(file, entry.bodyOffset, entry.bodySize, stored)) return std::nullopt;
+  const auto* data = reinterpret_cast<const std::uint8_t*>(stored.data());
+  if (entry.bodyCrc) {
+    // zlib's crc32 takes a 32-bit length; feed it in pieces.
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (std::size_t done = 0; done < stored.size();) {
+      const std::size_t piece = std::min<std::size_t>(stored.size() - done, 1u << 30);
+      crc = crc32(crc, data + done, static_cast<uInt>(piece));
+      done += piece;
+    }
+    if (crc != *entry.bodyCrc) return std::nullopt;
+  }
+  if (coding == Coding::kGzip) return GunzipBody(data, stored.size(), maxBodyBytes);
+  return std::vector<std::uint8_t>(data, data + stored.size());
+}
+
+struct Match {
+  std::string path;
+  TBrowserCacheKind kind;
+  std::filesystem::file_time_type modified;
+};
+
+std::string Hex(unsigned char c) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  return {'%', kDigits[c >> 4], kDigits[c & 15]};
+}
+
+}  // namespace
+
+std::vector<TBrowserCacheFolder> BrowserCacheFolders(const std::string& cacheFolder,
+                                                     const std::string& homeFolder) {
+  std::vector<TBrowserCacheFolder> folders;
+  if (!cacheFolder.empty()) AddFoldersOfRoot(WithoutTrailingDelimiter(cacheFolder), folders);
+  if (!homeFolder.empty()) {
+    const std::string home = WithoutTrailingDelimiter(homeFolder);
+    for (const char* root : kPackagedCacheRoots) AddFoldersOfRoot(home + "/" + root, folders);
+  }
+  return folders;
+}
+
+std::optional<TBrowserCacheEntry> ReadBrowserCacheEntry(TStream& file, TBrowserCacheKind kind,
+                                                        bool keyOnly) {
+  return kind == TBrowserCacheKind::kFirefox ? ReadFirefoxEntry(file, keyOnly)
+                                             : ReadChromiumEntry(file, keyOnly);
+}
+
+std::string BrowserCacheAddress(std::string_view address) {
+  const TIdUrlParts parts = SplitUrl(address);
+  std::string text;
+  if (parts.Protocol.empty()) {
+    text = std::string(address);
+  } else {
+    const std::string scheme = LowerAscii(parts.Protocol);
+    text = scheme + "://" + LowerAscii(parts.Host);
+    const bool defaultPort =
+        (scheme == "http" && parts.Port == "80") || (scheme == "https" && parts.Port == "443");
+    if (!parts.Port.empty() && !defaultPort) text += ":" + parts.Port;
+    text += parts.Path + parts.Document;
+  }
+  // Browsers key the address as they sent it: UTF-8, with these escaped.
+  std::string keyed;
+  for (unsigned char c : Utf8(text)) {
+    if (c >= 0x80 || c == ' ' || c == '"' || c == '<' || c == '>') {
+      keyed += Hex(c);
+    } else {
+      keyed += static_cast<char>(c);
+    }
+  }
+  return keyed;
+}
+
+std::optional<std::vector<std::uint8_t>> GunzipBody(const std::uint8_t* data, std::size_t size,
+                                                    std::int64_t maxBytes) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return std::nullopt;
+  std::vector<std::uint8_t> out;
+  std::array<std::uint8_t, 64 * 1024> buffer;
+  std::size_t consumed = 0;
+  bool ok = size > 0;
+  while (ok) {
+    const std::size_t piece = std::min<std::size_t>(size - consumed, 1u << 30);
+    stream.next_in = const_cast<Bytef*>(data + consumed);
+    stream.avail_in = static_cast<uInt>(piece);
+    stream.next_out = buffer.data();
+    stream.avail_out = static_cast<uInt>(buffer.size());
+    const int result = inflate(&stream, Z_NO_FLUSH);
+    consumed += piece - stream.avail_in;
+    const std::size_t produced = buffer.size() - stream.avail_out;
+    if (static_cast<std::int64_t>(out.size() + produced) > maxBytes) {
+      ok = false;
+      break;
+    }
+    out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(produced));
+    if (result == Z_STREAM_END) {
+      if (consumed == size) break;
+      // Another member follows.
+      if (inflateReset(&stream) != Z_OK) ok = false;
+    } else if (result != Z_OK || (produced == 0 && consumed == size)) {
+      // Damaged data, or the input ended inside a member.
+      ok = false;
+    }
+  }
+  inflateEnd(&stream);
+  if (!ok) return std::nullopt;
+  return out;
+}
+
+std::optional<TBrowserCacheHit> FindInBrowserCache(const std::string& address,
+                                                   const std::vector<TBrowserCacheFolder>& folders,
+                                                   std::int64_t maxBodyBytes) {
+  const std::string wanted = BrowserCacheAddress(address);
+  if (wanted.empty()) return std::nullopt;
+  std::vector<Match> matches;
+  for (const TBrowserCacheFolder& folder : folders) {
+    FolderEnumerator names(folder.path);
+    FolderEnumerator::Entry name;
+    while (names.Next(name)) {
+      if (name.isDirectory) continue;
+      if (folder.kind == TBrowserCacheKind::kChromium && !name.name.ends_with("_0")) continue;
+      std::string path = folder.path + "/" + name.name;
+      try {
+        TFileStream file(path, TFileStream::Mode::kOpenReadDenyWrite);
+        const auto entry = ReadBrowserCacheEntry(file, folder.kind, true);
+        if (!entry || (entry->url != wanted && BrowserCacheAddress(entry->url) != wanted)) continue;
+      } catch (const Exception&) {
+        continue;  // unreadable: skipped like a damaged entry
+      }
+      std::error_code error;
+      const auto modified = std::filesystem::last_write_time(Utf8(path), error);
+      if (!error) matches.push_back({std::move(path), folder.kind, modified});
+    }
+  }
+  std::stable_sort(matches.begin(), matches.end(),
+                   [](const Match& a, const Match& b) { return a.modified > b.modified; });
+  for (const Match& match : matches) {
+    try {
+      TFileStream file(match.path, TFileStream::Mode::kOpenReadDenyWrite);
+      const auto entry = ReadBrowserCacheEntry(file, match.kind, false);
+      if (!entry) continue;
+      if (auto body = UsableBody(file, *entry, maxBodyBytes)) {
+        return TBrowserCacheHit{match.path, std::move(*body)};
+      }
+    } catch (const Exception&) {
+      // Gone or unreadable since the first look: try the next one.
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace peloria
