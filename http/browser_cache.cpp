@@ -510,6 +510,15 @@ std::optional<TBrowserCacheHit> FindInBrowserCache(const std::string& address,
                                                    std::int64_t maxBodyBytes) {
   const std::string wanted = BrowserCacheAddress(address);
   if (wanted.empty()) return std::nullopt;
+  // Browsers store addresses already escaped and without a fragment, so only
+  // the scheme, host and port of a stored address can be spelled otherwise:
+  // an entry whose address does not end with the wanted path and query is
+  // passed over without spelling its address anew.
+  std::string_view tail = wanted;
+  if (const std::size_t scheme = tail.find("://"); scheme != std::string_view::npos) {
+    const std::size_t path = tail.find('/', scheme + 3);
+    tail = path == std::string_view::npos ? std::string_view() : tail.substr(path);
+  }
   std::vector<Match> matches;
   for (const TBrowserCacheFolder& folder : folders) {
     FolderEnumerator names(folder.path);
@@ -521,7 +530,10 @@ std::optional<TBrowserCacheHit> FindInBrowserCache(const std::string& address,
       try {
         TFileStream file(path, TFileStream::Mode::kOpenReadDenyWrite);
         const auto entry = ReadBrowserCacheEntry(file, folder.kind, true);
-        if (!entry || (entry->url != wanted && BrowserCacheAddress(entry->url) != wanted)) continue;
+        if (!entry || !entry->url.ends_with(tail) ||
+            (entry->url != wanted && BrowserCacheAddress(entry->url) != wanted)) {
+          continue;
+        }
       } catch (const Exception&) {
         continue;  // unreadable: skipped like a damaged entry
       }
