@@ -1,12 +1,15 @@
-# Installing Peloria as a portable folder. The install prefix is the folder:
+# Installing Peloria: a portable folder, or a Debian package.
+#
+# A portable folder is what `cmake --install` makes; the install prefix is the
+# folder:
 #
 #   cmake --install build --prefix ~/Peloria
 #
 # puts into it the program, the sample photo, the icon, the desktop entry
 # peloria.desktop (its Exec line holds the program's absolute path in that
-# folder) and, when asked for, a Peloria.ini. Peloria reads its Peloria.ini
-# from, and writes temp.jpg into, the folder it runs from, so the folder must be
-# writable by the user who runs it.
+# folder) and, when asked for, a Peloria.ini. When the user may write the
+# folder, Peloria reads its Peloria.ini from it and writes temp.jpg into it;
+# otherwise it uses the user's cache and configuration folders.
 #
 # Settings, given to CMake when configuring (-D...) or to the install script
 # (cmake -DCMAKE_INSTALL_PREFIX=... -D... -P build/cmake_install.cmake):
@@ -16,57 +19,86 @@
 #                             ~/.local/share/applications, so that file managers
 #                             and browsers offer Peloria for pictures
 #
-# This file is read twice: by the project when configuring (the rules below)
-# and by the install script, which runs its first part with the final prefix.
-
-if(PELORIA_INSTALLING)
-  # Install time: write the desktop entry for the folder the files went to.
-  set(_dir "${CMAKE_INSTALL_PREFIX}")
-  get_filename_component(_dir "${_dir}" ABSOLUTE)
-  set(_program "${_dir}/peloria")
-  # Exec quoting of the freedesktop.org desktop entry format: the path goes
-  # in double quotes, inside which " ` $ and \ take a backslash; the string
-  # level then doubles every backslash, and a field-code "%" is written "%%".
-  string(REGEX REPLACE "([\"`$]|\\\\)" "\\\\\\1" _quoted "${_program}")
-  string(REPLACE "\\" "\\\\" _quoted "${_quoted}")
-  string(REPLACE "%" "%%" _quoted "${_quoted}")
-  set(PELORIA_DESKTOP_EXEC "\"${_quoted}\"")
-  string(REPLACE "\\" "\\\\" PELORIA_DESKTOP_TRYEXEC "${_program}")
-  # The icon by its absolute path, so that the entry needs no icon theme.
-  string(REPLACE "\\" "\\\\" PELORIA_DESKTOP_ICON "${_dir}/peloria.svg")
-  set(_entry "$ENV{DESTDIR}${_dir}/peloria.desktop")
-  message(STATUS "Installing: ${_entry}")
-  configure_file("${PELORIA_DESKTOP_TEMPLATE}" "${_entry}" @ONLY)
-  if(NOT PELORIA_APPLICATIONS_DIR STREQUAL "")
-    file(INSTALL "${_entry}" DESTINATION "$ENV{DESTDIR}${PELORIA_APPLICATIONS_DIR}")
-  endif()
-  if(NOT PELORIA_INI STREQUAL "")
-    if(NOT EXISTS "${PELORIA_INI}" OR IS_DIRECTORY "${PELORIA_INI}")
-      message(FATAL_ERROR "PELORIA_INI: no such file: ${PELORIA_INI}")
-    endif()
-    file(INSTALL "${PELORIA_INI}" DESTINATION "$ENV{DESTDIR}${_dir}" RENAME Peloria.ini)
-  endif()
-  return()
-endif()
+# The Debian package (`cpack --config build/CPackConfig.cmake`, or the target
+# "package") installs the "system" component, which a plain install leaves
+# out: /usr/bin/peloria, /usr/share/applications/peloria.desktop, the icon in
+# the hicolor theme and the package's documents. Its dependencies come from
+# dpkg-shlibdeps, plus the run-time plugins that no library links.
 
 set(PELORIA_INI "" CACHE FILEPATH "A file to install as Peloria.ini beside the program")
 set(PELORIA_APPLICATIONS_DIR "" CACHE PATH
     "A folder that also receives the desktop entry (e.g. ~/.local/share/applications)")
+set(_desktop_entry_script ${CMAKE_CURRENT_LIST_DIR}/desktop_entry.cmake)
+set(_desktop_template ${CMAKE_CURRENT_LIST_DIR}/peloria.desktop.in)
 
+# The portable folder. Values given to the install script win over those of
+# the configuration.
 # The window part goes beside the program, where its run path finds it.
-install(TARGETS peloria RUNTIME DESTINATION .)
-install(TARGETS peloria_window LIBRARY DESTINATION .)
-install(FILES ${CMAKE_BINARY_DIR}/bin/sample.jpg DESTINATION . OPTIONAL)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/peloria.svg DESTINATION .)
-# Values given to the install script win over those of the configuration.
+install(TARGETS peloria RUNTIME DESTINATION . COMPONENT portable)
+install(TARGETS peloria_window LIBRARY DESTINATION . COMPONENT portable)
+install(FILES ${CMAKE_BINARY_DIR}/bin/sample.jpg DESTINATION . OPTIONAL COMPONENT portable)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/peloria.svg DESTINATION . COMPONENT portable)
 install(CODE "
-  set(PELORIA_INSTALLING TRUE)
-  set(PELORIA_DESKTOP_TEMPLATE [[${CMAKE_CURRENT_LIST_DIR}/peloria.desktop.in]])
+  set(PELORIA_DESKTOP_LAYOUT portable)
+  set(PELORIA_DESKTOP_TEMPLATE [[${_desktop_template}]])
   if(NOT DEFINED PELORIA_INI)
     set(PELORIA_INI [[${PELORIA_INI}]])
   endif()
   if(NOT DEFINED PELORIA_APPLICATIONS_DIR)
     set(PELORIA_APPLICATIONS_DIR [[${PELORIA_APPLICATIONS_DIR}]])
   endif()
-")
-install(SCRIPT ${CMAKE_CURRENT_LIST_FILE})
+  include([[${_desktop_entry_script}]])
+" COMPONENT portable)
+
+# The system layout of the Debian package.
+install(TARGETS peloria RUNTIME DESTINATION bin COMPONENT system EXCLUDE_FROM_ALL)
+# A private library folder for the window part, on the program's run path.
+install(TARGETS peloria_window LIBRARY DESTINATION lib/peloria COMPONENT system EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/peloria.svg
+        DESTINATION share/icons/hicolor/scalable/apps COMPONENT system EXCLUDE_FROM_ALL)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/package/changelog
+               ${CMAKE_CURRENT_BINARY_DIR}/package/changelog @ONLY)
+install(CODE "
+  set(PELORIA_DESKTOP_LAYOUT system)
+  set(PELORIA_DESKTOP_TEMPLATE [[${_desktop_template}]])
+  include([[${_desktop_entry_script}]])
+  # Debian keeps a package's change log compressed in its documents.
+  set(_doc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/doc/peloria\")
+  file(MAKE_DIRECTORY \"\${_doc}\")
+  file(COPY_FILE [[${CMAKE_CURRENT_LIST_DIR}/package/copyright]] \"\${_doc}/copyright\")
+  file(ARCHIVE_CREATE OUTPUT \"\${_doc}/changelog.gz\" FORMAT raw COMPRESSION GZip
+       COMPRESSION_LEVEL 9 PATHS [[${CMAKE_CURRENT_BINARY_DIR}/package/changelog]])
+" COMPONENT system EXCLUDE_FROM_ALL)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME peloria)
+set(CPACK_PACKAGE_VENDOR "Peloria maintainers")
+set(CPACK_PACKAGE_CONTACT "Peloria maintainers <maintainers@users.noreply.c-seed-93e448af.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "photo viewer with the shooting data and a histogram")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+"Peloria shows one picture, given as a path, a file address or a web
+address, as a thumbnail beside a Japanese summary of its Exif shooting data
+(F-number, shutter speed, exposure bias, ISO speed, focal length, white
+balance, exposure mode, size, date and camera model). A click on the
+thumbnail draws its red, green, blue or brightness histogram.")
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded by Qt at run time, so no library dependency names them: the SVG
+# plugin that draws the icon; the fonts whose columns the summary needs, and
+# the Wayland display plugin.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic, qt6-wayland")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Staged with DESTDIR and the prefix /usr, so that the desktop entry names the
+# installed program.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL system)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+include(CPack)

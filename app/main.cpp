@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
     if (first == "--print" || first == "--exif") {
       if (args.size() < 2) return UsageError(first + " needs an argument");
       if (first == "--exif") {
-        return peloria::PrintExif(peloria::LocaleToCp932(args[1]), std::cout, std::cerr);
+        // The argument as given: files are opened by its own bytes.
+        return peloria::PrintExif(args[1], std::cout, std::cerr);
       }
       return RunWindowPart(argc, argv);
     }

@@ -4,6 +4,7 @@
 #include <concepts>
 #include <ostream>
 
+#include "app/address.h"
 #include "exif/exif_info.h"
 #include "platform/cp932.h"
 #include "platform/exception.h"
@@ -49,11 +50,14 @@ std::string Show(Integer value) {
 
 }  // namespace
 
-int PrintExif(const std::string& file, std::ostream& out, std::ostream& err) {
-  // The reader answers a missing file like one without Exif data; here it is
-  // an error.
+int PrintExif(const std::string& argument, std::ostream& out, std::ostream& err) {
+  // The same local forms as the window takes: a file address or a path. The
+  // reader answers a missing file like one without Exif data; here it is an
+  // error.
+  const std::string shown = Utf8(LocaleToCp932(argument));
+  const std::string file = LocalPathOf(argument).value_or("");
   if (!FileExists(file)) {
-    PrintError(err, Utf8(file), "no such file");
+    PrintError(err, shown, "no such file");
     return kExitError;
   }
   TExifInfo exif;
@@ -62,10 +66,10 @@ int PrintExif(const std::string& file, std::ostream& out, std::ostream& err) {
   try {
     exif.SetImageFileName(file);
   } catch (const Exception& failure) {
-    PrintError(err, Utf8(file), Utf8(failure.Message()));
+    PrintError(err, shown, Utf8(failure.Message()));
     return kExitError;
   } catch (const std::exception& failure) {
-    PrintError(err, Utf8(file), failure.what());
+    PrintError(err, shown, failure.what());
     return kExitError;
   }
 
@@ -131,7 +135,7 @@ int PrintExif(const std::string& file, std::ostream& out, std::ostream& err) {
 #undef PELORIA_FIELD
 
   if (noHeader) {
-    PrintError(err, Utf8(file), Utf8(Cp932("Exif情報はありません。")));
+    PrintError(err, shown, Utf8(Cp932("Exif情報はありません。")));
     return kExitFailure;
   }
   return kExitOk;

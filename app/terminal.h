@@ -18,10 +18,11 @@ constexpr int kExitError = 2;    // an unhandled failure; a usage error
 // Writes "peloria: INPUT: MESSAGE" and a line feed (UTF-8 texts).
 void PrintError(std::ostream& err, const std::string& input, const std::string& message);
 
-// Parses `file` (CP932) with the Exif reader and writes "ByteOrder: ..." and
-// then every result field as "Name: value" lines in UTF-8. kExitFailure when
-// the file has no Exif header, kExitError when reading fails.
-int PrintExif(const std::string& file, std::ostream& out, std::ostream& err);
+// Parses the local file that `argument` names (a file:/// address or a path,
+// as the window takes them) with the Exif reader and writes "ByteOrder: ..."
+// and then every result field as "Name: value" lines in UTF-8. kExitFailure
+// when the file has no Exif header, kExitError when reading fails.
+int PrintExif(const std::string& argument, std::ostream& out, std::ostream& err);
 
 void PrintUsage(std::ostream& out);
 void PrintHelp(std::ostream& out);

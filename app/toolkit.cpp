@@ -142,6 +142,13 @@ std::string TApplication::ParamStr(int index) const {
   return params_[static_cast<std::size_t>(index - 1)];
 }
 
+std::string TApplication::ParamBytes(int index) const {
+  if (index >= 1 && static_cast<std::size_t>(index) <= asGiven_.size()) {
+    return asGiven_[static_cast<std::size_t>(index - 1)];
+  }
+  return Utf8(ParamStr(index));
+}
+
 void TApplication::HandleException(const std::exception& failure) {
   const auto* own = dynamic_cast<const Exception*>(&failure);
   const std::string message = own ? own->Message() : std::string(failure.what());
@@ -211,6 +218,10 @@ bool TControl::Enabled() const {
 }
 void TControl::SetEnabled(bool enabled) {
   widget_->setEnabled(enabled);
+}
+void TControl::SetHint(const std::string& cp932) {
+  hint_ = cp932;
+  widget_->setToolTip(DisplayText(cp932));
 }
 
 // ---------------------------------------------------------------------- label

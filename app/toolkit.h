@@ -67,10 +67,17 @@ class TApplication {
  public:
   std::string Title;
 
-  // The arguments after the program name, as CP932 texts.
-  void SetParams(std::vector<std::string> params) { params_ = std::move(params); }
+  // The arguments after the program name, as CP932 texts, and as the command
+  // line gave them (the file system's bytes, for opening files by name).
+  void SetParams(std::vector<std::string> params, std::vector<std::string> asGiven = {}) {
+    params_ = std::move(params);
+    asGiven_ = std::move(asGiven);
+  }
   // The argument at `index` (1-based); empty when there is none.
   std::string ParamStr(int index) const;
+  // The argument at `index` as given; the UTF-8 form of ParamStr(index) when
+  // the arguments were set as CP932 texts only.
+  std::string ParamBytes(int index) const;
   int ParamCount() const { return static_cast<int>(params_.size()); }
 
   // Receives the message (CP932) of a failure that the window logic did not
@@ -83,6 +90,7 @@ class TApplication {
 
  private:
   std::vector<std::string> params_;
+  std::vector<std::string> asGiven_;
 };
 
 TApplication& Application();
@@ -119,6 +127,11 @@ class TControl {
   bool Enabled() const;
   void SetEnabled(bool enabled);
 
+  // The tooltip shown while the pointer rests on the widget (CP932); empty
+  // text shows none.
+  const std::string& Hint() const { return hint_; }
+  void SetHint(const std::string& cp932);
+
   QWidget* Widget() const { return widget_; }
 
  protected:
@@ -126,6 +139,7 @@ class TControl {
 
  private:
   QWidget* widget_;  // owned by its parent widget
+  std::string hint_;
 };
 
 class LabelWidget;

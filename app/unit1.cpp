@@ -1,10 +1,14 @@
 #include "app/unit1.h"
 
+#include <QKeySequence>
+#include <QShortcut>
 #include <QWidget>
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 
+#include "app/address.h"
 #include "app/histogram_count.h"
 #include "http/browser_cache.h"
 #include "picture/errors.h"
@@ -17,9 +21,9 @@ namespace peloria {
 
 namespace {
 
-constexpr char kIniName[] = "Peloria.ini";
 constexpr char kDownloadName[] = "temp.jpg";
-constexpr char kLocalFilePrefix[] = "file:///";
+// How long a download waits for another one to be done with temp.jpg.
+constexpr std::chrono::seconds kDownloadLockWait{60};
 
 // The thumbnail box and the histogram surface.
 constexpr int kThumbWidth = 160;
@@ -40,12 +44,22 @@ int Round(long double x) {
   return static_cast<int>(Nearest(x));
 }
 
-// An existing file named by an absolute path, as a desktop launcher's "%u"
-// may give instead of a file address. Anything holding "://" is an address
-// even when a file of that name exists.
-bool IsLocalFileArgument(const std::string& argument) {
-  return argument.starts_with('/') && argument.find("://") == std::string::npos &&
-         FileExists(argument);
+// The white-balance line's text: the light source when the file names one.
+// Cameras write light source 0 ("unknown") when white balance is automatic, so
+// 0 counts as none: the white-balance mode then speaks, and "unknown" only
+// when that is empty too.
+std::string WhiteBalanceText(const TExifInfo& exif) {
+  if (!exif.LightSource.Text.empty() && exif.LightSource.Value != 0) return exif.LightSource.Text;
+  if (!exif.WhiteBalance.Text.empty()) return exif.WhiteBalance.Text;
+  return exif.LightSource.Text;  // "unknown" for a light source of 0; empty when absent
+}
+
+// A file name as the program compares it: CP932 text ("?" for what CP932
+// cannot hold). Plain ASCII names, most of a cache, need no conversion.
+std::string ShownName(const std::string& name) {
+  const bool ascii = std::all_of(name.begin(), name.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? name : Cp932(name);
 }
 
 // Copies the body of the newest complete response that a web browser keeps
@@ -119,6 +133,13 @@ TForm1::TForm1()
   QWidget::setTabOrder(Blue.Widget(), All_c.Widget());
   Button1.Widget()->setFocus();
 
+  // Esc, Ctrl+W and Ctrl+Q close the window as the Close button does.
+  for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W),
+                                   QKeySequence(Qt::CTRL | Qt::Key_Q)}) {
+    auto* shortcut = new QShortcut(keys, Widget());  // owned by the window
+    QObject::connect(shortcut, &QShortcut::activated, shortcut, [this] { Button1Click(); });
+  }
+
   try {
     FormCreate();
   } catch (const std::exception& failure) {
@@ -130,7 +151,8 @@ TForm1::TForm1()
 
 void TForm1::FormCreate() {
   // 1. Configuration; a missing file, section or key gives the default.
-  const std::string ini = ProgramFolder() + kIniName;
+  const ProgramFiles files = ProgramFilesFor(ProgramFolder());
+  const std::string& ini = files.iniPath;
   const std::string proxyServer = GetPrivateProfileString("internet", "proxy_server", "", ini);
   const std::int32_t proxyPort =
       StrToIntDef(GetPrivateProfileString("internet", "proxy_port", "", ini), 0);
@@ -140,50 +162,42 @@ void TForm1::FormCreate() {
   // 2. The browser cache folder, asked for on every start.
   const std::string cacheFolder = specialfolder(kCsidlInternetCache);
 
-  // 3. The address: the first argument, empty without one.
+  // 3. The address: the first argument, empty without one. It is shown and
+  // compared as CP932 text; files are named by the argument's own bytes.
   const std::string address = Application().ParamStr(1);
+  address_ = address;
 
   // 4. The name the browser gives its cached copy.
   const std::string cacheName = cachename(address);
 
-  // 5. and 6. The local path.
-  std::string localPath;
-  if (address.compare(0, 8, kLocalFilePrefix) == 0) {
-    // Dropping "file://" keeps the root "/". Nothing is decoded, except that
-    // a percent-encoded address whose literal path does not exist (as file
-    // managers and browsers hand them over) names its decoded path.
-    localPath = address.substr(7);
-    if (!FileExists(localPath)) {
-      if (auto decoded = PercentDecodedPath(localPath)) localPath = *decoded;
-    }
-  } else if (IsLocalFileArgument(address)) {
-    // Launchers may hand over a plain path instead of a file address.
-    localPath = address;
-  } else {
+  // 5. and 6. The local path: a file address or an existing file, else a
+  // browser-cache copy or a download.
+  std::string localPath = LocalPathOf(Application().ParamBytes(1)).value_or("");
+  // While the picture read from temp.jpg is loaded and summarised, a second
+  // Peloria waits before it replaces the file.
+  std::unique_ptr<TFileStream> target;
+  if (localPath.empty()) {
     if (localFile == 1) findfile(cacheName, cacheFolder, localPath);
     if (localPath.empty()) {
-      // 7. Download into temp.jpg beside the program. Creating the file is
-      // not guarded: its failure goes to the general error display.
-      localPath = ProgramFolder() + kDownloadName;
-      bool downloaded = false;
-      {
-        TFileStream file(localPath, TFileStream::Mode::kCreateExclusive);
-        try {
-          // With local_file=1, a copy in a web browser's disk cache stands in
-          // for the download.
-          if (localFile != 1 || !CopyFromBrowserCache(address, cacheFolder, file)) {
-            download(address, proxyServer, proxyPort, file);
-          }
-          downloaded = true;
-        } catch (const std::exception&) {
-          // Any failure of the request or the transfer; the file keeps what
-          // was written.
+      // 7. Download into temp.jpg. Creating the file is not guarded: its
+      // failure (also after waiting for another download to end) goes to the
+      // general error display.
+      localPath = files.downloadFolder + kDownloadName;
+      target = std::make_unique<TFileStream>(localPath, TFileStream::Mode::kCreateExclusive,
+                                             kDownloadLockWait);
+      try {
+        // With local_file=1, a copy in a web browser's disk cache stands in
+        // for the download.
+        if (localFile != 1 || !CopyFromBrowserCache(address, cacheFolder, *target)) {
+          download(address, proxyServer, proxyPort, *target);
         }
-      }
-      if (!downloaded) {
-        failure();
+      } catch (const std::exception& cause) {
+        // Any failure of the request or the transfer; the file keeps what
+        // was written.
+        failure(cause);
         return;
       }
+      target->ShareLock();
     }
   }
 
@@ -192,8 +206,8 @@ void TForm1::FormCreate() {
     Image1.Picture().LoadFromFile(localPath);
     bmp = std::make_unique<TBitmap>();
     bmp->Assign(Image1.Picture().Graphic());
-  } catch (const std::exception&) {
-    failure();
+  } catch (const std::exception& cause) {
+    failure(cause);
     return;
   }
 
@@ -213,9 +227,12 @@ void TForm1::download(const std::string& address, const std::string& proxyServer
 
 // The failure display: the label, the Close button below it, the window
 // narrowed to them and centred. The other widgets keep their design places,
-// outside the client area.
-void TForm1::failure() {
+// outside the client area. The label's tooltip names the cause and the
+// address.
+void TForm1::failure(const std::exception& cause) {
   failed_ = true;
+  cause_ = cause.what();
+  Label1.SetHint(cause_ + "\n" + address_);
   Label1.SetCaption(Cp932("データの取得に失敗しました"));
   SetCaption("Peloria error");
   Button1.SetTop(Label1.Top() + Label1.Height() + 5);
@@ -224,6 +241,12 @@ void TForm1::failure() {
   Button1.SetLeft(Round(static_cast<long double>(Width() - Button1.Width()) / 2));
   SetTop(Round(static_cast<long double>(TScreen::Height() - Height()) / 2));
   SetLeft(Round(static_cast<long double>(TScreen::Width() - Width()) / 2));
+}
+
+std::string TForm1::FailureReport() const {
+  std::string cause = cause_;
+  std::replace(cause.begin(), cause.end(), '\n', ' ');
+  return Label1.Caption() + " (" + cause + ")";
 }
 
 std::string TForm1::specialfolder(int csidl) {
@@ -242,7 +265,7 @@ void TForm1::findfile(const std::string& name, std::string folder, std::string& 
   while (result.empty() && entries.Next(entry)) {
     if (entry.isDirectory && entry.name != "." && entry.name != "..") {
       findfile(name, folder + entry.name, result);
-    } else if (LowerAscii(entry.name) == wanted) {
+    } else if (LowerAscii(ShownName(entry.name)) == wanted) {
       result = folder + entry.name;
     }
   }
@@ -307,8 +330,7 @@ void TForm1::summary(const std::string& localPath) {
   } else {
     text += Cp932("焦点距離          :") + FormatGeneral(exif.FocalLength.Value, 15) + "mm\n";
   }
-  text += Cp932("ホワイトバランス  :") +
-          (!exif.LightSource.Text.empty() ? exif.LightSource.Text : exif.WhiteBalance.Text) + "\n";
+  text += Cp932("ホワイトバランス  :") + WhiteBalanceText(exif) + "\n";
   text += Cp932("露光モード        :") + exif.ExposureProgram.Text + "\n";
   text += Cp932("サイズ            :") + FormatInteger(exif.PixelXDimension) + " * " +
           FormatInteger(exif.PixelYDimension) + "\n";

@@ -40,6 +40,9 @@ class TForm1 final : public TForm {
 
   // True once the start-up sequence ended in the failure display.
   bool Failed() const { return failed_; }
+  // The failure display's text with its cause, the caught failure's message:
+  // "データの取得に失敗しました (cause)" on one line (CP932).
+  std::string FailureReport() const;
 
   // Handlers.
   void FormCreate();
@@ -72,11 +75,13 @@ class TForm1 final : public TForm {
   // Start-up steps.
   void download(const std::string& address, const std::string& proxyServer, std::int32_t proxyPort,
                 TStream& target);
-  void failure();
+  void failure(const std::exception& cause);
   void summary(const std::string& localPath);
   void layout();
 
   bool failed_ = false;
+  std::string address_;  // CP932
+  std::string cause_;    // CP932
 };
 
 }  // namespace peloria

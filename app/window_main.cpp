@@ -30,13 +30,15 @@ std::unique_ptr<QApplication> StartApplication(char* program) {
   return application;
 }
 
-// Runs the start-up sequence on `address` (CP932) without showing the window
-// and writes the summary label's text to `out` in UTF-8. The failure display
-// writes its text to `err` instead (kExitFailure); an unhandled failure writes
-// its message there (kExitError); both name the address.
-int PrintSummary(const std::string& address, std::ostream& out, std::ostream& err) {
+// Runs the start-up sequence on `argument` (the address as the command line
+// gave it) without showing the window and writes the summary label's text to
+// `out` in UTF-8. The failure display writes its text and the failure's cause
+// to `err` instead (kExitFailure); an unhandled failure writes its message
+// there (kExitError); both name the address.
+int PrintSummary(const std::string& argument, std::ostream& out, std::ostream& err) {
+  const std::string address = LocaleToCp932(argument);
   TApplication& application = Application();
-  application.SetParams({address});
+  application.SetParams({address}, {argument});
   std::optional<std::string> unhandled;
   auto previous = std::move(application.OnException);
   application.OnException = [&unhandled](const std::string& message) { unhandled = message; };
@@ -48,7 +50,7 @@ int PrintSummary(const std::string& address, std::ostream& out, std::ostream& er
     return kExitError;
   }
   if (form.Failed()) {
-    PrintError(err, Utf8(address), Utf8(form.Label1.Caption()));
+    PrintError(err, Utf8(address), Utf8(form.FailureReport()));
     return kExitFailure;
   }
   out << Utf8(form.Label1.Caption());
@@ -71,13 +73,17 @@ int PeloriaWindowMain(int argc, char** argv) {
       if (type == QtFatalMsg) std::cerr << text.toStdString() << '\n';
     });
     auto application = StartApplication(argv[0]);
-    return PrintSummary(LocaleToCp932(args.at(1)), std::cout, std::cerr);
+    return PrintSummary(args.at(1), std::cout, std::cerr);
   }
   auto application = StartApplication(argv[0]);
   std::vector<std::string> params;
   for (const std::string& arg : args) params.push_back(LocaleToCp932(arg));
-  Application().SetParams(std::move(params));
+  Application().SetParams(std::move(params), args);
   TForm1 form;
+  if (form.Failed()) {
+    // The window says only that it failed; the terminal learns why.
+    PrintError(std::cerr, Utf8(Application().ParamStr(1)), Utf8(form.FailureReport()));
+  }
   form.Show();
   return QApplication::exec();
 }

@@ -1,6 +1,7 @@
 #include "picture/picture.h"
 
 #include "picture/formats.h"
+#include "platform/cp932.h"
 
 namespace peloria {
 
@@ -8,7 +9,9 @@ TPicture::TPicture() = default;
 TPicture::~TPicture() = default;
 
 void TPicture::LoadFromFile(const std::string& path) {
-  const std::string extension = PathExtension(path);
+  // Paths are the file system's bytes; the extension rules read CP932 text
+  // (lead bytes), so the name is compared in its CP932 form.
+  const std::string extension = PathExtension(Cp932(path));
   const TGraphicClass* kind = FileFormats().Find(extension);
   if (kind == nullptr || kind->create == nullptr) {
     throw EInvalidGraphic(FormatPictureMessage(kMsgUnknownExtension, {extension}));

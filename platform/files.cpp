@@ -1,12 +1,14 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 #include "platform/cp932.h"
@@ -20,7 +22,7 @@ std::string ProgramFolder() {
     if (n < 0) return "./";
     if (static_cast<size_t>(n) < buffer.size()) {
       std::string path(buffer.data(), static_cast<size_t>(n));
-      return Cp932(path.substr(0, path.rfind('/') + 1));
+      return path.substr(0, path.rfind('/') + 1);
     }
     buffer.resize(buffer.size() * 2);
   }
@@ -28,7 +30,8 @@ std::string ProgramFolder() {
 
 bool FileExists(const std::string& path) {
   struct stat st;
-  return !path.empty() && ::stat(Utf8(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return !path.empty() && path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
+         S_ISREG(st.st_mode);
 }
 
 std::optional<std::string> PercentDecodedPath(const std::string& path) {
@@ -38,26 +41,24 @@ std::optional<std::string> PercentDecodedPath(const std::string& path) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
   };
-  // The address is CP932; its escapes stand for UTF-8 bytes. Decode the
-  // escapes into a UTF-8 string and convert the whole once.
-  std::string utf8 = Utf8(path);
   std::string decoded;
   bool any = false;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    if (utf8[i] == '%' && i + 2 < utf8.size() && hex(utf8[i + 1]) >= 0 && hex(utf8[i + 2]) >= 0) {
-      decoded.push_back(static_cast<char>(hex(utf8[i + 1]) * 16 + hex(utf8[i + 2])));
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '%' && i + 2 < path.size() && hex(path[i + 1]) >= 0 && hex(path[i + 2]) >= 0) {
+      decoded.push_back(static_cast<char>(hex(path[i + 1]) * 16 + hex(path[i + 2])));
       i += 2;
       any = true;
     } else {
-      decoded.push_back(utf8[i]);
+      decoded.push_back(path[i]);
     }
   }
   if (!any) return std::nullopt;
-  return Cp932(decoded);
+  return decoded;
 }
 
 FolderEnumerator::FolderEnumerator(const std::string& folder)
-    : native_(Utf8(folder)), dir_(::opendir(native_.c_str())) {}
+    : folder_(folder),
+      dir_(folder.find('\0') == std::string::npos ? ::opendir(folder.c_str()) : nullptr) {}
 
 FolderEnumerator::~FolderEnumerator() {
   if (dir_ != nullptr) ::closedir(static_cast<DIR*>(dir_));
@@ -67,11 +68,11 @@ bool FolderEnumerator::Next(Entry& entry) {
   if (dir_ == nullptr) return false;
   const dirent* d = ::readdir(static_cast<DIR*>(dir_));
   if (d == nullptr) return false;
-  entry.name = Cp932(d->d_name);
+  entry.name = d->d_name;
   if (d->d_type == DT_UNKNOWN) {
     // Some file systems do not fill in the type; ask without following links.
     struct stat st;
-    std::string full = native_ + (native_.empty() || native_.back() == '/' ? "" : "/") + d->d_name;
+    std::string full = folder_ + (folder_.empty() || folder_.back() == '/' ? "" : "/") + d->d_name;
     entry.isDirectory = ::lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   } else {
     entry.isDirectory = d->d_type == DT_DIR;
@@ -79,18 +80,78 @@ bool FolderEnumerator::Next(Entry& entry) {
   return true;
 }
 
-std::string SpecialFolderPath(int csidl) {
-  if (csidl != kCsidlInternetCache) return {};
-  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && xdg[0] != '\0') {
-    return Cp932(xdg);
-  }
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-    return Cp932(std::string(home) + "/.cache");
-  }
+namespace {
+
+// An environment variable's value; none when unset or empty.
+std::optional<std::string> Environment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || value[0] == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+// The user's home folder: $HOME, else the password entry's; empty when
+// neither names one.
+std::string HomeFolder() {
+  if (auto home = Environment("HOME")) return *home;
   if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    return Cp932(std::string(pw->pw_dir) + "/.cache");
+    return pw->pw_dir;
   }
   return {};
+}
+
+// A base directory of the XDG rules: the variable when it holds an absolute
+// path, else `fallback` under the home folder; empty when there is no home.
+std::string XdgFolder(const char* variable, const char* fallback) {
+  if (auto value = Environment(variable); value && value->front() == '/') return *value;
+  const std::string home = HomeFolder();
+  return home.empty() ? std::string() : home + "/" + fallback;
+}
+
+// Makes `folder` and any missing parents, private to the user as the XDG
+// rules ask; failures show later, when a file in it cannot be made.
+void MakeFolders(const std::string& folder) {
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    ::mkdir(folder.substr(0, slash).c_str(), 0700);
+    if (slash == std::string::npos) break;
+  }
+}
+
+// Folders that hold installed programs. Root may write them, but a program
+// started from there is never a portable installation.
+bool IsSystemProgramFolder(const std::string& folder) {
+  for (const char* system : {"/bin/", "/sbin/", "/usr/bin/", "/usr/sbin/", "/usr/local/bin/",
+                             "/usr/local/sbin/", "/usr/games/"}) {
+    if (folder == system) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string SpecialFolderPath(int csidl) {
+  if (csidl != kCsidlInternetCache) return {};
+  if (auto xdg = Environment("XDG_CACHE_HOME")) return *xdg;
+  const std::string home = HomeFolder();
+  return home.empty() ? std::string() : home + "/.cache";
+}
+
+ProgramFiles ProgramFilesFor(const std::string& programFolder) {
+  constexpr char kIniName[] = "Peloria.ini";
+  ProgramFiles files{programFolder, programFolder + kIniName};
+  const bool portable =
+      ::access(programFolder.c_str(), W_OK | X_OK) == 0 && !IsSystemProgramFolder(programFolder);
+  if (portable) return files;
+
+  const std::string cache = XdgFolder("XDG_CACHE_HOME", ".cache");
+  if (!cache.empty()) {
+    MakeFolders(cache + "/peloria");
+    files.downloadFolder = cache + "/peloria/";
+  }
+  if (!FileExists(files.iniPath)) {
+    const std::string config = XdgFolder("XDG_CONFIG_HOME", ".config");
+    if (!config.empty()) files.iniPath = config + "/peloria/" + kIniName;
+  }
+  return files;
 }
 
 namespace {
@@ -102,17 +163,46 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// The first MiB of a regular file; none for anything else. Opening never
+// blocks (a FIFO would wait for a writer), and a device never streams without
+// end into memory.
+std::optional<std::string> ReadSettingsFile(const std::string& path) {
+  constexpr size_t kMaxSettingsBytes = 1 << 20;
+  if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  struct stat st;
+  std::optional<std::string> text;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    std::string bytes(std::min(kMaxSettingsBytes, static_cast<size_t>(st.st_size)), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    bytes.resize(done);
+    text = std::move(bytes);
+  }
+  ::close(fd);
+  return text;
+}
+
 }  // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& fallback, const std::string& iniPath) {
   constexpr size_t kMaxValue = 2047;  // a 2048-byte buffer with its terminating zero
-  std::ifstream in(Utf8(iniPath), std::ios::binary);
-  if (!in) return fallback;
+  const std::optional<std::string> text = ReadSettingsFile(iniPath);
+  if (!text) return fallback;
+  std::string_view rest = *text;
+  if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);  // UTF-8 byte-order mark
   bool inSection = false;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::string_view l = Trim(line);
+  while (!rest.empty()) {
+    const size_t end = rest.find('\n');
+    const std::string_view l = Trim(rest.substr(0, end));
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     if (l.empty() || l.front() == ';') continue;
     if (l.front() == '[') {
       size_t close = l.find(']');

@@ -1,5 +1,8 @@
-// The file system as the program sees it: paths are CP932 byte strings with
-// "/" as the delimiter and are converted to the system's UTF-8 names here.
+// The file system as the program sees it. Paths are the file system's own
+// bytes (as the command line gives them, or percent-decoded from a file
+// address), with "/" as the delimiter: they are never converted, so any name
+// the file system holds can be opened. Names are turned into CP932 only where
+// they are shown or compared.
 #pragma once
 
 #include <optional>
@@ -13,11 +16,13 @@ constexpr char kPathDelimiter = '/';
 // "/".
 std::string ProgramFolder();
 
-// True when `path` names an existing entry that is not a folder.
+// True when `path` names an existing regular file (symbolic links followed).
+// Folders, FIFOs, devices and sockets are no files here, and neither is a path
+// holding a zero byte (no file system name can hold one).
 bool FileExists(const std::string& path);
 
-// Percent-decodes %XX escapes (the decoded bytes read as UTF-8 and converted
-// to CP932); none when the text holds no valid escape.
+// Percent-decodes %XX escapes into bytes; none when the text holds no valid
+// escape.
 std::optional<std::string> PercentDecodedPath(const std::string& path);
 
 // The entries of one folder in the order the file system gives them, "." and
@@ -25,7 +30,7 @@ std::optional<std::string> PercentDecodedPath(const std::string& path);
 class FolderEnumerator {
  public:
   struct Entry {
-    std::string name;  // CP932
+    std::string name;  // the file system's bytes
     bool isDirectory;  // a symbolic link is never a directory here
   };
 
@@ -38,7 +43,7 @@ class FolderEnumerator {
   bool Next(Entry& entry);
 
  private:
-  std::string native_;
+  std::string folder_;
   void* dir_;  // DIR*
 };
 
@@ -49,12 +54,27 @@ class FolderEnumerator {
 constexpr int kCsidlInternetCache = 32;
 std::string SpecialFolderPath(int csidl);
 
+// Where the program keeps its files. A program folder that the user may write
+// is a portable installation: temp.jpg and Peloria.ini both live there. An
+// installed program (a folder the user cannot write) downloads into
+// $XDG_CACHE_HOME/peloria/ (else ~/.cache/peloria/), made on demand, and reads
+// the Peloria.ini beside the program when there is one, else the one in
+// $XDG_CONFIG_HOME/peloria/ (else ~/.config/peloria/). Relative XDG variables
+// are ignored, as the base directory rules say.
+struct ProgramFiles {
+  std::string downloadFolder;  // ends with "/"
+  std::string iniPath;
+};
+ProgramFiles ProgramFilesFor(const std::string& programFolder);
+
 // Reads one value from an INI file: [section] lines open sections, key=value
 // lines follow. Section and key names match without regard to A-Z letter
 // case; the first matching key wins; the value is trimmed of blanks and of one
 // pair of enclosing double or single quotes, then cut to 2047 bytes. Lines
-// starting with ";" are comments. A missing or unreadable file, section or key
-// gives `fallback`.
+// starting with ";" are comments; a UTF-8 byte-order mark at the start is
+// skipped. Only the first MiB of a regular file is read: a missing or
+// unreadable file, a folder, FIFO or device count as absent and give
+// `fallback`, as do a missing section or key.
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& fallback, const std::string& iniPath);
 

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "platform/cp932.h"
 #include "platform/exception.h"
@@ -31,29 +33,64 @@ std::string Message(const char* utf8Template, const std::string& path) {
 
 }  // namespace
 
-TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
-  const std::string native = Utf8(path);
+namespace {
+
+// flock that retries a lock held elsewhere until `wait` has passed.
+bool LockWithin(int fd, int operation, std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  auto pause = std::chrono::milliseconds(5);
+  for (;;) {
+    if (::flock(fd, operation | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+    pause = std::min(pause * 2, std::chrono::milliseconds(100));
+  }
+}
+
+}  // namespace
+
+TFileStream::TFileStream(const std::string& path, Mode mode, std::chrono::milliseconds lockWait)
+    : path_(path) {
+  // No name can hold a zero byte: such a path names no file (and must not be
+  // cut short at it by the system call).
+  const bool nameable = !path.empty() && path.find('\0') == std::string::npos;
+  // O_NONBLOCK: opening a FIFO without a writer, or some devices, would wait
+  // forever. Only regular files are kept, for which the flag has no effect.
   if (mode == Mode::kOpenReadDenyWrite) {
-    fd_ = path.empty() ? -1 : ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = nameable ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY) : -1;
     struct stat st;
-    bool ok = fd_ >= 0 && ::fstat(fd_, &st) == 0 && !S_ISDIR(st.st_mode) &&
-              ::flock(fd_, LOCK_SH | LOCK_NB) == 0;
+    bool ok = fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+              LockWithin(fd_, LOCK_SH, lockWait);
     if (!ok) {
       if (fd_ >= 0) ::close(fd_);
       fd_ = -1;
-      throw EFOpenError(Message("ファイル %s は開けません", path));
+      throw EFOpenError(Message("ファイル %s は開けません", Cp932(path)));
     }
   } else {
     // Take the lock before emptying, so a file that another holder keeps
-    // exclusively is not cut behind its back.
-    fd_ = path.empty() ? -1 : ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    bool ok = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0 && ::ftruncate(fd_, 0) == 0;
+    // exclusively is not cut behind its back. O_NOFOLLOW: a symbolic link
+    // planted under the name must not send the data elsewhere.
+    fd_ = nameable ? ::open(path.c_str(),
+                            O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666)
+                   : -1;
+    struct stat st;
+    bool ok = fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+              LockWithin(fd_, LOCK_EX, lockWait) && ::ftruncate(fd_, 0) == 0;
     if (!ok) {
       if (fd_ >= 0) ::close(fd_);
       fd_ = -1;
-      throw EFCreateError(Message("ファイル %s を作成できません", path));
+      throw EFCreateError(Message("ファイル %s を作成できません", Cp932(path)));
     }
   }
+}
+
+void TFileStream::ShareLock() {
+  // Linux converts a flock lock in place, under the lock table's own lock, so
+  // no waiting writer can slip in between.
+  ::flock(fd_, LOCK_SH);
 }
 
 TFileStream::~TFileStream() {

@@ -2,6 +2,7 @@
 // over a path in CP932, and a growable memory stream.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,20 +35,31 @@ class TStream {
 class TFileStream final : public TStream {
  public:
   enum class Mode {
-    // Open an existing file for reading; others may read it, writers are
-    // refused (an advisory shared lock; a file held exclusively fails).
+    // Open an existing regular file for reading; others may read it, writers
+    // are refused (an advisory shared lock; a file held exclusively fails).
     kOpenReadDenyWrite,
     // Create the file or empty an existing one, for reading and writing, with
-    // exclusive access (an advisory exclusive lock).
+    // exclusive access (an advisory exclusive lock). A symbolic link in the
+    // last place is never followed, and an existing entry that is no regular
+    // file is refused.
     kCreateExclusive,
   };
 
   // Fails with EFOpenError "ファイル %s は開けません" or EFCreateError
-  // "ファイル %s を作成できません", the path as given in place of %s.
-  TFileStream(const std::string& path, Mode mode);
+  // "ファイル %s を作成できません", the path (as CP932 text) in place of %s.
+  // Paths are the file system's own bytes; one holding a zero byte names no
+  // file. Opening never blocks: a FIFO or device is refused, not waited on.
+  // `lockWait` is how long to wait for a lock that another holder keeps
+  // before failing; by default the lock is tried once.
+  TFileStream(const std::string& path, Mode mode,
+              std::chrono::milliseconds lockWait = std::chrono::milliseconds(0));
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
+
+  // Turns an exclusive lock into a shared one without letting go of it in
+  // between: readers may then open the file, writers still wait.
+  void ShareLock();
 
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;

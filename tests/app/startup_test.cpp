@@ -1,6 +1,7 @@
 // The start-up sequence: cache names, the cache search, local addresses,
 // the configuration and the download step, on the window in this process
 // and on copies of the program in folders of their own.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -117,12 +118,33 @@ TEST(StartupTest, LocalAddresses) {
     ASSERT_FALSE(w.form->Failed());
     EXPECT_EQ(w.form->Image1.Picture().Width(), 30);
   }
-  for (const std::string& bad : {std::string("file:///"), FileUrl(dir.path() / "none.jpg"),
-                                 FileUrl(dir.path()), FileUrl(dir.path() / "a%2.jpg")}) {
-    Window w(bad);
-    EXPECT_TRUE(w.form->Failed()) << bad;
+  // Each failure keeps the failure display; the label's tooltip and the
+  // report name the cause (here the file that cannot be opened) and the
+  // tooltip the address. A %00 names no file: the path is not cut there.
+  WriteJpegFile(dir.path() / "b.jpg", wide);
+  const auto cannotOpen = [](const std::string& address) {
+    return Cp932("ファイル " + address.substr(7) + " は開けません");
+  };
+  const std::string noFormat = Cp932("拡張子 . の画像形式は処理できません");
+  struct Row {
+    std::string address;
+    std::string cause;
+  };
+  const std::string none = FileUrl(dir.path() / "none.jpg");
+  const std::string escape = FileUrl(dir.path() / "a%2.jpg");
+  const std::string zero = FileUrl(dir.path() / "b.jpg") + "%00.jpg";
+  for (const Row& row :
+       {Row{"file:///", noFormat}, Row{FileUrl(dir.path()), noFormat}, Row{none, cannotOpen(none)},
+        Row{escape, cannotOpen(escape)}, Row{zero, cannotOpen(zero)}}) {
+    SCOPED_TRACE(row.address);
+    Window w(row.address);
+    EXPECT_TRUE(w.form->Failed());
     EXPECT_FALSE(w.unhandled.has_value());
     EXPECT_EQ(w.form->bmp, nullptr);
+    const std::string& cause = row.cause;
+    EXPECT_EQ(w.form->Label1.Caption(), Cp932("データの取得に失敗しました"));
+    EXPECT_EQ(w.form->Label1.Hint(), cause + "\n" + row.address);
+    EXPECT_EQ(w.form->FailureReport(), Cp932("データの取得に失敗しました (") + cause + ")");
   }
 }
 
@@ -153,9 +175,12 @@ std::string SampleSummary() {
          "機種名            :Peloria PX-1\n";
 }
 
-// What --print writes to standard error for the failure display.
-std::string FailureText(const std::string& address) {
-  return "peloria: " + address + ": データの取得に失敗しました\n";
+// What --print writes to standard error for the failure display: one line
+// with the cause in parentheses.
+::testing::Matcher<std::string> FailureText(const std::string& address) {
+  return ::testing::AllOf(
+      ::testing::StartsWith("peloria: " + address + ": データの取得に失敗しました ("),
+      ::testing::EndsWith(")\n"), ::testing::Not(::testing::HasSubstr(")\n(")));
 }
 
 TEST(StartupTest, CacheSearchOnlyWithLocalFileOne) {
@@ -193,7 +218,7 @@ TEST(StartupTest, CacheSearchOnlyWithLocalFileOne) {
       EXPECT_EQ(proxy.Accepted(), 0u);
     } else {
       EXPECT_EQ(run.exitCode, 1);
-      EXPECT_EQ(run.err, FailureText(address));
+      EXPECT_THAT(run.err, FailureText(address));
       EXPECT_EQ(ReadFile(program.TempJpg()), "gone");
       EXPECT_EQ(proxy.Accepted(), 1u);
     }
@@ -201,7 +226,7 @@ TEST(StartupTest, CacheSearchOnlyWithLocalFileOne) {
 }
 
 TEST(StartupTest, LauncherPaths) {
-  // A launcher's "%u" may hand over a plain absolute path: an existing file
+  // A launcher's "%u" may hand over a plain path: an existing regular file
   // is opened where it is, with no cache search and no download, even when
   // the cache holds a copy under the same name. Everything else is an
   // address as before.
@@ -223,7 +248,8 @@ TEST(StartupTest, LauncherPaths) {
       {(dir.path() / "none.jpg").string(), Road::kDownload},
       {dir.path().string(), Road::kDownload},  // a folder
       {(dir.path() / "http://x.jpg").string(), Road::kDownload},
-      {photo.filename().string(), Road::kCache},  // relative: an address
+      // Relative, naming no file in the current folder: an address.
+      {photo.filename().string(), Road::kCache},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.argument);
@@ -246,7 +272,7 @@ TEST(StartupTest, LauncherPaths) {
         break;
       case Road::kDownload:
         EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.err, FailureText(row.argument));
+        EXPECT_THAT(run.err, FailureText(row.argument));
         EXPECT_EQ(ReadFile(program.TempJpg()), "gone");
         break;
     }
@@ -292,7 +318,7 @@ TEST(StartupTest, DownloadFailures) {
     const RunResult run = program.Print("");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, FailureText(""));
+    EXPECT_THAT(run.err, FailureText(""));
     EXPECT_EQ(ReadFile(program.TempJpg()), "");
   }
   {
@@ -309,7 +335,7 @@ TEST(StartupTest, DownloadFailures) {
       program.Ini(std::string("[internet]\nproxy_server=127.0.0.1\n") + port);
       const RunResult run = program.Print("http://127.0.0.1:1/x.jpg");
       EXPECT_EQ(run.exitCode, 1) << port;
-      EXPECT_EQ(run.err, FailureText("http://127.0.0.1:1/x.jpg"));
+      EXPECT_THAT(run.err, FailureText("http://127.0.0.1:1/x.jpg"));
     }
     fs::remove(program.Folder() / "Peloria.ini");
   }

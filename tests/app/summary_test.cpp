@@ -1,4 +1,5 @@
 // The Exif summary as the exact CP932 bytes of the label.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "exif/exif_info.h"
@@ -91,6 +92,14 @@ TEST(SummaryTest, Lines) {
          t.Short(exif, kLightSource, {1});
        },
        5, "ホワイトバランス  :太陽光\n"},
+      // Cameras write light source 0 ("unknown") with automatic white
+      // balance: the white-balance mode speaks then.
+      {"light source 0 is no light source",
+       [](TiffWriter& t, int exif) {
+         t.Rational(exif, kExposureTime, {{1, 125}});
+         t.Short(exif, kLightSource, {0});
+       },
+       5, "ホワイトバランス  :自動\n"},
   };
   TempDir dir;
   for (const Row& row : rows) {
@@ -116,6 +125,13 @@ TEST(SummaryTest, AbsentFieldsAndNoExif) {
                                                 "サイズ            :0 * 0\n"
                                                 "撮影日時          :\n"
                                                 "機種名            :M\n"));
+
+  // Light source 0 without a white-balance mode: "unknown".
+  WriteFile(dir.path() / "u.jpg",
+            ExifJpeg([](TiffWriter& t) { t.Short(t.ExifIfd(), kLightSource, {0}); }));
+  Window unknown(FileUrl(dir.path() / "u.jpg"));
+  EXPECT_THAT(unknown.form->Label1.Caption(),
+              ::testing::HasSubstr(Cp932("ホワイトバランス  :不明\n")));
 
   WriteJpegFile(dir.path() / "plain.jpg", JpegRecipe{});
   Window plain(FileUrl(dir.path() / "plain.jpg"));

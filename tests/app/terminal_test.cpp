@@ -35,8 +35,9 @@ TEST(TerminalTest, PrintTheSampleAndFailures) {
   const RunResult missing = Peloria({"--print", FileUrl(dir.path() / "missing.jpg")});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(missing.out, "");
-  EXPECT_EQ(missing.err,
-            "peloria: " + FileUrl(dir.path() / "missing.jpg") + ": データの取得に失敗しました\n");
+  EXPECT_EQ(missing.err, "peloria: " + FileUrl(dir.path() / "missing.jpg") +
+                             ": データの取得に失敗しました (ファイル " +
+                             (dir.path() / "missing.jpg").string() + " は開けません)\n");
 
   WriteFile(dir.path() / "zero.jpg", ExifJpeg([](TiffWriter& t) {
               t.Rational(t.ExifIfd(), 0x829A, {{0, 1}});
@@ -183,7 +184,8 @@ TEST(TerminalTest, NoDisplayVariablesAtAll) {
   } rows[] = {
       {{"--print", FileUrl(missing)},
        1,
-       "peloria: " + FileUrl(missing) + ": データの取得に失敗しました\n"},
+       "peloria: " + FileUrl(missing) + ": データの取得に失敗しました (ファイル " + missing +
+           " は開けません)\n"},
       {{"--exif", missing}, 2, "peloria: " + missing + ": no such file\n"},
       {{"--exif", plain}, 1, "peloria: " + plain + ": Exif情報はありません。\n"},
   };

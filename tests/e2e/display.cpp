@@ -139,6 +139,24 @@ void XDisplay::Click(int x, int y) const {
   Xdotool({"click", "1"});
 }
 
+void XDisplay::MovePointer(int x, int y) const {
+  Xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y)});
+}
+
+void XDisplay::Focus(const std::string& window) const {
+  Xdotool({"windowfocus", "--sync", window});
+}
+
+void XDisplay::Key(const std::string& window, const std::string& keys) const {
+  Focus(window);
+  Xdotool({"key", "--clearmodifiers", keys});
+}
+
+pid_t XDisplay::PidOf(const std::string& window) const {
+  const std::string pid = Xdotool({"getwindowpid", window});
+  return pid.empty() ? -1 : static_cast<pid_t>(std::stol(pid));
+}
+
 QImage XDisplay::SettledScreenshot(const Rect& area, int intervalMs, int timeoutMs) const {
   const auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
   const QRect r(area.x, area.y, area.width, area.height);

@@ -39,6 +39,16 @@ class XDisplay {
   std::string Title(const std::string& window) const;
   // Moves the pointer to (x, y) on the screen and clicks the left button.
   void Click(int x, int y) const;
+  // Moves the pointer to (x, y) on the screen.
+  void MovePointer(int x, int y) const;
+  // Gives `window` the keyboard focus, which also makes it the active window
+  // (tooltips show only over the active one).
+  void Focus(const std::string& window) const;
+  // Gives `window` the keyboard focus and types `keys` (xdotool key names,
+  // such as "Escape" or "ctrl+w").
+  void Key(const std::string& window, const std::string& keys) const;
+  // The process that owns `window` (its _NET_WM_PID); -1 when unknown.
+  pid_t PidOf(const std::string& window) const;
   // Waits until two screenshots `intervalMs` apart agree within `area`;
   // answers the last one.
   QImage SettledScreenshot(const Rect& area, int intervalMs = 300, int timeoutMs = 10000) const;

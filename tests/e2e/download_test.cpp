@@ -2,6 +2,7 @@
 // real nginx, directly and through a real tinyproxy, with the browser cache,
 // failing servers and a program folder that cannot take temp.jpg.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -258,19 +259,42 @@ void ExpectCannotCreate(const Outcome& o, const Installation& app, const NginxSe
   EXPECT_THAT(Requests(server), IsEmpty()) << "temp.jpg is made before any network activity";
 }
 
-// A program folder the user may not write to. The tests run as root in CI,
-// and root ignores file modes: there the program runs as "nobody" in a folder
-// owned by root (mode 755); otherwise the folder is made read-only.
-TEST_F(DownloadTest, ProgramFolderNotWritableShowsTheGeneralError) {
+// An installed program: a folder the user may not write to. The tests run as
+// root in CI, and root ignores file modes: there the program runs as "nobody"
+// in a folder owned by root (mode 755); otherwise the folder is made
+// read-only. temp.jpg then goes to the user's cache folder, and the settings
+// come from the user's configuration folder unless the program has its own.
+TEST_F(DownloadTest, InstalledProgramUsesTheUsersFolders) {
   auto photo = Publish(kCameraFile, "/photos/IMG_0001.JPG");
   REQUIRE_SAMPLE(photo);
+  const std::string url = UrlOf(*server_, "/photos/IMG_0001.JPG");
+  const std::string expected = ExpectedSummary(kCameraFile);
+  const fs::path config = app_.home() / ".config" / "peloria";
+  fs::create_directories(config);
   const bool asNobody = RunningAsRoot();
-  if (!asNobody) fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::remove);
+  if (asNobody) {
+    ASSERT_EQ(::chown(app_.cache().c_str(), NobodyUid(), NobodyGid()), 0);
+  } else {
+    fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::remove);
+  }
 
-  Outcome o = app_.Print(UrlOf(*server_, "/photos/IMG_0001.JPG"), asNobody);
+  Outcome o = app_.Print(url, asNobody);
+  EXPECT_EQ(o.exitCode, 0) << Quote(o);
+  EXPECT_EQ(o.out, expected);
+  EXPECT_EQ(ReadFile(app_.cache() / "peloria" / "temp.jpg"), photo);
+
+  // A proxy that refuses, set in the user's Peloria.ini, is used...
+  std::ofstream(config / "Peloria.ini") << "[internet]\nproxy_server=127.0.0.1\nproxy_port=1\n";
+  Outcome viaProxy = app_.Print(url, asNobody);
+  EXPECT_EQ(viaProxy.exitCode, 1) << Quote(viaProxy);
+  // ...unless one beside the program says otherwise.
+  if (!asNobody) fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::add);
+  app_.WriteIni("[internet]\n");
+  if (!asNobody) fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::remove);
+  Outcome direct = app_.Print(url, asNobody);
+  EXPECT_EQ(direct.exitCode, 0) << Quote(direct);
 
   if (!asNobody) fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::add);
-  ExpectCannotCreate(o, app_, *server_);
   EXPECT_FALSE(fs::exists(app_.tempJpg()));
 }
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -17,6 +18,21 @@ std::optional<std::string> ReadFile(const fs::path& path) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+std::string PercentEncodedFileUrl(const fs::path& path) {
+  std::string url = "file://";
+  for (unsigned char c : path.string()) {
+    if (std::isalnum(c) || std::string("/-._~").find(static_cast<char>(c)) != std::string::npos) {
+      url += static_cast<char>(c);
+    } else {
+      static const char* hex = "0123456789ABCDEF";
+      url += '%';
+      url += hex[c >> 4];
+      url += hex[c & 15];
+    }
+  }
+  return url;
 }
 
 Installation::Installation()

@@ -22,6 +22,8 @@ class Installation {
   const std::filesystem::path& folder() const { return folder_; }
   const std::filesystem::path& program() const { return program_; }
   const std::filesystem::path& cache() const { return cache_; }
+  // The user's home folder (HOME) of the program's runs.
+  const std::filesystem::path& home() const { return home_; }
   std::filesystem::path tempJpg() const { return folder_ / "temp.jpg"; }
   // Scratch space beside the installation (pictures, server files).
   std::filesystem::path scratch() const { return root_.path() / "scratch"; }
@@ -51,6 +53,10 @@ class Installation {
   testing::TempDir root_;
   std::filesystem::path folder_, program_, cache_, home_, runtime_, nobodyRuntime_;
 };
+
+// The file address of `path` as file managers write it: "%XX" for every byte
+// outside the unreserved set and "/".
+std::string PercentEncodedFileUrl(const std::filesystem::path& path);
 
 // Reads a whole file; none when it cannot be opened.
 std::optional<std::string> ReadFile(const std::filesystem::path& path);

@@ -345,6 +345,46 @@ TEST_F(WindowTest, NoAddressShowsTheFailureDisplay) {
   EXPECT_EQ(ExitCode(), 0);
 }
 
+// Esc, Ctrl+W and Ctrl+Q close the window as Close does.
+TEST_F(WindowTest, KeysCloseTheWindow) {
+  for (const char* keys : {"Escape", "ctrl+w", "ctrl+q"}) {
+    SCOPED_TRACE(keys);
+    const std::string window = Open({PELORIA_SAMPLE_PHOTO});
+    ASSERT_FALSE(window.empty());
+    display_->Key(window, keys);
+    EXPECT_EQ(ExitCode(), 0) << keys << " did not end the program";
+  }
+}
+
+// The failure display keeps its words; resting the pointer on them shows a
+// tooltip (with the cause and the address), and standard error gets the
+// same one-line report as the terminal mode.
+TEST_F(WindowTest, FailureTooltipAndReportOnStandardError) {
+  const std::string missing = (app_.scratch() / "missing.jpg").string();
+  const std::string window = Open({"file://" + missing});
+  ASSERT_FALSE(window.empty());
+  EXPECT_EQ(display_->Title(window), "Peloria error");
+  Rect rect;
+  Capture(window, rect);
+  EXPECT_EQ(display_->WindowsOf(program_->pid(), 0).size(), 1u);
+
+  display_->Focus(window);
+  display_->MovePointer(rect.x + 30, rect.y + 12);
+  const auto deadline = std::chrono::steady_clock::now() + milliseconds(kWindowTimeoutMs);
+  std::size_t windows = 1;
+  while (windows < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(100));
+    windows = display_->WindowsOf(program_->pid(), 0).size();
+  }
+  EXPECT_EQ(windows, 2u) << "no tooltip appeared over the label";
+
+  display_->Key(window, "Escape");
+  EXPECT_EQ(ExitCode(), 0);
+  EXPECT_THAT(ReadFile(app_.scratch() / "peloria.log").value_or(""),
+              ::testing::HasSubstr("peloria: file://" + missing + ": " + kFetchFailed +
+                                   " (ファイル " + missing + " は開けません)\n"));
+}
+
 // A web address in the window: the camera file comes from nginx into
 // temp.jpg and is shown with its summary; a missing one gives the failure
 // display.
@@ -380,16 +420,16 @@ TEST_F(WindowTest, DownloadedPhotoAndMissingPhoto) {
 }
 
 // The general error display: a message box titled "Peloria" over the window,
-// which keeps its design text. Run as nobody in a root-owned folder when the
-// tests run as root (see download_test.cpp).
-TEST_F(WindowTest, UnwritableProgramFolderShowsAMessageBox) {
-  const bool asNobody = RunningAsRoot();
-  if (!asNobody) fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::remove);
-  const std::string box = Open({"http://127.0.0.1:9/picture.jpg"}, asNobody);
-  if (!asNobody) fs::permissions(app_.folder(), fs::perms::owner_write, fs::perm_options::add);
+// which keeps its design text. A temp.jpg that is a symbolic link is never
+// written through: the download stops there.
+TEST_F(WindowTest, TempJpgAsALinkShowsAMessageBox) {
+  const fs::path elsewhere = app_.scratch() / "elsewhere.txt";
+  std::ofstream(elsewhere) << "kept";
+  fs::create_symlink(elsewhere, app_.tempJpg());
+  const std::string box = Open({"http://127.0.0.1:9/picture.jpg"});
   ASSERT_FALSE(box.empty());
   EXPECT_EQ(display_->Title(box), "Peloria") << "the first window is the message box";
-  EXPECT_FALSE(fs::exists(app_.tempJpg()));
+  EXPECT_EQ(ReadFile(elsewhere), "kept");
 
   // Its OK button (bottom right) lets the window open as far as it was set
   // up: the design caption, the summary never written.

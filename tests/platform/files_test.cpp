@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <iterator>
+#include <map>
+#include <optional>
 #include <set>
 
 #include "platform/cp932.h"
@@ -17,6 +21,11 @@ namespace peloria {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::string ReadBack(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 class TempDir {
  public:
@@ -96,7 +105,11 @@ TEST(PathTest, ProgramFolderAndPercentDecoding) {
   EXPECT_TRUE(FileExists(folder + "platform_tests"));
   EXPECT_FALSE(FileExists(folder));
   EXPECT_EQ(PercentDecodedPath("/a%201.jpg"), std::optional<std::string>("/a 1.jpg"));
-  EXPECT_EQ(PercentDecodedPath("/%E7%A7%92"), std::optional<std::string>("/\x95\x62"));
+  // Escapes become the bytes they stand for, unconverted.
+  EXPECT_EQ(PercentDecodedPath("/%E7%A7%92"), std::optional<std::string>("/秒"));
+  EXPECT_EQ(PercentDecodedPath("/caf%E9"), std::optional<std::string>("/caf\xE9"));
+  EXPECT_EQ(PercentDecodedPath("/a%00.jpg"),
+            std::optional<std::string>(std::string("/a\0.jpg", 7)));
   EXPECT_EQ(PercentDecodedPath("/a%2.jpg"), std::nullopt);
   EXPECT_EQ(PercentDecodedPath("/plain"), std::nullopt);
 }
@@ -143,6 +156,179 @@ TEST(FileStreamTest, FailureMessagesNameThePath) {
     EXPECT_EQ(e.Message(), Cp932("ファイル ") + bad + Cp932(" を作成できません"));
   }
   EXPECT_THROW(TFileStream(dir.cp932(), TFileStream::Mode::kOpenReadDenyWrite), EFOpenError);
+}
+
+// Environment variables set for one test and restored afterwards.
+class ScopedEnvironment {
+ public:
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+  }
+  void Set(const std::string& name, const std::optional<std::string>& value) {
+    if (!saved_.contains(name)) {
+      const char* old = std::getenv(name.c_str());
+      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    if (value) {
+      ::setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      ::unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST(FileNameTest, AnyNameTheFileSystemHoldsIsOpenedByItsBytes) {
+  TempDir dir;
+  // Names CP932 cannot hold, and one that is not even UTF-8.
+  for (const std::string name : {"café 100%.jpg", "Straße #2.jpg", "🌸 さくら.jpg", "caf\xE9.jpg"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.path().string() + "/" + name;
+    {
+      TFileStream out(path, TFileStream::Mode::kCreateExclusive);
+      out.WriteBuffer("pixels", 6);
+    }
+    EXPECT_TRUE(FileExists(path));
+    TFileStream in(path, TFileStream::Mode::kOpenReadDenyWrite);
+    EXPECT_EQ(in.Size(), 6);
+    bool listed = false;
+    FolderEnumerator entries(dir.path().string());
+    FolderEnumerator::Entry entry;
+    while (entries.Next(entry)) listed = listed || entry.name == name;
+    EXPECT_TRUE(listed);
+  }
+  // A message shows what CP932 holds of the name.
+  try {
+    TFileStream s(dir.path().string() + "/🌸.jpg", TFileStream::Mode::kOpenReadDenyWrite);
+    FAIL();
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.Message(), Cp932("ファイル " + dir.path().string() + "/?.jpg は開けません"));
+  }
+}
+
+TEST(FileNameTest, OnlyRegularFilesAreFilesAndNothingBlocks) {
+  TempDir dir;
+  const std::string base = dir.path().string();
+  dir.Write("real.png", "x");
+  ASSERT_EQ(::mkfifo((base + "/pipe.jpg").c_str(), 0600), 0);
+  const std::string zero = base + std::string("/real.png\0.jpg", 14);
+  struct Row {
+    std::string path;
+    bool exists;
+  };
+  for (const Row& row :
+       {Row{base + "/real.png", true}, Row{base + "/pipe.jpg", false}, Row{"/dev/zero", false},
+        Row{"/dev/null", false}, Row{base, false}, Row{zero, false}, Row{"", false}}) {
+    SCOPED_TRACE(row.path);
+    EXPECT_EQ(FileExists(row.path), row.exists);
+    if (!row.exists) {
+      // A FIFO without a writer would hold a blocking open forever.
+      EXPECT_THROW(TFileStream(row.path, TFileStream::Mode::kOpenReadDenyWrite), EFOpenError);
+    }
+  }
+  // A zero byte does not cut the path short when creating either.
+  EXPECT_THROW(TFileStream(zero, TFileStream::Mode::kCreateExclusive), EFCreateError);
+  EXPECT_EQ(ReadBack(base + "/real.png"), "x");
+  EXPECT_THROW(TFileStream(base + "/pipe.jpg", TFileStream::Mode::kCreateExclusive), EFCreateError);
+}
+
+TEST(FileStreamTest, CreateNeverFollowsASymbolicLink) {
+  TempDir dir;
+  const std::string base = dir.path().string();
+  dir.Write("victim.txt", "precious");
+  fs::create_symlink(base + "/victim.txt", base + "/temp.jpg");
+  fs::create_symlink(base + "/nowhere.txt", base + "/dangling.jpg");
+  EXPECT_THROW(TFileStream(base + "/temp.jpg", TFileStream::Mode::kCreateExclusive), EFCreateError);
+  EXPECT_THROW(TFileStream(base + "/dangling.jpg", TFileStream::Mode::kCreateExclusive),
+               EFCreateError);
+  EXPECT_EQ(ReadBack(base + "/victim.txt"), "precious");
+  EXPECT_FALSE(fs::exists(base + "/nowhere.txt"));
+}
+
+TEST(FileStreamTest, ASecondWriterWaitsForTheFirstWithinItsBound) {
+  TempDir dir;
+  const std::string path = dir.path().string() + "/temp.jpg";
+  auto first = std::make_unique<TFileStream>(path, TFileStream::Mode::kCreateExclusive);
+  first->WriteBuffer("first", 5);
+
+  // A short bound ends in the usual failure.
+  EXPECT_THROW(
+      TFileStream(path, TFileStream::Mode::kCreateExclusive, std::chrono::milliseconds(50)),
+      EFCreateError);
+
+  // Shared: readers (the first's own loading) come in, writers still wait.
+  first->ShareLock();
+  EXPECT_EQ(TFileStream(path, TFileStream::Mode::kOpenReadDenyWrite).Size(), 5);
+  EXPECT_THROW(TFileStream(path, TFileStream::Mode::kCreateExclusive), EFCreateError);
+
+  auto second = std::async(std::launch::async, [&path] {
+    TFileStream s(path, TFileStream::Mode::kCreateExclusive, std::chrono::seconds(30));
+    s.WriteBuffer("second", 6);
+    return s.Size();
+  });
+  EXPECT_EQ(second.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+  first.reset();
+  ASSERT_EQ(second.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_EQ(second.get(), 6) << "the waiting writer empties the file once it has it";
+}
+
+TEST(IniTest, ByteOrderMarkSizeBoundAndOnlyRegularFiles) {
+  TempDir dir;
+  const std::string base = dir.path().string();
+  dir.Write("bom.ini", "\xEF\xBB\xBF[internet]\r\nproxy_server=proxy.local\r\n");
+  EXPECT_EQ(GetPrivateProfileString("internet", "proxy_server", "", base + "/bom.ini"),
+            "proxy.local");
+
+  // Only the first MiB is read.
+  dir.Write("big.ini", "[a]\nfirst=1\n" + std::string(1 << 20, ';') + "\nlate=2\n");
+  EXPECT_EQ(GetPrivateProfileString("a", "first", "", base + "/big.ini"), "1");
+  EXPECT_EQ(GetPrivateProfileString("a", "late", "dflt", base + "/big.ini"), "dflt");
+
+  // A FIFO (no writer: opening it would block), a device and a folder are
+  // absent.
+  ASSERT_EQ(::mkfifo((base + "/fifo.ini").c_str(), 0600), 0);
+  for (const std::string& path : {base + "/fifo.ini", std::string("/dev/zero"), base}) {
+    EXPECT_EQ(GetPrivateProfileString("a", "first", "dflt", path), "dflt") << path;
+  }
+}
+
+TEST(ProgramFilesTest, PortableFolderOrTheUsersFolders) {
+  TempDir dir;
+  const std::string base = dir.path().string();
+  ScopedEnvironment env;
+  env.Set("HOME", base + "/home");
+  env.Set("XDG_CACHE_HOME", base + "/cache");
+  env.Set("XDG_CONFIG_HOME", base + "/config");
+
+  // A folder the user may write: everything beside the program.
+  const std::string portable = base + "/Peloria/";
+  fs::create_directory(portable);
+  ProgramFiles files = ProgramFilesFor(portable);
+  EXPECT_EQ(files.downloadFolder, portable);
+  EXPECT_EQ(files.iniPath, portable + "Peloria.ini");
+
+  // An installed program (a system folder, not a portable one even for root):
+  // downloads go to the user's cache folder, which is made; settings come
+  // from the user's configuration folder.
+  files = ProgramFilesFor("/usr/bin/");
+  EXPECT_EQ(files.downloadFolder, base + "/cache/peloria/");
+  EXPECT_TRUE(fs::is_directory(base + "/cache/peloria"));
+  EXPECT_EQ(files.iniPath, base + "/config/peloria/Peloria.ini");
+
+  // Relative or empty XDG variables are ignored: the home folder's.
+  env.Set("XDG_CACHE_HOME", std::string("relative/cache"));
+  env.Set("XDG_CONFIG_HOME", std::string(""));
+  files = ProgramFilesFor("/usr/bin/");
+  EXPECT_EQ(files.downloadFolder, base + "/home/.cache/peloria/");
+  EXPECT_EQ(files.iniPath, base + "/home/.config/peloria/Peloria.ini");
 }
 
 TEST(MemoryStreamTest, WriteSeekAndCut) {

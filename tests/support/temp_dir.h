@@ -27,10 +27,11 @@ class TempDir {
   const std::filesystem::path& path() const { return path_; }
   // The folder as a program path (CP932), without a trailing "/".
   std::string cp932() const { return Cp932(path_.string()); }
-  // Writes `bytes` to `name` in the folder and answers its program path.
+  // Writes `bytes` to `name` in the folder and answers its path (the file
+  // system's bytes, as the program opens files).
   std::string Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(path_ / name, std::ios::binary) << bytes;
-    return Cp932((path_ / name).string());
+    return (path_ / name).string();
   }
 
  private:
