@@ -182,6 +182,7 @@ void TForm1::FormCreate() {
       // 7. Download into temp.jpg. Creating the file is not guarded: its
       // failure (also after waiting for another download to end) goes to the
       // general error display.
+      MakeFolders(files.downloadFolder);
       localPath = files.downloadFolder + kDownloadName;
       target = std::make_unique<TFileStream>(localPath, TFileStream::Mode::kCreateExclusive,
                                              kDownloadLockWait);

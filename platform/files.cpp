@@ -107,15 +107,6 @@ std::string XdgFolder(const char* variable, const char* fallback) {
   return home.empty() ? std::string() : home + "/" + fallback;
 }
 
-// Makes `folder` and any missing parents, private to the user as the XDG
-// rules ask; failures show later, when a file in it cannot be made.
-void MakeFolders(const std::string& folder) {
-  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-    ::mkdir(folder.substr(0, slash).c_str(), 0700);
-    if (slash == std::string::npos) break;
-  }
-}
-
 // Folders that hold installed programs. Root may write them, but a program
 // started from there is never a portable installation.
 bool IsSystemProgramFolder(const std::string& folder) {
@@ -143,15 +134,19 @@ ProgramFiles ProgramFilesFor(const std::string& programFolder) {
   if (portable) return files;
 
   const std::string cache = XdgFolder("XDG_CACHE_HOME", ".cache");
-  if (!cache.empty()) {
-    MakeFolders(cache + "/peloria");
-    files.downloadFolder = cache + "/peloria/";
-  }
+  if (!cache.empty()) files.downloadFolder = cache + "/peloria/";
   if (!FileExists(files.iniPath)) {
     const std::string config = XdgFolder("XDG_CONFIG_HOME", ".config");
     if (!config.empty()) files.iniPath = config + "/peloria/" + kIniName;
   }
   return files;
+}
+
+void MakeFolders(const std::string& folder) {
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    ::mkdir(folder.substr(0, slash).c_str(), 0700);
+    if (slash == std::string::npos) break;
+  }
 }
 
 namespace {

@@ -57,7 +57,7 @@ std::string SpecialFolderPath(int csidl);
 // Where the program keeps its files. A program folder that the user may write
 // is a portable installation: temp.jpg and Peloria.ini both live there. An
 // installed program (a folder the user cannot write) downloads into
-// $XDG_CACHE_HOME/peloria/ (else ~/.cache/peloria/), made on demand, and reads
+// $XDG_CACHE_HOME/peloria/ (else ~/.cache/peloria/), and reads
 // the Peloria.ini beside the program when there is one, else the one in
 // $XDG_CONFIG_HOME/peloria/ (else ~/.config/peloria/). Relative XDG variables
 // are ignored, as the base directory rules say.
@@ -66,6 +66,11 @@ struct ProgramFiles {
   std::string iniPath;
 };
 ProgramFiles ProgramFilesFor(const std::string& programFolder);
+
+// Makes `folder` and any missing parents, private to the user (mode 700, as
+// the XDG rules ask for the folders they name). A failure is not reported
+// here: it shows when a file in the folder cannot be made.
+void MakeFolders(const std::string& folder);
 
 // Reads one value from an INI file: [section] lines open sections, key=value
 // lines follow. Section and key names match without regard to A-Z letter

@@ -261,7 +261,8 @@ TEST_F(InstallTest, DebianPackage) {
   Outcome contents = run({dpkgDeb, "-c", deb.string()});
   ASSERT_EQ(contents.exitCode, 0) << contents.err;
   for (const char* file :
-       {"./usr/bin/peloria", "./usr/share/applications/peloria.desktop",
+       {"./usr/bin/peloria", "./usr/lib/peloria/libpeloria-window.so",
+        "./usr/share/applications/peloria.desktop",
         "./usr/share/icons/hicolor/scalable/apps/peloria.svg", "./usr/share/doc/peloria/copyright",
         "./usr/share/doc/peloria/changelog.gz"}) {
     EXPECT_THAT(contents.out, HasSubstr(std::string(file) + "\n"));

@@ -316,11 +316,13 @@ TEST(ProgramFilesTest, PortableFolderOrTheUsersFolders) {
   EXPECT_EQ(files.iniPath, portable + "Peloria.ini");
 
   // An installed program (a system folder, not a portable one even for root):
-  // downloads go to the user's cache folder, which is made; settings come
-  // from the user's configuration folder.
+  // downloads go to the user's cache folder, made when needed (parents
+  // too); settings come from the user's configuration folder.
   files = ProgramFilesFor("/usr/bin/");
   EXPECT_EQ(files.downloadFolder, base + "/cache/peloria/");
+  MakeFolders(files.downloadFolder);
   EXPECT_TRUE(fs::is_directory(base + "/cache/peloria"));
+  EXPECT_EQ(fs::status(base + "/cache").permissions(), fs::perms::owner_all);
   EXPECT_EQ(files.iniPath, base + "/config/peloria/Peloria.ini");
 
   // Relative or empty XDG variables are ignored: the home folder's.
