@@ -538,7 +538,7 @@ std::optional<TBrowserCacheHit> FindInBrowserCache(const std::string& address,
         continue;  // unreadable: skipped like a damaged entry
       }
       std::error_code error;
-      const auto modified = std::filesystem::last_write_time(Utf8(path), error);
+      const auto modified = std::filesystem::last_write_time(path, error);
       if (!error) matches.push_back({std::move(path), folder.kind, modified});
     }
   }
