@@ -81,6 +81,10 @@ std::string WithoutTrailingDelimiter(std::string path) {
 
 // ------------------------------------------------------------ byte reading
 
+// The first read of an entry file, at its start or its end: enough for the
+// key and response head of most entries, so that one read serves.
+constexpr std::int64_t kFirstReadSize = 8 * 1024;
+
 // Reads `count` bytes at `offset`; false when the file holds fewer.
 bool ReadAt(TStream& file, std::int64_t offset, std::int64_t count, std::string& out) {
   out.assign(static_cast<std::size_t>(count), '\0');
@@ -192,9 +196,11 @@ std::optional<std::int64_t> AltDataOffset(std::string_view value) {
 
 std::optional<TBrowserCacheEntry> ReadFirefoxEntry(TStream& file, bool keyOnly) {
   const std::int64_t size = file.Size();
-  std::string bytes;
-  if (size < 4 || !ReadAt(file, size - 4, 4, bytes)) return std::nullopt;
-  const std::int64_t bodySize = BigEndian32(bytes, 0);
+  // One read of the file's end usually holds the whole metadata.
+  std::string tail;
+  const std::int64_t tailAt = size - std::min(size, kFirstReadSize);
+  if (size < 4 || !ReadAt(file, tailAt, size - tailAt, tail)) return std::nullopt;
+  const std::int64_t bodySize = BigEndian32(tail, tail.size() - 4);
   if (bodySize > size - 4) return std::nullopt;
   const std::int64_t metadataSize = size - 4 - bodySize;
   const std::int64_t chunks = (bodySize + kFirefoxChunkSize - 1) / kFirefoxChunkSize;
@@ -203,8 +209,12 @@ std::optional<TBrowserCacheEntry> ReadFirefoxEntry(TStream& file, bool keyOnly) 
       headerAt + static_cast<std::int64_t>(kFirefoxHeaderSize) >= kBrowserCacheMetadataLimit) {
     return std::nullopt;
   }
+  const std::int64_t metaRead = std::min(metadataSize, kBrowserCacheMetadataLimit);
   std::string meta;
-  if (!ReadAt(file, bodySize, std::min(metadataSize, kBrowserCacheMetadataLimit), meta)) {
+  if (bodySize >= tailAt) {
+    meta = tail.substr(static_cast<std::size_t>(bodySize - tailAt),
+                       static_cast<std::size_t>(metaRead));
+  } else if (!ReadAt(file, bodySize, metaRead, meta)) {
     return std::nullopt;
   }
   const auto header = static_cast<std::size_t>(headerAt);
@@ -291,9 +301,10 @@ bool ParseChromiumResponseInfo(std::string_view info, TBrowserCacheEntry& entry)
 
 std::optional<TBrowserCacheEntry> ReadChromiumEntry(TStream& file, bool keyOnly) {
   const std::int64_t size = file.Size();
+  // One read of the file's start usually holds the header and the key.
   std::string bytes;
   if (size < kSimpleHeaderSize + 2 * kSimpleEndRecordSize ||
-      !ReadAt(file, 0, kSimpleHeaderSize, bytes)) {
+      !ReadAt(file, 0, std::min(size, kFirstReadSize), bytes)) {
     return std::nullopt;
   }
   if (LittleEndian64(bytes, 0) != kSimpleInitialMagic ||
@@ -307,7 +318,11 @@ std::optional<TBrowserCacheEntry> ReadChromiumEntry(TStream& file, bool keyOnly)
     return std::nullopt;
   }
   std::string key;
-  if (!ReadAt(file, kSimpleHeaderSize, keyLength, key)) return std::nullopt;
+  if (bodyOffset <= static_cast<std::int64_t>(bytes.size())) {
+    key = bytes.substr(kSimpleHeaderSize, static_cast<std::size_t>(keyLength));
+  } else if (!ReadAt(file, kSimpleHeaderSize, keyLength, key)) {
+    return std::nullopt;
+  }
 
   TBrowserCacheEntry entry;
   entry.url = ChromiumKeyAddress(key);
