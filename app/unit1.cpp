@@ -68,8 +68,7 @@ bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFo
                           TStream& target) {
   const char* home = std::getenv("HOME");
   const auto hit = FindInBrowserCache(
-      address, BrowserCacheFolders(cacheFolder, home != nullptr ? Cp932(home) : ""),
-      kMaxBitmapBytes);
+      address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""), kMaxBitmapBytes);
   if (!hit) return false;
   target.WriteBuffer(hit->body.data(), static_cast<std::int64_t>(hit->body.size()));
   return true;

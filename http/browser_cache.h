@@ -34,7 +34,7 @@ enum class TBrowserCacheKind { kFirefox, kChromium };
 
 // One folder of entry files.
 struct TBrowserCacheFolder {
-  std::string path;  // CP932, without a trailing "/"
+  std::string path;  // the file system's bytes, without a trailing "/"
   TBrowserCacheKind kind;
 
   bool operator==(const TBrowserCacheFolder&) const = default;
@@ -77,7 +77,7 @@ std::string BrowserCacheAddress(std::string_view address);
 // decoded body is larger than `maxBodyBytes`, and damaged entries, are
 // skipped. None when no entry serves.
 struct TBrowserCacheHit {
-  std::string entryPath;  // CP932
+  std::string entryPath;  // the file system's bytes
   std::vector<std::uint8_t> body;
 };
 std::optional<TBrowserCacheHit> FindInBrowserCache(const std::string& address,
