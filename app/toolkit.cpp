@@ -16,6 +16,8 @@
 
 #include "picture/bitmap.h"
 #include "picture/jpeg.h"
+#include "picture/orientation.h"
+#include "picture/raster.h"
 #include "platform/cp932.h"
 #include "platform/exception.h"
 
@@ -30,9 +32,10 @@ QRgb ToRgb(TColor color) {
 }
 
 // The pixels of a picture's graphic, or none for graphics that are not drawn
-// (icons, metafiles) and for a JPEG that cannot be decoded.
+// (metafiles) and for a JPEG that cannot be decoded.
 const TBitmap* PixelsOf(TGraphic* graphic) {
   if (auto* bitmap = dynamic_cast<TBitmap*>(graphic)) return bitmap;
+  if (auto* raster = dynamic_cast<TRasterImage*>(graphic)) return &raster->Bitmap();
   if (auto* jpeg = dynamic_cast<TJPEGImage*>(graphic)) {
     try {
       return &jpeg->Bitmap();
@@ -75,6 +78,23 @@ QImage Render(const TBitmap& source, QSize target, bool stretch) {
   }
   if (sampled.size() == target) return sampled;
   return sampled.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// The stored picture `image` turned and mirrored as the Exif orientation
+// says.
+QImage Orient(const QImage& image, int orientation) {
+  if (image.isNull() || orientation < 2 || orientation > 8) return image;
+  const int w = image.width();
+  const int h = image.height();
+  QImage out = SwapsSides(orientation) ? QImage(h, w, image.format()) : QImage(w, h, image.format());
+  for (int y = 0; y < out.height(); ++y) {
+    auto* row = reinterpret_cast<QRgb*>(out.scanLine(y));
+    for (int x = 0; x < out.width(); ++x) {
+      const OrientedPoint from = StoredPixel(orientation, x, y, w, h);
+      row[x] = reinterpret_cast<const QRgb*>(image.constScanLine(from.y))[from.x];
+    }
+  }
+  return out;
 }
 
 // One line of label text after accelerator processing: the characters to
@@ -369,6 +389,12 @@ class ImageWidget final : public QWidget {
     cache_ = QImage();
     update();
   }
+  int orientation() const { return orientation_; }
+  void setOrientation(int orientation) {
+    orientation_ = orientation;
+    cache_ = QImage();
+    update();
+  }
   bool autoSize() const { return autoSize_; }
   void setAutoSize(bool autoSize) {
     autoSize_ = autoSize;
@@ -409,10 +435,13 @@ class ImageWidget final : public QWidget {
       if (!pixels) {
         cache_ = QImage();
       } else if (stretch_) {
-        cache_ = Render(*pixels, (QSizeF(size()) * ratio).toSize(), true);
+        // Rendered at the stored picture's shape, then turned into the box.
+        QSize target = (QSizeF(size()) * ratio).toSize();
+        if (SwapsSides(orientation_)) target.transpose();
+        cache_ = Orient(Render(*pixels, target, true), orientation_);
         cache_.setDevicePixelRatio(ratio);
       } else {
-        cache_ = Render(*pixels, size(), false);
+        cache_ = Orient(Render(*pixels, size(), false), orientation_);
       }
     }
     if (!cache_.isNull()) painter.drawImage(QPoint(0, 0), cache_);
@@ -432,6 +461,7 @@ class ImageWidget final : public QWidget {
   std::unique_ptr<TCanvas> canvas_;
   bool stretch_ = false;
   bool autoSize_ = false;
+  int orientation_ = 1;
   QImage cache_;
   QSize cacheSize_;
   qreal cacheRatio_ = 1;
@@ -455,6 +485,12 @@ bool TImage::AutoSize() const {
 }
 void TImage::SetAutoSize(bool autoSize) {
   image_->setAutoSize(autoSize);
+}
+int TImage::Orientation() const {
+  return image_->orientation();
+}
+void TImage::SetOrientation(int orientation) {
+  image_->setOrientation(orientation);
 }
 TCanvas& TImage::Canvas() {
   return image_->canvas();

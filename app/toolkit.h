@@ -210,6 +210,11 @@ class TImage final : public TControl {
   void SetStretch(bool stretch);
   bool AutoSize() const;
   void SetAutoSize(bool autoSize);
+  // How the picture is turned and mirrored when shown: an Exif orientation
+  // code 1 to 8 (picture/orientation.h); 1, as stored, until set. With 5 to
+  // 8 the widget's width shows the picture's height.
+  int Orientation() const;
+  void SetOrientation(int orientation);
 
   // The drawing surface, made at the widget's present size on first use.
   TCanvas& Canvas();

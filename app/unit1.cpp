@@ -12,6 +12,9 @@
 #include "app/histogram_count.h"
 #include "http/browser_cache.h"
 #include "picture/errors.h"
+#include "picture/exif_block.h"
+#include "picture/orientation.h"
+#include "picture/raster.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -42,6 +45,21 @@ int Bottom(const TControl& control) {
 
 int Round(long double x) {
   return static_cast<int>(Nearest(x));
+}
+
+// The Exif orientation code (1 to 8) of the reader's orientation field,
+// whose members 3 and 4 stand for the codes 4 and 3; 1 when unknown.
+int ExifOrientationCode(TImageOrientation orientation) {
+  switch (orientation) {
+    case ioBottomLeft:
+      return 4;
+    case ioBottomRight:
+      return 3;
+    case ioUnknown:
+      return 1;
+    default:
+      return static_cast<int>(orientation);
+  }
 }
 
 // The white-balance line's text: the light source when the file names one.
@@ -294,11 +312,16 @@ std::string TForm1::cachename(const std::string& address) {
 // -------------------------------------------------------------------- summary
 
 void TForm1::summary(const std::string& localPath) {
-  if (!ExifInfo1.HasExif(localPath)) {
+  // A JPEG file's Exif segment, else the Exif block of another container
+  // (PNG, WebP, HEIF, TIFF): the same reader walks both.
+  if (ExifInfo1.HasExif(localPath)) {
+    ExifInfo1.SetImageFileName(localPath);
+  } else if (const auto block = ReadExifBlock(localPath)) {
+    ExifInfo1.SetTiffBlock(block->data(), block->size());
+  } else {
     Label1.SetCaption(Cp932("Exif情報はありません。"));
     return;
   }
-  ExifInfo1.SetImageFileName(localPath);
   const TExifInfo& exif = ExifInfo1;
 
   std::string text = Cp932("F値               :") + FormatFixed(exif.FNumber.Value, 11, 1) + "\n";
@@ -342,8 +365,16 @@ void TForm1::summary(const std::string& localPath) {
 // --------------------------------------------------------------------- layout
 
 void TForm1::layout() {
-  const int w = Image1.Picture().Width();
-  const int h = Image1.Picture().Height();
+  // The thumbnail shows the picture upright: its Exif orientation is
+  // applied, unless its decoder turned it already (HEIF). The box follows the
+  // turned width and height.
+  const auto* raster = dynamic_cast<const TRasterImage*>(Image1.Picture().Graphic());
+  const int orientation =
+      raster != nullptr && raster->Upright() ? 1 : ExifOrientationCode(ExifInfo1.Orientation);
+  int w = Image1.Picture().Width();
+  int h = Image1.Picture().Height();
+  if (SwapsSides(orientation)) std::swap(w, h);
+  Image1.SetOrientation(orientation);
   Image1.SetAutoSize(false);
   Image1.SetStretch(true);
   if (w <= 0 && h <= 0) {

@@ -17,6 +17,9 @@
 #ifdef PELORIA_SEEDS_JPEG_FIXTURES
 #include "tests/support/jpeg_fixtures.h"
 #endif
+#ifdef PELORIA_SEEDS_PICTURE_FIXTURES
+#include "tests/support/picture_fixtures.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -367,6 +370,49 @@ void JpegSeeds() {
 #endif
 }
 
+// --- The kinds decoded at load: small pictures with and without alpha, with
+// an Exif block in either byte order where the container keeps one.
+void RasterSeeds() {
+#ifdef PELORIA_SEEDS_PICTURE_FIXTURES
+  using namespace peloria::testing;
+  const Pixels opaque = Gradient(16, 12);
+  const Pixels alpha = Gradient(16, 12, true);
+  const std::string intel = ExifBlock(false, 6);
+  const std::string motorola = ExifBlock(true, 3);
+  ContainerOptions exif;
+  exif.exif = intel;
+  ContainerOptions late;
+  late.exif = motorola;
+  late.exifLate = true;
+  late.interlaced = true;
+  ContainerOptions prefixed;
+  prefixed.exif = motorola;
+  prefixed.exifPrefix = true;
+  prefixed.lossless = false;
+  Write("png", "exif", MakePng(opaque, exif));
+  Write("png", "alpha-interlaced-late-exif", MakePng(alpha, late));
+  Write("webp", "lossless-exif", MakeWebP(alpha, exif));
+  Write("webp", "lossy-prefixed-exif", MakeWebP(opaque, prefixed));
+  Write("heif", "heic-exif", MakeHeif(Gradient(32, 16), exif));
+  ContainerOptions avif;
+  avif.avif = true;
+  Write("heif", "avif-alpha", MakeHeif(Gradient(16, 16, true), avif));
+  TiffOptions tiff;
+  tiff.model = "Seed";
+  tiff.fNumberTimesTen = 28;
+  Write("tiff", "strips-exif", MakeTiff(opaque, tiff));
+  tiff.motorola = true;
+  tiff.alpha = true;
+  tiff.orientation = 8;
+  Write("tiff", "motorola-alpha", MakeTiff(alpha, tiff));
+  Write("tiff", "tiled-lzw", MakeTiledTiff(Gradient(20, 20)));
+  Write("gif", "plain", MakeGif(Quadrants(16, 12)));
+  Write("gif", "interlaced", MakeGif(Quadrants(10, 20), true));
+  Write("ico", "bmp-and-png", MakeIcon({{Quadrants(16, 16), false, false}, {alpha, true, true}}));
+  Write("ico", "bmp-alpha", MakeIcon({{alpha, false, true}}));
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -380,5 +426,6 @@ int main(int argc, char** argv) {
   BmpSeeds();
   ExifSeeds();
   JpegSeeds();
+  RasterSeeds();
   return 0;
 }

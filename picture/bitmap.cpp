@@ -7,6 +7,7 @@
 #include <new>
 
 #include "picture/jpeg.h"
+#include "picture/raster.h"
 
 namespace peloria {
 
@@ -128,6 +129,9 @@ void TBitmap::Assign(const TGraphic* source) {
     // Decoding changes only the JPEG graphic's cache of its own pixels.
     const TBitmap& decoded = const_cast<TJPEGImage*>(jpeg)->Bitmap();
     Assign(&decoded);
+    return;
+  } else if (const auto* raster = dynamic_cast<const TRasterImage*>(source)) {
+    Assign(&raster->Bitmap());
     return;
   } else {
     throw EConvertError(FormatPictureMessage(kMsgCannotAssign, {source->ClassName(), ClassName()}));

@@ -59,7 +59,8 @@ class TBitmap final : public TGraphic {
 
   // Makes this bitmap a copy of `source`: a TBitmap shares its pixel image; a
   // TJPEGImage is decoded first (if it was not yet) and its decoded bitmap
-  // shared; nullptr empties this bitmap. Any other kind fails with
+  // shared, as is the bitmap of a kind decoded at load (raster.h); nullptr
+  // empties this bitmap. Any other kind fails with
   // EConvertError "%s を %s に代入することはできません" (source's class,
   // TBitmap). Signals a change.
   void Assign(const TGraphic* source);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "picture/limits.h"
 #include "platform/exception.h"
 
 namespace peloria {
@@ -32,16 +33,10 @@ inline constexpr std::string_view kMsgScanLineRange =
 inline constexpr std::string_view kMsgJpegError = "JPEG エラー #%d";
 inline constexpr std::string_view kMsgCannotAssign = "%s を %s に代入することはできません";
 inline constexpr std::string_view kMsgBitmapTooLarge = "ビットマップが大きすぎます (%s × %s)";
+// A file of another kind that its decoder cannot read: the kind's name and
+// the decoder's own account of the fault.
+inline constexpr std::string_view kMsgInvalidImage = "%s イメージが不正です: %s";
 
-// The largest pixel image a bitmap may hold, in bytes (rows padded to 4
-// bytes). Pictures whose decoded size would exceed it are refused with
-// EOutOfResources before anything is allocated. Builds for fuzzing lower it
-// with -DPELORIA_MAX_BITMAP_BYTES=<bytes> (CMake cache variable of the same
-// name).
-#ifndef PELORIA_MAX_BITMAP_BYTES
-#define PELORIA_MAX_BITMAP_BYTES (std::int64_t{1} << 30)
-#endif
-inline constexpr std::int64_t kMaxBitmapBytes = PELORIA_MAX_BITMAP_BYTES;
 
 // Fills the "%s" and "%d" placeholders of a UTF-8 template in order with the
 // given CP932 texts and answers the CP932 message.

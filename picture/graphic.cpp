@@ -102,30 +102,6 @@ int ToPixels(std::int64_t length, std::int64_t unitsPerInch) {
 
 }  // namespace
 
-const TGraphicClass& TIcon::StaticClass() {
-  static const TGraphicClass kClass{"TIcon", &TGraphic::StaticClass(),
-                                    [] { return std::unique_ptr<TGraphic>(new TIcon()); }};
-  return kClass;
-}
-
-// Icon directory (little-endian):
-//   0  2  reserved, 0
-//   2  2  type: 1 icon, 2 cursor
-//   4  2  number of images
-//   6 16  first entry: width (0 = 256), height (0 = 256), colours, reserved,
-//         planes, bit count, size of the image data, its offset
-void TIcon::LoadFromStream(TStream& stream) {
-  std::vector<std::uint8_t> data = ReadRestOfStream(stream);
-  int width = 0;
-  int height = 0;
-  if (data.size() >= 6 + 16 && U16(data, 0) == 0 && (U16(data, 2) == 1 || U16(data, 2) == 2) &&
-      U16(data, 4) >= 1) {
-    width = data[6] == 0 ? 256 : data[6];
-    height = data[7] == 0 ? 256 : data[7];
-  }
-  Keep(std::move(data), width, height);
-}
-
 const TGraphicClass& TMetafile::StaticClass() {
   static const TGraphicClass kClass{"TMetafile", &TGraphic::StaticClass(),
                                     [] { return std::unique_ptr<TGraphic>(new TMetafile()); }};

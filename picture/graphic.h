@@ -62,8 +62,8 @@ class TGraphic {
 // Reads every byte from the stream's position to its end into one block.
 std::vector<std::uint8_t> ReadRestOfStream(TStream& stream);
 
-// A graphic kept as the bytes of its file, not decoded: icons and metafiles,
-// which the program recognises but never shows or copies.
+// A graphic kept as the bytes of its file, not decoded: metafiles, which the
+// program recognises but never shows or copies.
 class TUndecodedGraphic : public TGraphic {
  public:
   int Width() const override { return width_; }
@@ -80,17 +80,6 @@ class TUndecodedGraphic : public TGraphic {
   std::vector<std::uint8_t> data_;
   int width_ = 0;
   int height_ = 0;
-};
-
-// Icon files (.ico): the width and height are those of the first image of
-// the icon directory, 0 when the file holds none. An icon cannot be copied
-// into a bitmap.
-class TIcon final : public TUndecodedGraphic {
- public:
-  static const TGraphicClass& StaticClass();
-  const TGraphicClass& Class() const override { return StaticClass(); }
-  const char* ClassName() const override { return "TIcon"; }
-  void LoadFromStream(TStream& stream) override;
 };
 
 // Windows metafiles (.wmf, placeable or not) and enhanced metafiles (.emf):

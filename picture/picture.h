@@ -1,5 +1,6 @@
 // The picture holder: owns at most one graphic, loads a file by choosing the
-// graphic kind from the file's extension (see formats.h), and signals every
+// graphic kind from the file's extension or, when its first bytes are the
+// signature of another kind, from those (see formats.h), and signals every
 // change to whoever shows it.
 #pragma once
 
@@ -19,7 +20,9 @@ class TPicture {
   TPicture& operator=(const TPicture&) = delete;
 
   // Chooses the kind registered for the path's extension and lets a new
-  // graphic of that kind read the file. Fails with EInvalidGraphic
+  // graphic of that kind read the file; when the file starts with the
+  // signature of another kind (a PNG named .jpg, a file without extension),
+  // that kind reads it instead. Fails with EInvalidGraphic
   // "拡張子 .%s の画像形式は処理できません" (the extension as written) when
   // none is registered, EFOpenError when the file cannot be opened, or the
   // graphic's own failure; the held graphic stays as it was on any failure.

@@ -144,10 +144,8 @@ TEST(BitmapTest, CopyOfAJpegDecodesOnceAndSharesTheDecodedImage) {
 }
 
 TEST(BitmapTest, CopyOfOtherKindsFails) {
-  TIcon icon;
   TMetafile metafile;
   const std::pair<const TGraphic*, const char*> rows[] = {
-      {&icon, "TIcon を TBitmap に代入することはできません"},
       {&metafile, "TMetafile を TBitmap に代入することはできません"},
   };
   for (const auto& [graphic, message] : rows) {

@@ -22,6 +22,14 @@ TEST(FileFormatsTest, BuiltInEntriesInOrder) {
       {"bmp", "ビットマップ", &TBitmap::StaticClass()},
       {"jpeg", "JPEG イメージファイル", &TJPEGImage::StaticClass()},
       {"jpg", "JPEG イメージファイル", &TJPEGImage::StaticClass()},
+      {"png", "PNG イメージファイル", &TPngImage::StaticClass()},
+      {"gif", "GIF イメージファイル", &TGifImage::StaticClass()},
+      {"tif", "TIFF イメージファイル", &TTiffImage::StaticClass()},
+      {"tiff", "TIFF イメージファイル", &TTiffImage::StaticClass()},
+      {"webp", "WebP イメージファイル", &TWebPImage::StaticClass()},
+      {"heic", "HEIF イメージファイル", &THeifImage::StaticClass()},
+      {"heif", "HEIF イメージファイル", &THeifImage::StaticClass()},
+      {"avif", "AVIF イメージファイル", &THeifImage::StaticClass()},
   };
   const auto& entries = FileFormats().Entries();
   ASSERT_EQ(entries.size(), std::size(rows));
@@ -39,7 +47,8 @@ TEST(FileFormatsTest, LookupFoldsCaseAndPrefersLaterEntries) {
     EXPECT_EQ(formats.Find(ext), &TJPEGImage::StaticClass()) << ext;
   }
   EXPECT_EQ(formats.Find("Bmp"), &TBitmap::StaticClass());
-  for (const char* ext : {"", "png", "jpg ", ".jpg", "jp"}) {
+  EXPECT_EQ(formats.Find("PNG"), &TPngImage::StaticClass());
+  for (const char* ext : {"", "wbmp", "jpg ", ".jpg", "jp"}) {
     EXPECT_EQ(formats.Find(ext), nullptr) << ext;
   }
 

@@ -1,0 +1,4 @@
+// Fuzzes the HEIC and AVIF road: decoding and the Exif block (see raster_fuzz.h).
+#include "fuzz/raster_fuzz.h"
+
+PELORIA_RASTER_HARNESS(DecodeHeif)

@@ -1,0 +1,4 @@
+// Fuzzes the WebP road: decoding and the Exif block (see raster_fuzz.h).
+#include "fuzz/raster_fuzz.h"
+
+PELORIA_RASTER_HARNESS(DecodeWebP)

@@ -1,0 +1,136 @@
+#include "picture/exif_block.h"
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "picture/errors.h"
+#include "picture/formats.h"
+#include "picture/graphic.h"
+#include "platform/stream.h"
+
+namespace peloria {
+
+namespace {
+
+using Block = std::optional<std::vector<std::uint8_t>>;
+using Bytes = std::span<const std::uint8_t>;
+
+bool Equal(Bytes data, std::size_t at, const char* text, std::size_t count) {
+  return data.size() >= at + count && std::memcmp(data.data() + at, text, count) == 0;
+}
+
+std::uint32_t U32(Bytes data, std::size_t at, bool bigEndian) {
+  const std::uint8_t* p = data.data() + at;
+  return bigEndian ? static_cast<std::uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]
+                   : static_cast<std::uint32_t>(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0];
+}
+
+// A TIFF block, after an optional "Exif\0\0" (some writers keep the JPEG
+// segment's header); none when it does not start with a TIFF header.
+Block TiffBlock(Bytes data, std::size_t limit) {
+  if (Equal(data, 0, "Exif\0\0", 6)) data = data.subspan(6);
+  if (!Equal(data, 0, "II*\0", 4) && !Equal(data, 0, "MM\0*", 4)) return std::nullopt;
+  if (data.size() > limit) return std::nullopt;
+  return std::vector<std::uint8_t>(data.begin(), data.end());
+}
+
+// PNG: the signature, then chunks of a 4-byte big-endian length, a 4-byte
+// type, the data and a 4-byte CRC, up to IEND. The first eXIf chunk counts.
+Block FromPng(Bytes file) {
+  std::size_t at = 8;
+  while (file.size() >= at + 8) {
+    const std::uint64_t length = U32(file, at, true);
+    const std::size_t data = at + 8;
+    if (length > file.size() - data) return std::nullopt;
+    if (Equal(file, at + 4, "eXIf", 4)) return TiffBlock(file.subspan(data, length), kMaxExifBlockBytes);
+    if (Equal(file, at + 4, "IEND", 4)) return std::nullopt;
+    at = data + length + 4;
+  }
+  return std::nullopt;
+}
+
+// WebP: "RIFF", the little-endian size, "WEBP", then chunks of a 4-byte type,
+// a 4-byte little-endian size, the data and one byte of padding after an odd
+// size. The EXIF chunk counts.
+Block FromWebP(Bytes file) {
+  std::size_t at = 12;
+  while (file.size() >= at + 8) {
+    const std::uint64_t size = U32(file, at + 4, false);
+    const std::size_t data = at + 8;
+    if (size > file.size() - data) return std::nullopt;
+    if (Equal(file, at, "EXIF", 4)) return TiffBlock(file.subspan(data, size), kMaxExifBlockBytes);
+    at = data + size + (size & 1);
+  }
+  return std::nullopt;
+}
+
+struct ContextFree {
+  void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleFree {
+  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+
+// HEIF: the primary image's first metadata item of type "Exif". Its data
+// starts with the 4-byte big-endian offset of the TIFF header from the end
+// of that field.
+Block FromHeif(Bytes file) {
+  std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
+  if (heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr)
+          .code != heif_error_Ok) {
+    return std::nullopt;
+  }
+  heif_image_handle* raw = nullptr;
+  if (heif_context_get_primary_image_handle(context.get(), &raw).code != heif_error_Ok) {
+    return std::nullopt;
+  }
+  std::unique_ptr<heif_image_handle, HandleFree> handle(raw);
+  heif_item_id id = 0;
+  if (heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), "Exif", &id, 1) < 1) {
+    return std::nullopt;
+  }
+  const std::size_t size = heif_image_handle_get_metadata_size(handle.get(), id);
+  if (size < 4 || size > kMaxExifBlockBytes + 4 + 6) return std::nullopt;
+  std::vector<std::uint8_t> item(size);
+  if (heif_image_handle_get_metadata(handle.get(), id, item.data()).code != heif_error_Ok) {
+    return std::nullopt;
+  }
+  const std::uint64_t offset = U32(item, 0, true);
+  if (offset > size - 4) return std::nullopt;
+  return TiffBlock(Bytes(item).subspan(4 + offset), kMaxExifBlockBytes);
+}
+
+}  // namespace
+
+Block ExifBlockOf(Bytes file) {
+  const TGraphicClass* kind = KindBySignature(file.first(std::min(file.size(), kSignatureBytes)));
+  if (kind == &TPngImage::StaticClass()) return FromPng(file);
+  if (kind == &TWebPImage::StaticClass()) return FromWebP(file);
+  if (kind == &THeifImage::StaticClass()) return FromHeif(file);
+  if (kind == &TTiffImage::StaticClass()) return TiffBlock(file, static_cast<std::size_t>(kMaxBitmapBytes));
+  return std::nullopt;
+}
+
+Block ReadExifBlock(const std::string& path) {
+  try {
+    TFileStream stream(path, TFileStream::Mode::kOpenReadDenyWrite);
+    // Only the containers above are read whole.
+    std::uint8_t head[kSignatureBytes] = {};
+    const auto got = stream.Read(head, sizeof head);
+    const TGraphicClass* kind = KindBySignature(Bytes(head, static_cast<std::size_t>(got)));
+    if (kind != &TPngImage::StaticClass() && kind != &TWebPImage::StaticClass() &&
+        kind != &THeifImage::StaticClass() && kind != &TTiffImage::StaticClass()) {
+      return std::nullopt;
+    }
+    stream.Seek(0);
+    const std::vector<std::uint8_t> file = ReadRestOfStream(stream);
+    return ExifBlockOf(file);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace peloria

@@ -1,0 +1,112 @@
+// HEIC and AVIF through libheif: the primary image, with the rotation,
+// mirroring and cutting its file asks for, converted by libheif to 8-bit
+// interleaved red, green, blue (and alpha), then copied into the bitmap.
+#include <libheif/heif.h>
+
+#include <memory>
+
+#include "picture/decoder_support.h"
+#include "picture/raster.h"
+
+namespace peloria {
+
+namespace {
+
+constexpr std::string_view kKind = "HEIF";
+
+void Check(const heif_error& error) {
+  if (error.code != heif_error_Ok) {
+    InvalidImage(kKind, error.message != nullptr ? error.message : "unknown error");
+  }
+}
+
+struct ContextFree {
+  void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleFree {
+  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct ImageFree {
+  void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct OptionsFree {
+  void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+};
+
+// libheif's decoder plug-ins are registered once per process.
+void InitLibrary() {
+  static const bool initialised = [] {
+    heif_init(nullptr);
+    return true;
+  }();
+  (void)initialised;
+}
+
+// What decoding costs beside the bitmap: the decoded colour planes (chroma at
+// full resolution at worst, two bytes a sample beyond 8 bits), a second set
+// for turning or mirroring, and libheif's interleaved output.
+std::int64_t WorkingBytes(const heif_image_handle* handle, std::int64_t pixels, bool alpha) {
+  const int luma = heif_image_handle_get_luma_bits_per_pixel(handle);
+  const int chroma = heif_image_handle_get_chroma_bits_per_pixel(handle);
+  const std::int64_t sample = (luma > 8 || chroma > 8) ? 2 : 1;
+  const std::int64_t planes = pixels * sample * (alpha ? 4 : 3);
+  return 2 * planes + pixels * (alpha ? 4 : 3);
+}
+
+}  // namespace
+
+void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into) {
+  InitLibrary();
+  std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
+  Check(heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
+                                                   nullptr));
+  heif_image_handle* rawHandle = nullptr;
+  Check(heif_context_get_primary_image_handle(context.get(), &rawHandle));
+  std::unique_ptr<heif_image_handle, HandleFree> handle(rawHandle);
+
+  const std::int64_t width = heif_image_handle_get_width(handle.get());
+  const std::int64_t height = heif_image_handle_get_height(handle.get());
+  const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+  const bool premultiplied = heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
+  if (width <= 0 || height <= 0) InvalidImage(kKind, "no pixels");
+  CheckedImageBytes(width, height, 24);
+  CheckWorkingBytes(WorkingBytes(handle.get(), width * height, alpha), width, height);
+
+  std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
+  options->convert_hdr_to_8bit = 1;
+  heif_image* rawImage = nullptr;
+  Check(heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                          options.get()));
+  std::unique_ptr<heif_image, ImageFree> image(rawImage);
+
+  int stride = 0;
+  const std::uint8_t* plane =
+      heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+  const int outWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
+  const int outHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
+  if (plane == nullptr || outWidth <= 0 || outHeight <= 0) InvalidImage(kKind, "no pixels");
+  StartRgbBitmap(into, outWidth, outHeight, kKind);
+  const int step = alpha ? 4 : 3;
+  for (int y = 0; y < outHeight; ++y) {
+    const std::uint8_t* src = plane + static_cast<std::ptrdiff_t>(stride) * y;
+    std::uint8_t* dst = into.ScanLine(y);
+    for (int x = 0; x < outWidth; ++x, src += step, dst += 3) {
+      if (!alpha) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+      } else if (premultiplied) {
+        dst[0] = OverWhitePremultiplied(src[2], src[3]);
+        dst[1] = OverWhitePremultiplied(src[1], src[3]);
+        dst[2] = OverWhitePremultiplied(src[0], src[3]);
+      } else {
+        dst[0] = OverWhite(src[2], src[3]);
+        dst[1] = OverWhite(src[1], src[3]);
+        dst[2] = OverWhite(src[0], src[3]);
+      }
+    }
+  }
+}
+
+}  // namespace peloria

@@ -1,0 +1,59 @@
+// PNG through libpng's simplified reading interface: every colour type and
+// depth comes out as 8-bit blue, green, red rows, written straight into the
+// bitmap (interlaced files pass by pass into the same rows). A picture with
+// alpha (or a transparent colour) is read with its alpha first and laid onto
+// white here, the same way as every other kind. libpng's own bounds stay in
+// force (ancillary chunks of at most 8 MB, at most a million pixels a side).
+#include <png.h>
+
+#include <memory>
+
+#include "picture/decoder_support.h"
+#include "picture/raster.h"
+
+namespace peloria {
+
+namespace {
+
+constexpr std::string_view kKind = "PNG";
+
+struct ImageReader {
+  png_image image{};
+  ImageReader() { image.version = PNG_IMAGE_VERSION; }
+  ~ImageReader() { png_image_free(&image); }
+  ImageReader(const ImageReader&) = delete;
+  ImageReader& operator=(const ImageReader&) = delete;
+};
+
+}  // namespace
+
+void DecodePng(std::span<const std::uint8_t> file, TBitmap& into) {
+  ImageReader reader;
+  png_image& image = reader.image;
+  if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) {
+    InvalidImage(kKind, image.message);
+  }
+  const std::int64_t width = image.width;
+  const std::int64_t height = image.height;
+  const bool alpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+  CheckedImageBytes(width, height, 24);
+  if (alpha) CheckWorkingBytes(4 * width * height, width, height);
+  StartRgbBitmap(into, width, height, kKind);
+  if (!alpha) {
+    image.format = PNG_FORMAT_BGR;
+    if (!png_image_finish_read(&image, nullptr, into.ScanLine(0), into.RowBytes(), nullptr)) {
+      InvalidImage(kKind, image.message);
+    }
+    return;
+  }
+  image.format = PNG_FORMAT_BGRA;
+  const auto bytes = static_cast<std::size_t>(4 * width * height);
+  const auto bgra = std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+  if (!png_image_finish_read(&image, nullptr, bgra.get(), static_cast<png_int_32>(4 * width),
+                             nullptr)) {
+    InvalidImage(kKind, image.message);
+  }
+  BgraOntoWhite(bgra.get(), width, height, into);
+}
+
+}  // namespace peloria

@@ -1,0 +1,76 @@
+#include "picture/raster.h"
+
+#include <string>
+
+#include "picture/decoder_support.h"
+
+namespace peloria {
+
+void InvalidImage(std::string_view kind, std::string_view cause) {
+  throw EInvalidGraphic(FormatPictureMessage(kMsgInvalidImage, {kind, cause}));
+}
+
+void StartRgbBitmap(TBitmap& into, std::int64_t width, std::int64_t height,
+                    std::string_view kind) {
+  if (width <= 0 || height <= 0) InvalidImage(kind, "no pixels");
+  CheckedImageBytes(width, height, 24);
+  into.SetSize(static_cast<int>(width), static_cast<int>(height), 24);
+}
+
+void CheckWorkingBytes(std::int64_t bytes, std::int64_t width, std::int64_t height) {
+  if (bytes > kMaxDecoderWorkingBytes) {
+    throw EOutOfResources(
+        FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(width), std::to_string(height)}));
+  }
+}
+
+void BgraOntoWhite(const std::uint8_t* bgra, std::int64_t width, std::int64_t height,
+                   TBitmap& into) {
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* src = bgra + 4 * width * y;
+    std::uint8_t* dst = into.ScanLine(y);
+    for (std::int64_t x = 0; x < width; ++x, src += 4, dst += 3) {
+      dst[0] = OverWhite(src[0], src[3]);
+      dst[1] = OverWhite(src[1], src[3]);
+      dst[2] = OverWhite(src[2], src[3]);
+    }
+  }
+}
+
+const TGraphicClass& TRasterImage::StaticClass() {
+  static const TGraphicClass kClass{"TRasterImage", &TGraphic::StaticClass(), nullptr};
+  return kClass;
+}
+
+void TRasterImage::LoadFromStream(TStream& stream) {
+  const std::vector<std::uint8_t> file = ReadRestOfStream(stream);
+  LoadFromBytes(file);
+}
+
+void TRasterImage::LoadFromBytes(std::span<const std::uint8_t> file) {
+  TBitmap decoded;
+  Decode(file, decoded);
+  bitmap_.Assign(&decoded);
+  Changed();
+}
+
+#define PELORIA_RASTER_KIND_BODY(Name, Decoder)                                       \
+  const TGraphicClass& Name::StaticClass() {                                          \
+    static const TGraphicClass kClass{#Name, &TRasterImage::StaticClass(),            \
+                                      [] { return std::unique_ptr<TGraphic>(new Name()); }}; \
+    return kClass;                                                                    \
+  }                                                                                   \
+  void Name::Decode(std::span<const std::uint8_t> file, TBitmap& into) const {        \
+    Decoder(file, into);                                                              \
+  }
+
+PELORIA_RASTER_KIND_BODY(TPngImage, DecodePng)
+PELORIA_RASTER_KIND_BODY(TWebPImage, DecodeWebP)
+PELORIA_RASTER_KIND_BODY(THeifImage, DecodeHeif)
+PELORIA_RASTER_KIND_BODY(TTiffImage, DecodeTiff)
+PELORIA_RASTER_KIND_BODY(TGifImage, DecodeGif)
+PELORIA_RASTER_KIND_BODY(TIcon, DecodeIcon)
+
+#undef PELORIA_RASTER_KIND_BODY
+
+}  // namespace peloria

@@ -1,0 +1,84 @@
+// WebP through libwebp: an opaque picture is decoded straight into the
+// bitmap's rows; one with alpha into a blue-green-red-alpha picture first,
+// which is then laid onto white.
+#include <webp/decode.h>
+
+#include <memory>
+
+#include "picture/decoder_support.h"
+#include "picture/raster.h"
+
+namespace peloria {
+
+namespace {
+
+constexpr std::string_view kKind = "WebP";
+
+const char* StatusText(VP8StatusCode status) {
+  switch (status) {
+    case VP8_STATUS_OUT_OF_MEMORY:
+      return "out of memory";
+    case VP8_STATUS_INVALID_PARAM:
+      return "invalid parameter";
+    case VP8_STATUS_BITSTREAM_ERROR:
+      return "bitstream error";
+    case VP8_STATUS_UNSUPPORTED_FEATURE:
+      return "unsupported feature (animation?)";
+    case VP8_STATUS_SUSPENDED:
+      return "suspended";
+    case VP8_STATUS_USER_ABORT:
+      return "aborted";
+    case VP8_STATUS_NOT_ENOUGH_DATA:
+      return "file cut off";
+    default:
+      return "unknown error";
+  }
+}
+
+struct DecoderConfig {
+  WebPDecoderConfig config{};
+  DecoderConfig() { WebPInitDecoderConfig(&config); }
+  ~DecoderConfig() { WebPFreeDecBuffer(&config.output); }
+  DecoderConfig(const DecoderConfig&) = delete;
+  DecoderConfig& operator=(const DecoderConfig&) = delete;
+};
+
+}  // namespace
+
+void DecodeWebP(std::span<const std::uint8_t> file, TBitmap& into) {
+  DecoderConfig holder;
+  WebPDecoderConfig& config = holder.config;
+  VP8StatusCode status = WebPGetFeatures(file.data(), file.size(), &config.input);
+  if (status != VP8_STATUS_OK) InvalidImage(kKind, StatusText(status));
+  const std::int64_t width = config.input.width;
+  const std::int64_t height = config.input.height;
+  const bool alpha = config.input.has_alpha != 0;
+  // A lossless picture is decoded through a 32-bit picture of its own; a
+  // picture with alpha needs its alpha plane and the 32-bit copy here.
+  const std::int64_t pixels = width * height;
+  CheckWorkingBytes((config.input.format == 2 ? 4 * pixels : 0) + (alpha ? 5 * pixels : 0), width,
+                    height);
+  StartRgbBitmap(into, width, height, kKind);
+
+  std::unique_ptr<std::uint8_t[]> bgra;
+  WebPRGBABuffer& out = config.output.u.RGBA;
+  config.output.is_external_memory = 1;
+  if (alpha) {
+    const auto bytes = static_cast<std::size_t>(4 * pixels);
+    bgra = std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+    config.output.colorspace = MODE_BGRA;
+    out.rgba = bgra.get();
+    out.stride = static_cast<int>(4 * width);
+    out.size = bytes;
+  } else {
+    config.output.colorspace = MODE_BGR;
+    out.rgba = into.ScanLine(0);
+    out.stride = into.RowBytes();
+    out.size = static_cast<std::size_t>(into.RowBytes()) * static_cast<std::size_t>(height);
+  }
+  status = WebPDecode(file.data(), file.size(), &config);
+  if (status != VP8_STATUS_OK) InvalidImage(kKind, StatusText(status));
+  if (alpha) BgraOntoWhite(bgra.get(), width, height, into);
+}
+
+}  // namespace peloria

@@ -1,0 +1,231 @@
+// The kinds decoded at load: pixels, alpha on white, broken and cut-off
+// files, bombs refused before allocating, and the content deciding the kind.
+#include "picture/raster.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "picture/formats.h"
+#include "picture/picture.h"
+#include "platform/cp932.h"
+#include "tests/support/jpeg_fixtures.h"
+#include "tests/support/picture_fixtures.h"
+#include "tests/support/temp_dir.h"
+
+namespace peloria {
+namespace {
+
+using testing::Pixels;
+using Decoder = void (*)(std::span<const std::uint8_t>, TBitmap&);
+
+std::span<const std::uint8_t> Span(const std::string& s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+// Largest channel difference between the decoded bitmap and `want` laid on
+// white.
+int MaxDifference(const TBitmap& bitmap, const Pixels& want) {
+  int worst = 0;
+  for (int y = 0; y < want.height; ++y) {
+    const std::uint8_t* row = bitmap.RowData(y);
+    for (int x = 0; x < want.width; ++x) {
+      const std::uint32_t p = testing::OnWhite(want.At(x, y));
+      const int channels[3][2] = {{row[3 * x], static_cast<int>(p & 0xFF)},
+                                  {row[3 * x + 1], static_cast<int>((p >> 8) & 0xFF)},
+                                  {row[3 * x + 2], static_cast<int>((p >> 16) & 0xFF)}};
+      for (const auto& [got, wanted] : channels) worst = std::max(worst, std::abs(got - wanted));
+    }
+  }
+  return worst;
+}
+
+struct Kind {
+  const char* name;
+  const char* extension;
+  const TGraphicClass* kind;
+  Decoder decode;
+  std::function<std::string(const Pixels&)> make;
+  int tolerance;
+  bool alpha;  // the fixture keeps an alpha channel
+};
+
+// Options with one member set (designated initializers trip
+// -Wmissing-field-initializers).
+template <typename Options, typename Value>
+Options With(Value Options::*member, Value value) {
+  Options options;
+  options.*member = value;
+  return options;
+}
+
+std::vector<Kind> Kinds() {
+  using namespace testing;
+  return {
+      {"PNG", "png", &TPngImage::StaticClass(), DecodePng, [](const Pixels& p) { return MakePng(p); }, 0, true},
+      {"PNG interlaced", "png", &TPngImage::StaticClass(), DecodePng,
+       [](const Pixels& p) { return MakePng(p, With(&ContainerOptions::interlaced, true)); }, 0, true},
+      {"WebP lossless", "webp", &TWebPImage::StaticClass(), DecodeWebP,
+       [](const Pixels& p) { return MakeWebP(p); }, 0, true},
+      {"WebP lossy", "webp", &TWebPImage::StaticClass(), DecodeWebP,
+       [](const Pixels& p) { return MakeWebP(p, With(&ContainerOptions::lossless, false)); }, 40, false},
+      {"HEIC", "heic", &THeifImage::StaticClass(), DecodeHeif,
+       [](const Pixels& p) { return MakeHeif(p); }, 40, false},
+      {"AVIF", "avif", &THeifImage::StaticClass(), DecodeHeif,
+       [](const Pixels& p) { return MakeHeif(p, With(&ContainerOptions::avif, true)); }, 40, false},
+      {"TIFF", "tif", &TTiffImage::StaticClass(), DecodeTiff,
+       [](const Pixels& p) { return MakeTiff(p, With(&TiffOptions::alpha, true)); }, 1, true},
+      {"TIFF tiled LZW", "tiff", &TTiffImage::StaticClass(), DecodeTiff,
+       [](const Pixels& p) { return MakeTiledTiff(p); }, 0, false},
+      {"icon, BMP inside", "ico", &TIcon::StaticClass(), DecodeIcon,
+       [](const Pixels& p) { return MakeIcon({{p, false, true}}); }, 0, true},
+      {"icon, PNG inside", "ico", &TIcon::StaticClass(), DecodeIcon,
+       [](const Pixels& p) { return MakeIcon({{p, true, true}}); }, 0, true},
+  };
+}
+
+TEST(RasterTest, EveryKindGivesTheSame24BitPictureOnWhite) {
+  for (const Kind& k : Kinds()) {
+    SCOPED_TRACE(k.name);
+    // Lossy kinds get an opaque picture; alpha is checked where it is exact.
+    const Pixels want = testing::Gradient(48, 40, k.alpha);
+    const std::string file = k.make(want);
+    TBitmap bitmap;
+    k.decode(Span(file), bitmap);
+    ASSERT_EQ(bitmap.Width(), 48);
+    ASSERT_EQ(bitmap.Height(), 40);
+    EXPECT_EQ(bitmap.BitsPerPixel(), 24);
+    EXPECT_LE(MaxDifference(bitmap, want), k.tolerance);
+  }
+}
+
+TEST(RasterTest, GifShowsItsFirstFrameWithTransparencyOnWhite) {
+  Pixels want = testing::Quadrants(20, 18);
+  want.argb[0] = 0x00123456;  // transparent
+  for (bool interlaced : {false, true}) {
+    TBitmap bitmap;
+    DecodeGif(Span(testing::MakeGif(want, interlaced)), bitmap);
+    ASSERT_EQ(bitmap.Width(), 20);
+    EXPECT_EQ(MaxDifference(bitmap, want), 0) << interlaced;
+  }
+}
+
+TEST(RasterTest, IconsShowTheirLargestImage) {
+  const Pixels small = testing::Quadrants(16, 16);
+  Pixels large = testing::Gradient(48, 48);
+  large.argb[5] = 0x00FFFFFF & large.argb[5];  // AND mask: transparent
+  const std::string file =
+      testing::MakeIcon({{small, false, true}, {large, false, false}, {small, true, true}});
+  TBitmap bitmap;
+  DecodeIcon(Span(file), bitmap);
+  ASSERT_EQ(bitmap.Width(), 48);
+  EXPECT_EQ(MaxDifference(bitmap, large), 0);
+}
+
+TEST(RasterTest, BrokenAndCutOffFilesFail) {
+  for (const Kind& k : Kinds()) {
+    SCOPED_TRACE(k.name);
+    const std::string file = k.make(testing::Gradient(48, 40));
+    TBitmap bitmap;
+    for (const std::size_t keep : {std::size_t{0}, std::size_t{7}, file.size() / 3, file.size() - 40}) {
+      EXPECT_THROW(k.decode(Span(file.substr(0, keep)), bitmap), EInvalidGraphic) << keep;
+    }
+    std::string garbled = file;
+    for (std::size_t i = 4; i < garbled.size(); i += 5) garbled[i] = static_cast<char>(~garbled[i]);
+    EXPECT_THROW(k.decode(Span(garbled), bitmap), EInvalidGraphic);
+  }
+  TBitmap bitmap;
+  const std::string gif = testing::MakeGif(testing::Quadrants(20, 18));
+  EXPECT_THROW(DecodeGif(Span(gif.substr(0, gif.size() / 2)), bitmap), EInvalidGraphic);
+}
+
+// Headers promising enormous pictures, a few dozen bytes each: refused with
+// EOutOfResources before the pixels are allocated.
+TEST(RasterTest, BombsAreRefusedBeforeAllocating) {
+  using testing::Pixels;
+  // PNG: patch the IHDR of a small file to 900000 x 900000 (within libpng's
+  // own million-pixel sides).
+  std::string png = testing::MakePng(testing::Quadrants(8, 8));
+  png.replace(16, 8, std::string("\x00\x0D\xBB\xA0\x00\x0D\xBB\xA0", 8));
+  testing::FixPngCrc(png, 8);
+  // GIF: a logical screen of 65535 x 65535.
+  std::string gif = testing::MakeGif(testing::Quadrants(8, 8));
+  gif.replace(6, 4, "\xFF\xFF\xFF\xFF");
+  // TIFF: 1000000 x 1000000 in the width and length entries.
+  testing::TiffOptions options;
+  std::string tiff = testing::MakeTiff(testing::Quadrants(8, 8), options);
+  // Entries start at 10; width (256) and length (257) are the first two, their
+  // values in place at 8 bytes into each 12-byte entry.
+  tiff.replace(10 + 8, 4, std::string("\x40\x42\x0F\x00", 4));
+  tiff.replace(22 + 8, 4, std::string("\x40\x42\x0F\x00", 4));
+  // WebP lossless with alpha: 16384 x 16384 needs 1 GiB for its 32-bit
+  // working picture and as much again for the picture with alpha.
+  std::string webp = testing::MakeWebP(testing::Quadrants(8, 8));
+  // VP8L header at 21: 14 bits width-1, 14 bits height-1, the alpha bit.
+  webp.replace(21, 4, std::string("\xFF\xFF\xFF\x1F", 4));
+  const std::pair<const char*, std::pair<Decoder, std::string>> rows[] = {
+      {"PNG", {DecodePng, png}}, {"GIF", {DecodeGif, gif}},
+      {"TIFF", {DecodeTiff, tiff}}, {"WebP", {DecodeWebP, webp}}};
+  for (const auto& [name, row] : rows) {
+    TBitmap bitmap;
+    EXPECT_THROW(row.first(Span(row.second), bitmap), EOutOfResources) << name;
+    EXPECT_EQ(bitmap.Width(), 0) << name;
+  }
+}
+
+TEST(RasterTest, CopiesShareTheDecodedBitmap) {
+  testing::TempDir dir;
+  TPicture picture;
+  picture.LoadFromFile(dir.Write("a.png", testing::MakePng(testing::Quadrants(10, 6))));
+  TBitmap copy;
+  copy.Assign(picture.Graphic());
+  const auto& raster = dynamic_cast<const TRasterImage&>(*picture.Graphic());
+  EXPECT_TRUE(copy.SharesImageWith(raster.Bitmap()));
+  EXPECT_EQ(picture.Width(), 10);
+  EXPECT_EQ(copy.RowData(0)[2], 0xFF);  // red, top left
+}
+
+// The content decides when the signature names another kind than the
+// extension; agreeing files and files without a known signature go by the
+// extension.
+TEST(RasterTest, TheContentDecidesTheKind) {
+  testing::TempDir dir;
+  const std::string png = testing::MakePng(testing::Quadrants(8, 6));
+  const std::string jpeg = testing::MakeJpeg(testing::JpegRecipe{});
+  const std::string heic = testing::MakeHeif(testing::Quadrants(64, 48));
+  const std::pair<std::string, std::pair<std::string, const char*>> rows[] = {
+      {"shot.jpg", {png, "TPngImage"}},
+      {"temp.jpg", {heic, "THeifImage"}},
+      {"noextension", {png, "TPngImage"}},
+      {"photo.png", {jpeg, "TJPEGImage"}},
+      {"photo.JPG", {jpeg, "TJPEGImage"}},
+      {"a.gif", {png, "TPngImage"}},
+      {"b.tiff", {testing::MakeGif(testing::Quadrants(4, 4)), "TGifImage"}},
+      {"c.bmp", {testing::MakeWebP(testing::Quadrants(4, 4)), "TWebPImage"}},
+      {"d.ico", {testing::MakeTiff(testing::Quadrants(4, 4)), "TTiffImage"}},
+  };
+  for (const auto& [name, row] : rows) {
+    TPicture picture;
+    picture.LoadFromFile(dir.Write(name, row.first));
+    ASSERT_NE(picture.Graphic(), nullptr) << name;
+    EXPECT_STREQ(picture.Graphic()->ClassName(), row.second) << name;
+    TBitmap copy;
+    copy.Assign(picture.Graphic());
+    EXPECT_EQ(copy.BitsPerPixel(), 24) << name;
+  }
+  // Without a signature the extension decides, as it always did.
+  TPicture picture;
+  EXPECT_THROW(picture.LoadFromFile(dir.Write("text.png", "just text")), EInvalidGraphic);
+  EXPECT_THROW(picture.LoadFromFile(dir.Write("text.jpg", "just text")), EJPEG);
+  EXPECT_THROW(picture.LoadFromFile(dir.Write("text", "just text")), EInvalidGraphic);
+  EXPECT_THROW(picture.LoadFromFile(dir.Write("x.wmf.png", "")), EInvalidGraphic);
+}
+
+TEST(RasterTest, HeifIsTurnedByItsDecoderTheOthersAreNot) {
+  EXPECT_TRUE(THeifImage().Upright());
+  EXPECT_FALSE(TPngImage().Upright());
+  EXPECT_FALSE(TTiffImage().Upright());
+}
+
+}  // namespace
+}  // namespace peloria
