@@ -6,6 +6,7 @@
 
 #include "app/address.h"
 #include "exif/exif_info.h"
+#include "picture/exif_block.h"
 #include "platform/cp932.h"
 #include "platform/exception.h"
 #include "platform/files.h"
@@ -64,7 +65,13 @@ int PrintExif(const std::string& argument, std::ostream& out, std::ostream& err)
   bool noHeader = false;
   exif.OnReadError = [&noHeader](TExifInfo&) { noHeader = true; };
   try {
-    exif.SetImageFileName(file);
+    // A JPEG file's Exif segment, else the Exif block of another container.
+    const auto block = exif.HasExif(file) ? std::nullopt : ReadExifBlock(file);
+    if (block) {
+      exif.SetTiffBlock(block->data(), block->size());
+    } else {
+      exif.SetImageFileName(file);
+    }
   } catch (const Exception& failure) {
     PrintError(err, shown, Utf8(failure.Message()));
     return kExitError;

@@ -86,7 +86,8 @@ QImage Orient(const QImage& image, int orientation) {
   if (image.isNull() || orientation < 2 || orientation > 8) return image;
   const int w = image.width();
   const int h = image.height();
-  QImage out = SwapsSides(orientation) ? QImage(h, w, image.format()) : QImage(w, h, image.format());
+  QImage out =
+      SwapsSides(orientation) ? QImage(h, w, image.format()) : QImage(w, h, image.format());
   for (int y = 0; y < out.height(); ++y) {
     auto* row = reinterpret_cast<QRgb*>(out.scanLine(y));
     for (int x = 0; x < out.width(); ++x) {

@@ -52,7 +52,7 @@ inline int DecodeAndExtract(void (*decode)(std::span<const std::uint8_t>, TBitma
 }  // namespace peloria::fuzz
 
 // One harness: the decoder of its container.
-#define PELORIA_RASTER_HARNESS(decoder)                                                   \
-  extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {     \
-    return peloria::fuzz::DecodeAndExtract(peloria::decoder, data, size);                 \
+#define PELORIA_RASTER_HARNESS(decoder)                                               \
+  extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { \
+    return peloria::fuzz::DecodeAndExtract(peloria::decoder, data, size);             \
   }

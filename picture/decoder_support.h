@@ -15,8 +15,7 @@ namespace peloria {
 // Makes `into` a zero-filled 24-bit picture of this size, refusing one
 // beyond kMaxBitmapBytes (EOutOfResources) or without pixels
 // (InvalidImage) before anything is allocated.
-void StartRgbBitmap(TBitmap& into, std::int64_t width, std::int64_t height,
-                    std::string_view kind);
+void StartRgbBitmap(TBitmap& into, std::int64_t width, std::int64_t height, std::string_view kind);
 
 // Refuses (EOutOfResources) a decode that would need `bytes` of working
 // memory beside the bitmap, more than kMaxDecoderWorkingBytes.

@@ -37,7 +37,6 @@ inline constexpr std::string_view kMsgBitmapTooLarge = "ビットマップが大
 // the decoder's own account of the fault.
 inline constexpr std::string_view kMsgInvalidImage = "%s イメージが不正です: %s";
 
-
 // Fills the "%s" and "%d" placeholders of a UTF-8 template in order with the
 // given CP932 texts and answers the CP932 message.
 std::string FormatPictureMessage(std::string_view utf8Template,

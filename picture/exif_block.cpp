@@ -45,7 +45,8 @@ Block FromPng(Bytes file) {
     const std::uint64_t length = U32(file, at, true);
     const std::size_t data = at + 8;
     if (length > file.size() - data) return std::nullopt;
-    if (Equal(file, at + 4, "eXIf", 4)) return TiffBlock(file.subspan(data, length), kMaxExifBlockBytes);
+    if (Equal(file, at + 4, "eXIf", 4))
+      return TiffBlock(file.subspan(data, length), kMaxExifBlockBytes);
     if (Equal(file, at + 4, "IEND", 4)) return std::nullopt;
     at = data + length + 4;
   }
@@ -110,7 +111,8 @@ Block ExifBlockOf(Bytes file) {
   if (kind == &TPngImage::StaticClass()) return FromPng(file);
   if (kind == &TWebPImage::StaticClass()) return FromWebP(file);
   if (kind == &THeifImage::StaticClass()) return FromHeif(file);
-  if (kind == &TTiffImage::StaticClass()) return TiffBlock(file, static_cast<std::size_t>(kMaxBitmapBytes));
+  if (kind == &TTiffImage::StaticClass())
+    return TiffBlock(file, static_cast<std::size_t>(kMaxBitmapBytes));
   return std::nullopt;
 }
 

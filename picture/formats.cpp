@@ -61,7 +61,8 @@ void RegisterRasterFormats(TFileFormatsList& list) {
 namespace {
 
 bool StartsWith(std::span<const std::uint8_t> head, std::size_t at, std::string_view bytes) {
-  return head.size() >= at + bytes.size() && std::memcmp(head.data() + at, bytes.data(), bytes.size()) == 0;
+  return head.size() >= at + bytes.size() &&
+         std::memcmp(head.data() + at, bytes.data(), bytes.size()) == 0;
 }
 
 std::uint32_t U32Big(std::span<const std::uint8_t> head, std::size_t at) {
@@ -73,8 +74,9 @@ std::uint32_t U32Big(std::span<const std::uint8_t> head, std::size_t at) {
 // ones from 16 to the box's end (as far as `head` reaches).
 bool IsHeif(std::span<const std::uint8_t> head) {
   if (!StartsWith(head, 4, "ftyp") || head.size() < 12) return false;
-  static constexpr std::array<std::string_view, 12> kBrands = {
-      "heic", "heix", "hevc", "hevx", "heim", "heis", "hevm", "hevs", "mif1", "msf1", "avif", "avis"};
+  static constexpr std::array<std::string_view, 12> kBrands = {"heic", "heix", "hevc", "hevx",
+                                                               "heim", "heis", "hevm", "hevs",
+                                                               "mif1", "msf1", "avif", "avis"};
   const auto branded = [&](std::size_t at) {
     return std::any_of(kBrands.begin(), kBrands.end(),
                        [&](std::string_view brand) { return StartsWith(head, at, brand); });

@@ -26,9 +26,8 @@ struct MemoryFile {
 
 int ReadProc(GifFileType* gif, GifByteType* buffer, int count) {
   auto* file = static_cast<MemoryFile*>(gif->UserData);
-  const std::size_t n =
-      std::min<std::size_t>(static_cast<std::size_t>(std::max(count, 0)),
-                            file->bytes.size() - file->position);
+  const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(std::max(count, 0)),
+                                              file->bytes.size() - file->position);
   std::memcpy(buffer, file->bytes.data() + file->position, n);
   file->position += n;
   return static_cast<int>(n);

@@ -58,8 +58,8 @@ std::int64_t WorkingBytes(const heif_image_handle* handle, std::int64_t pixels, 
 void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into) {
   InitLibrary();
   std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
-  Check(heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
-                                                   nullptr));
+  Check(
+      heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr));
   heif_image_handle* rawHandle = nullptr;
   Check(heif_context_get_primary_image_handle(context.get(), &rawHandle));
   std::unique_ptr<heif_image_handle, HandleFree> handle(rawHandle);

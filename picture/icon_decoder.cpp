@@ -38,7 +38,8 @@ std::uint32_t U32(const std::uint8_t* p) {
          static_cast<std::uint32_t>(p[3]) << 24;
 }
 void PutU32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // The image of the directory with the most pixels, then the most bits per
@@ -101,7 +102,8 @@ void DecodeIconBitmap(std::span<const std::uint8_t> dib, TBitmap& into) {
   if (tableEntries == 0 && bits <= 8) tableEntries = std::uint64_t{1} << bits;
   const std::uint64_t pixelsAt =
       headerSize + (compression == 3 && headerSize == 40 ? 12 : 0) + tableEntries * 4;
-  const std::uint64_t colourBytes = static_cast<std::uint64_t>(BitmapRowBytes(width, bits)) * height;
+  const std::uint64_t colourBytes =
+      static_cast<std::uint64_t>(BitmapRowBytes(width, bits)) * height;
   const std::uint64_t maskRow = static_cast<std::uint64_t>(BitmapRowBytes(width, 1));
   const bool hasMask = compression == 0 || compression == 3
                            ? pixelsAt + colourBytes + maskRow * height <= dib.size()

@@ -10,8 +10,7 @@ void InvalidImage(std::string_view kind, std::string_view cause) {
   throw EInvalidGraphic(FormatPictureMessage(kMsgInvalidImage, {kind, cause}));
 }
 
-void StartRgbBitmap(TBitmap& into, std::int64_t width, std::int64_t height,
-                    std::string_view kind) {
+void StartRgbBitmap(TBitmap& into, std::int64_t width, std::int64_t height, std::string_view kind) {
   if (width <= 0 || height <= 0) InvalidImage(kind, "no pixels");
   CheckedImageBytes(width, height, 24);
   into.SetSize(static_cast<int>(width), static_cast<int>(height), 24);
@@ -54,14 +53,14 @@ void TRasterImage::LoadFromBytes(std::span<const std::uint8_t> file) {
   Changed();
 }
 
-#define PELORIA_RASTER_KIND_BODY(Name, Decoder)                                       \
-  const TGraphicClass& Name::StaticClass() {                                          \
-    static const TGraphicClass kClass{#Name, &TRasterImage::StaticClass(),            \
+#define PELORIA_RASTER_KIND_BODY(Name, Decoder)                                              \
+  const TGraphicClass& Name::StaticClass() {                                                 \
+    static const TGraphicClass kClass{#Name, &TRasterImage::StaticClass(),                   \
                                       [] { return std::unique_ptr<TGraphic>(new Name()); }}; \
-    return kClass;                                                                    \
-  }                                                                                   \
-  void Name::Decode(std::span<const std::uint8_t> file, TBitmap& into) const {        \
-    Decoder(file, into);                                                              \
+    return kClass;                                                                           \
+  }                                                                                          \
+  void Name::Decode(std::span<const std::uint8_t> file, TBitmap& into) const {               \
+    Decoder(file, into);                                                                     \
   }
 
 PELORIA_RASTER_KIND_BODY(TPngImage, DecodePng)

@@ -47,14 +47,14 @@ class TRasterImage : public TGraphic {
   TBitmap bitmap_;
 };
 
-#define PELORIA_RASTER_KIND(Name)                                            \
-  class Name final : public TRasterImage {                                   \
-   public:                                                                   \
-    static const TGraphicClass& StaticClass();                               \
-    const TGraphicClass& Class() const override { return StaticClass(); }    \
-    const char* ClassName() const override { return #Name; }                 \
-                                                                             \
-   protected:                                                                \
+#define PELORIA_RASTER_KIND(Name)                                                  \
+  class Name final : public TRasterImage {                                         \
+   public:                                                                         \
+    static const TGraphicClass& StaticClass();                                     \
+    const TGraphicClass& Class() const override { return StaticClass(); }          \
+    const char* ClassName() const override { return #Name; }                       \
+                                                                                   \
+   protected:                                                                      \
     void Decode(std::span<const std::uint8_t> file, TBitmap& into) const override; \
   }
 

@@ -36,8 +36,8 @@ struct MemoryFile {
 tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
   auto* file = static_cast<MemoryFile*>(handle);
   if (size <= 0 || file->position >= file->bytes.size()) return 0;
-  const std::uint64_t count =
-      std::min<std::uint64_t>(static_cast<std::uint64_t>(size), file->bytes.size() - file->position);
+  const std::uint64_t count = std::min<std::uint64_t>(static_cast<std::uint64_t>(size),
+                                                      file->bytes.size() - file->position);
   std::memcpy(buffer, file->bytes.data() + file->position, count);
   file->position += count;
   return static_cast<tmsize_t>(count);
@@ -117,9 +117,9 @@ void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffBlockBytes);
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), ErrorHandler, &file);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), WarningHandler, &file);
-  std::unique_ptr<TIFF, TiffClose> tiff(TIFFClientOpenExt("memory", "r", &file, ReadProc,
-                                                         WriteProc, SeekProc, CloseProc, SizeProc,
-                                                         MapProc, UnmapProc, options.get()));
+  std::unique_ptr<TIFF, TiffClose> tiff(TIFFClientOpenExt("memory", "r", &file, ReadProc, WriteProc,
+                                                          SeekProc, CloseProc, SizeProc, MapProc,
+                                                          UnmapProc, options.get()));
   if (!tiff) Fail(file, "not a TIFF file");
 
   char message[1024] = {};

@@ -36,7 +36,8 @@ TEST(ExifBlockTest, EveryContainerGivesItsTiffBlockInBothByteOrders) {
         {"PNG, eXIf after the image", testing::MakePng(pixels, Exif(block, false, true))},
         {"WebP", testing::MakeWebP(pixels, Exif(block))},
         {"WebP with Exif header", testing::MakeWebP(pixels, Exif(block, true))},
-        {"WebP lossy with alpha", [&] {
+        {"WebP lossy with alpha",
+         [&] {
            ContainerOptions o = Exif(block);
            o.lossless = false;
            return testing::MakeWebP(testing::Gradient(16, 16, true), o);

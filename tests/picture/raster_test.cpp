@@ -62,13 +62,16 @@ Options With(Value Options::*member, Value value) {
 std::vector<Kind> Kinds() {
   using namespace testing;
   return {
-      {"PNG", "png", &TPngImage::StaticClass(), DecodePng, [](const Pixels& p) { return MakePng(p); }, 0, true},
+      {"PNG", "png", &TPngImage::StaticClass(), DecodePng,
+       [](const Pixels& p) { return MakePng(p); }, 0, true},
       {"PNG interlaced", "png", &TPngImage::StaticClass(), DecodePng,
-       [](const Pixels& p) { return MakePng(p, With(&ContainerOptions::interlaced, true)); }, 0, true},
+       [](const Pixels& p) { return MakePng(p, With(&ContainerOptions::interlaced, true)); }, 0,
+       true},
       {"WebP lossless", "webp", &TWebPImage::StaticClass(), DecodeWebP,
        [](const Pixels& p) { return MakeWebP(p); }, 0, true},
       {"WebP lossy", "webp", &TWebPImage::StaticClass(), DecodeWebP,
-       [](const Pixels& p) { return MakeWebP(p, With(&ContainerOptions::lossless, false)); }, 40, false},
+       [](const Pixels& p) { return MakeWebP(p, With(&ContainerOptions::lossless, false)); }, 40,
+       false},
       {"HEIC", "heic", &THeifImage::StaticClass(), DecodeHeif,
        [](const Pixels& p) { return MakeHeif(p); }, 40, false},
       {"AVIF", "avif", &THeifImage::StaticClass(), DecodeHeif,
@@ -78,9 +81,15 @@ std::vector<Kind> Kinds() {
       {"TIFF tiled LZW", "tiff", &TTiffImage::StaticClass(), DecodeTiff,
        [](const Pixels& p) { return MakeTiledTiff(p); }, 0, false},
       {"icon, BMP inside", "ico", &TIcon::StaticClass(), DecodeIcon,
-       [](const Pixels& p) { return MakeIcon({{p, false, true}}); }, 0, true},
+       [](const Pixels& p) {
+         return MakeIcon({{p, false, true}});
+       },
+       0, true},
       {"icon, PNG inside", "ico", &TIcon::StaticClass(), DecodeIcon,
-       [](const Pixels& p) { return MakeIcon({{p, true, true}}); }, 0, true},
+       [](const Pixels& p) {
+         return MakeIcon({{p, true, true}});
+       },
+       0, true},
   };
 }
 
@@ -127,7 +136,8 @@ TEST(RasterTest, BrokenAndCutOffFilesFail) {
     SCOPED_TRACE(k.name);
     const std::string file = k.make(testing::Gradient(48, 40));
     TBitmap bitmap;
-    for (const std::size_t keep : {std::size_t{0}, std::size_t{7}, file.size() / 3, file.size() - 40}) {
+    for (const std::size_t keep :
+         {std::size_t{0}, std::size_t{7}, file.size() / 3, file.size() - 40}) {
       EXPECT_THROW(k.decode(Span(file.substr(0, keep)), bitmap), EInvalidGraphic) << keep;
     }
     std::string garbled = file;
@@ -164,8 +174,10 @@ TEST(RasterTest, BombsAreRefusedBeforeAllocating) {
   // VP8L header at 21: 14 bits width-1, 14 bits height-1, the alpha bit.
   webp.replace(21, 4, std::string("\xFF\xFF\xFF\x1F", 4));
   const std::pair<const char*, std::pair<Decoder, std::string>> rows[] = {
-      {"PNG", {DecodePng, png}}, {"GIF", {DecodeGif, gif}},
-      {"TIFF", {DecodeTiff, tiff}}, {"WebP", {DecodeWebP, webp}}};
+      {"PNG", {DecodePng, png}},
+      {"GIF", {DecodeGif, gif}},
+      {"TIFF", {DecodeTiff, tiff}},
+      {"WebP", {DecodeWebP, webp}}};
   for (const auto& [name, row] : rows) {
     TBitmap bitmap;
     EXPECT_THROW(row.first(Span(row.second), bitmap), EOutOfResources) << name;

@@ -25,10 +25,18 @@ namespace peloria::testing {
 
 namespace {
 
-std::uint8_t A(std::uint32_t p) { return static_cast<std::uint8_t>(p >> 24); }
-std::uint8_t R(std::uint32_t p) { return static_cast<std::uint8_t>(p >> 16); }
-std::uint8_t G(std::uint32_t p) { return static_cast<std::uint8_t>(p >> 8); }
-std::uint8_t B(std::uint32_t p) { return static_cast<std::uint8_t>(p); }
+std::uint8_t A(std::uint32_t p) {
+  return static_cast<std::uint8_t>(p >> 24);
+}
+std::uint8_t R(std::uint32_t p) {
+  return static_cast<std::uint8_t>(p >> 16);
+}
+std::uint8_t G(std::uint32_t p) {
+  return static_cast<std::uint8_t>(p >> 8);
+}
+std::uint8_t B(std::uint32_t p) {
+  return static_cast<std::uint8_t>(p);
+}
 
 bool HasAlpha(const Pixels& p) {
   return std::any_of(p.argb.begin(), p.argb.end(), [](std::uint32_t v) { return A(v) != 255; });
@@ -61,8 +69,10 @@ void PngFlush(png_structp) {}
 // A PNG chunk with its length and CRC.
 std::string PngChunk(const std::string& type, const std::string& data) {
   std::string body = type + data;
-  const auto crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
-  return U32Be(static_cast<std::uint32_t>(data.size())) + body + U32Be(static_cast<std::uint32_t>(crc));
+  const auto crc =
+      crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+  return U32Be(static_cast<std::uint32_t>(data.size())) + body +
+         U32Be(static_cast<std::uint32_t>(crc));
 }
 
 }  // namespace
@@ -86,8 +96,10 @@ Pixels Gradient(int width, int height, bool alpha) {
     for (int x = 0; x < width; ++x) {
       const Rgb c = PatternColor(x, y, width, height);
       std::uint32_t a = 255;
-      if (alpha && x == 0) a = 0;
-      else if (alpha && y == 0) a = 128;
+      if (alpha && x == 0)
+        a = 0;
+      else if (alpha && y == 0)
+        a = 128;
       p.argb.push_back(a << 24 | std::uint32_t{c.r} << 16 | std::uint32_t{c.g} << 8 | c.b);
     }
   }
@@ -101,12 +113,11 @@ std::uint32_t OnWhite(std::uint32_t argb) {
 }
 
 void FixPngCrc(std::string& png, std::size_t at) {
-  const std::size_t length = static_cast<std::uint8_t>(png[at]) << 24 |
-                             static_cast<std::uint8_t>(png[at + 1]) << 16 |
-                             static_cast<std::uint8_t>(png[at + 2]) << 8 |
-                             static_cast<std::uint8_t>(png[at + 3]);
-  const auto crc = crc32(0, reinterpret_cast<const Bytef*>(png.data() + at + 4),
-                         static_cast<uInt>(length + 4));
+  const std::size_t length =
+      static_cast<std::uint8_t>(png[at]) << 24 | static_cast<std::uint8_t>(png[at + 1]) << 16 |
+      static_cast<std::uint8_t>(png[at + 2]) << 8 | static_cast<std::uint8_t>(png[at + 3]);
+  const auto crc =
+      crc32(0, reinterpret_cast<const Bytef*>(png.data() + at + 4), static_cast<uInt>(length + 4));
   png.replace(at + 8 + length, 4, U32Be(static_cast<std::uint32_t>(crc)));
 }
 
@@ -166,7 +177,8 @@ std::string MakeWebP(const Pixels& pixels, const ContainerOptions& options) {
   } else {
     const auto w = static_cast<std::uint32_t>(pixels.width - 1);
     const auto h = static_cast<std::uint32_t>(pixels.height - 1);
-    header = "VP8X" + U32Le(10) + std::string(1, static_cast<char>(0x08 | (HasAlpha(pixels) ? 0x10 : 0))) +
+    header = "VP8X" + U32Le(10) +
+             std::string(1, static_cast<char>(0x08 | (HasAlpha(pixels) ? 0x10 : 0))) +
              std::string(3, '\0') + U32Le(w).substr(0, 3) + U32Le(h).substr(0, 3);
   }
   const std::string exif = (options.exifPrefix ? std::string("Exif\0\0", 6) : "") + options.exif;
@@ -238,8 +250,8 @@ std::string MakeHeif(const Pixels& pixels, const ContainerOptions& options) {
 namespace {
 
 int GifWrite(GifFileType* gif, const GifByteType* data, int size) {
-  static_cast<std::string*>(gif->UserData)->append(reinterpret_cast<const char*>(data),
-                                                    static_cast<std::size_t>(size));
+  static_cast<std::string*>(gif->UserData)
+      ->append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size));
   return size;
 }
 
@@ -322,13 +334,15 @@ std::string MakeTiff(const Pixels& pixels, const TiffOptions& options) {
     w.Ascii(ifd, 0x010F, "Peloria");
     if (!options.model.empty()) w.Ascii(ifd, 0x0110, options.model);
     w.Long(ifd, 273, offsets);
-    if (options.orientation != 0) w.Short(ifd, 0x0112, {static_cast<std::uint16_t>(options.orientation)});
+    if (options.orientation != 0)
+      w.Short(ifd, 0x0112, {static_cast<std::uint16_t>(options.orientation)});
     w.Short(ifd, 277, {static_cast<std::uint16_t>(samples)});
     w.Long(ifd, 278, {static_cast<std::uint32_t>(rowsPerStrip)});
     w.Long(ifd, 279, counts);
     w.Short(ifd, 284, {1});
     if (options.alpha) w.Short(ifd, 338, {2});
-    if (options.fNumberTimesTen != 0) w.Rational(w.ExifIfd(), 0x829D, {{options.fNumberTimesTen, 10}});
+    if (options.fNumberTimesTen != 0)
+      w.Rational(w.ExifIfd(), 0x829D, {{options.fNumberTimesTen, 10}});
     return w.Build();
   };
   const std::size_t size = build(0).size();
@@ -411,7 +425,8 @@ std::string IconBitmap(const Pixels& p, bool alpha) {
   for (int y = p.height - 1; y >= 0; --y) {
     std::string row(static_cast<std::size_t>(maskRow), '\0');
     for (int x = 0; x < p.width; ++x) {
-      if (!alpha && A(p.At(x, y)) < 128) row[static_cast<std::size_t>(x / 8)] |= static_cast<char>(0x80 >> (x % 8));
+      if (!alpha && A(p.At(x, y)) < 128)
+        row[static_cast<std::size_t>(x / 8)] |= static_cast<char>(0x80 >> (x % 8));
     }
     s += row;
   }
@@ -425,7 +440,8 @@ std::string MakeIcon(const std::vector<IconImage>& images) {
   std::string data;
   const std::size_t first = 6 + 16 * images.size();
   for (const IconImage& image : images) {
-    const std::string bytes = image.png ? MakePng(image.pixels) : IconBitmap(image.pixels, image.alpha);
+    const std::string bytes =
+        image.png ? MakePng(image.pixels) : IconBitmap(image.pixels, image.alpha);
     directory += static_cast<char>(image.pixels.width >= 256 ? 0 : image.pixels.width);
     directory += static_cast<char>(image.pixels.height >= 256 ? 0 : image.pixels.height);
     directory += std::string(2, '\0') + U16Le(1) + U16Le(image.alpha ? 32 : 24) +

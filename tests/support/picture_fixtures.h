@@ -40,12 +40,12 @@ Pixels Gradient(int width, int height, bool alpha = false);
 std::uint32_t OnWhite(std::uint32_t argb);
 
 struct ContainerOptions {
-  std::string exif;          // a TIFF block; empty: none
-  bool exifPrefix = false;   // WebP: "Exif\0\0" before the block
-  bool exifLate = false;     // PNG: the eXIf chunk after the image data
-  bool interlaced = false;   // PNG: Adam7
-  bool lossless = true;      // WebP
-  bool avif = false;         // HEIF: AV1 instead of HEVC
+  std::string exif;         // a TIFF block; empty: none
+  bool exifPrefix = false;  // WebP: "Exif\0\0" before the block
+  bool exifLate = false;    // PNG: the eXIf chunk after the image data
+  bool interlaced = false;  // PNG: Adam7
+  bool lossless = true;     // WebP
+  bool avif = false;        // HEIF: AV1 instead of HEVC
 };
 
 std::string MakePng(const Pixels& pixels, const ContainerOptions& options = {});
