@@ -77,13 +77,9 @@ std::vector<Kind> TurnedKinds() {
        }},
       {"JPEG", "j.jpg",
        [](int o) {
-         JpegRecipe recipe;
-         recipe.width = kWidth;
-         recipe.height = kHeight;
-         recipe.jfif = false;
-         JpegOptions options;
-         options.body = AfterSoi(MakeJpeg(recipe));
-         return JpegWithExif(ExifFor(o), options);
+         return ExifJpeg(
+             [o](TiffWriter& w) { w.Short(w.Ifd0(), 0x0112, {static_cast<std::uint16_t>(o)}); },
+             kWidth, kHeight);
        }},
   };
 }
