@@ -26,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 std::map<std::string, std::string> ReadDesktopEntry(const fs::path& file) {
   std::map<std::string, std::string> keys;
@@ -86,9 +87,13 @@ TEST_F(InstallTest, PortableFolderWithDesktopEntry) {
   EXPECT_TRUE(ReadFile(prefix / "peloria.svg").value_or("").starts_with("<?xml"));
   EXPECT_EQ(entry["StartupWMClass"], "Peloria");
   for (const char* type :
-       {"image/jpeg;", "image/bmp;", "image/vnd.microsoft.icon;", "image/x-wmf;", "image/x-emf;"}) {
+       {"image/jpeg;", "image/bmp;", "image/vnd.microsoft.icon;", "image/png;", "image/webp;",
+        "image/heic;", "image/avif;", "image/tiff;", "image/gif;"}) {
     EXPECT_THAT(entry["MimeType"], HasSubstr(type));
   }
+  // Metafiles cannot be shown, so the entry does not offer to open them.
+  EXPECT_THAT(entry["MimeType"], Not(HasSubstr("wmf")));
+  EXPECT_THAT(entry["MimeType"], Not(HasSubstr("emf")));
   const std::string validate = testing::FindProgram("desktop-file-validate");
   EXPECT_FALSE(validate.empty()) << "scripts/deps installs desktop-file-utils";
   if (!validate.empty()) {
