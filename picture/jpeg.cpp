@@ -33,19 +33,10 @@ constexpr std::size_t kSourcePiece = 4096;
 constexpr std::size_t kHeaderPiece = std::size_t{64} << 10;
 // Rows handed to the decoder per call at most.
 constexpr int kRowsPerCall = 16;
-// Scans a file may have at most. Each scan costs a pass over the whole
-// picture, and a scan header is a few bytes, so without a limit a small file
-// that repeats scans (the decoder only warns about such a progression) keeps
-// the decoder busy for hours on a large picture. Encoders write about ten.
-constexpr int kMaxScans = 500;
-// The most the decoder may allocate for its own buffers, on top of the
-// bitmap it fills. A progressive or multi-scan file keeps every coefficient
-// of the picture (two bytes per sample), and two-pass colour quantisation
-// keeps the whole picture once more: a file of a few hundred bytes can
-// declare a size that asks for gigabytes of that. libjpeg refuses buffers
-// beyond this bound with JERR_NO_BACKING_STORE when decoding starts (it has
-// no temporary files to spill to).
-constexpr long kMaxDecoderMemory = 1L << 30;
+// The bounds of the JPEG decoder (kMaxJpegScans, kMaxJpegDecoderBytes) are
+// in picture/limits.h with the reasons for them.
+constexpr int kMaxScans = kMaxJpegScans;
+constexpr long kMaxDecoderMemory = kMaxJpegDecoderBytes;
 
 struct ErrorManager {
   jpeg_error_mgr pub;  // first member: libjpeg knows only this part

@@ -29,9 +29,23 @@ inline constexpr std::int64_t kMaxDecoderWorkingBytes = kMaxBitmapBytes;
 // stored as one uncompressed strip still fits.
 inline constexpr std::int64_t kMaxTiffBlockBytes = kMaxBitmapBytes / 4;
 
-// The largest ancillary chunk (text, colour profile) a PNG decoder keeps in
-// memory. Colour profiles are a few kilobytes; larger chunks are skipped.
-inline constexpr std::size_t kMaxPngChunkBytes = std::size_t{8} << 20;
+// PNG keeps libpng's own bounds: ancillary chunks (text, colour profiles) of
+// at most 8 MB, at most a million pixels a side.
+
+// Scans a JPEG file may have at most. Each scan costs a pass over the whole
+// picture, and a scan header is a few bytes, so without a limit a small file
+// that repeats scans (the decoder only warns about such a progression) keeps
+// the decoder busy for hours on a large picture. Encoders write about ten.
+inline constexpr int kMaxJpegScans = 500;
+
+// The most the JPEG decoder may allocate for its own buffers, on top of the
+// bitmap it fills. A progressive or multi-scan file keeps every coefficient
+// of the picture (two bytes per sample), and two-pass colour quantisation
+// keeps the whole picture once more: a file of a few hundred bytes can
+// declare a size that asks for gigabytes of that. libjpeg refuses buffers
+// beyond this bound with JERR_NO_BACKING_STORE when decoding starts (it has
+// no temporary files to spill to).
+inline constexpr long kMaxJpegDecoderBytes = 1L << 30;
 
 // The largest Exif block taken from a PNG, WebP or HEIF container. A JPEG
 // file holds at most 64 KiB of Exif; other containers have no such limit,
