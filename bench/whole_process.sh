@@ -17,7 +17,8 @@
 #            progressive pictures (refused, or decoded at great cost)
 #
 # Runs are interleaved (one of each program in turn) and the median of RUNS
-# runs (default 7) is shown, with the ratio peloria / peer. The pictures are
+# runs (default 7) is shown, wall time and CPU time (perf stat's task-clock,
+# all threads), with the ratios peloria / peer. The pictures are
 # made once into BENCH_DIR (default /tmp/peloria-bench) with ImageMagick:
 # a smooth fractal scaled up with fine noise on top, 4:2:0, quality 92,
 # which gives the size and decoding work of a camera's photo. The click to
@@ -34,17 +35,36 @@ dir=${BENCH_DIR:-/tmp/peloria-bench}
 mkdir -p "$dir"
 peloria=$(realpath "$peloria")
 
-# Milliseconds of one run of the command, output thrown away.
+# "WALL CPU": milliseconds of one run of the command (perf stat), output
+# thrown away; CPU is the time on all its threads (task-clock), which a
+# loaded machine changes far less than the wall time.
 run_ms() {
-  local start end
-  start=$(date +%s%N)
-  "$@" >/dev/null 2>&1 || true
-  end=$(date +%s%N)
-  echo $(((end - start) / 1000000))
+  perf stat -e task-clock -o "$dir/perf.txt" "$@" >/dev/null 2>&1 || true
+  awk '/task-clock/ {cpu = $1} /seconds time elapsed/ {wall = $1 * 1000}
+       END {printf "%.1f %s\n", wall, cpu}' "$dir/perf.txt"
 }
 
 median() {
   sort -n | awk '{a[NR] = $1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'
+}
+
+# report LABEL PEER "WALL CPU"... (ours) -- "WALL CPU"... (peer)
+report() {
+  local label=$1 peer=$2
+  shift 2
+  local a=() b=()
+  while [ "$1" != "--" ]; do a+=("$1"); shift; done
+  shift
+  b=("$@")
+  local aw ac bw bc
+  aw=$(printf '%s\n' "${a[@]}" | cut -d' ' -f1 | median)
+  ac=$(printf '%s\n' "${a[@]}" | cut -d' ' -f2 | median)
+  bw=$(printf '%s\n' "${b[@]}" | cut -d' ' -f1 | median)
+  bc=$(printf '%s\n' "${b[@]}" | cut -d' ' -f2 | median)
+  awk -v l="$label" -v p="$peer" -v aw="$aw" -v ac="$ac" -v bw="$bw" -v bc="$bc" 'BEGIN {
+    printf "%-26s wall %7.1f / %-6s %7.1f ms = %.2f", l, aw, p, bw, (bw > 0 ? aw / bw : 0)
+    if (bc > 0) printf "   cpu %7.1f / %7.1f ms = %.2f", ac, bc, ac / bc
+    printf "\n"}'
 }
 
 # compare LABEL -- PELORIA-COMMAND... -- PEER-COMMAND...
@@ -62,11 +82,7 @@ compare() {
     a+=("$(run_ms "${ours[@]}")")
     b+=("$(run_ms "${peer[@]}")")
   done
-  local ma mb
-  ma=$(printf '%s\n' "${a[@]}" | median)
-  mb=$(printf '%s\n' "${b[@]}" | median)
-  awk -v l="$label" -v a="$ma" -v b="$mb" -v p="${peer[0]##*/}" \
-    'BEGIN {printf "%-34s %7.1f ms  %-6s %7.1f ms  ratio %.2f\n", l, a, p, b, (b > 0 ? a / b : 0)}'
+  report "$label" "${peer[0]##*/}" "${a[@]}" -- "${b[@]}"
 }
 
 # A camera-like JPEG of WIDTHxHEIGHT, made once.
@@ -132,10 +148,11 @@ for row in "${rows[@]}"; do
     paint)
       started_xvfb=
       if [ -z "${DISPLAY:-}" ]; then
-        Xvfb :77 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+        : >"$dir/display"
+        Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$dir/display" >/dev/null 2>&1 &
         started_xvfb=$!
-        export DISPLAY=:77
-        until xdpyinfo >/dev/null 2>&1 || ! kill -0 "$started_xvfb" 2>/dev/null; do :; done
+        until [ -s "$dir/display" ] || ! kill -0 "$started_xvfb" 2>/dev/null; do sleep 0.1; done
+        export DISPLAY=":$(head -1 "$dir/display")"
       fi
       for size in 6000x4000 8660x5773; do
         f=$(photo "$size")
@@ -143,13 +160,10 @@ for row in "${rows[@]}"; do
         until_window_ms "$peloria" "file://$f" >/dev/null
         until_window_ms feh "$f" >/dev/null
         for _ in $(seq "$runs"); do
-          a+=("$(until_window_ms "$peloria" "file://$f")")
-          b+=("$(until_window_ms feh "$f")")
+          a+=("$(until_window_ms "$peloria" "file://$f") 0")
+          b+=("$(until_window_ms feh "$f") 0")
         done
-        ma=$(printf '%s\n' "${a[@]}" | median)
-        mb=$(printf '%s\n' "${b[@]}" | median)
-        awk -v l="first window $size" -v a="$ma" -v b="$mb" \
-          'BEGIN {printf "%-34s %7.1f ms  feh    %7.1f ms  ratio %.2f\n", l, a, b, a / b}'
+        report "first window $size" feh "${a[@]}" -- "${b[@]}"
       done
       [ -n "$started_xvfb" ] && kill "$started_xvfb"
       ;;

@@ -171,34 +171,8 @@ std::shared_ptr<TBitmap::Image> TBitmap::Image::CopyOf(const std::shared_ptr<Ima
   std::memcpy(copy->masks, shared->masks, sizeof copy->masks);
   const std::int64_t bytes = shared->rowBytes * shared->AbsHeight();
   copy->bits = AllocatePixels(static_cast<std::size_t>(bytes), false);
-  if (bytes > 0) {
-    copy->source = shared;
-    copy->bandsLeft = static_cast<std::size_t>((copy->AbsHeight() + kBandRows - 1) / kBandRows);
-    copy->bandCopied.assign(copy->bandsLeft, false);
-  }
+  if (bytes > 0) std::memcpy(copy->bits.get(), shared->bits.get(), static_cast<std::size_t>(bytes));
   return copy;
-}
-
-const std::uint8_t* TBitmap::Image::ReadRow(int row) const {
-  if (source && !bandCopied[static_cast<std::size_t>(row / kBandRows)]) return source->ReadRow(row);
-  return Row(row);
-}
-
-std::uint8_t* TBitmap::Image::WriteRow(int row) {
-  const auto band = static_cast<std::size_t>(row / kBandRows);
-  if (source && !bandCopied[band]) {
-    const int first = row / kBandRows * kBandRows;
-    const int last = std::min(first + kBandRows, AbsHeight());
-    for (int r = first; r < last; ++r) {
-      std::memcpy(Row(r), source->ReadRow(r), static_cast<std::size_t>(rowBytes));
-    }
-    bandCopied[band] = true;
-    if (--bandsLeft == 0) {
-      source.reset();  // every row is this image's own now
-      bandCopied.clear();
-    }
-  }
-  return Row(row);
 }
 
 namespace {
@@ -213,20 +187,20 @@ void CheckRow(int row, int height) {
 
 std::uint8_t* TBitmap::ScanLine(int row) {
   CheckRow(row, Height());
-  std::uint8_t* start = OwnImage().WriteRow(row);
+  std::uint8_t* start = OwnImage().Row(row);
   Changed();
   return start;
 }
 
 const std::uint8_t* TBitmap::RowData(int row) const {
   CheckRow(row, Height());
-  return Current().ReadRow(row);
+  return Current().Row(row);
 }
 
 void TBitmap::RowToArgb(int row, std::uint32_t* out) const {
   CheckRow(row, Height());
   const Image& image = Current();
-  const std::uint8_t* p = image.ReadRow(row);
+  const std::uint8_t* p = image.Row(row);
   const int width = image.width;
   const auto fromPalette = [&](unsigned index) -> std::uint32_t {
     if (index >= image.palette.size()) return 0xFF000000u;

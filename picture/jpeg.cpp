@@ -451,20 +451,25 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
     if (count > kMaxBitmapBytes) {
       throw EOutOfResources(FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(count), "1"}));
     }
-    // The block is not zero-filled: every byte is read into it. The header is
-    // read from the first bytes (more when its segments go on), so that data
-    // that is no JPEG is refused before the rest is read.
+    // The header is read from the first bytes (more when its segments go on),
+    // so that data that is no JPEG is refused before the rest is read.
     data->size = static_cast<std::size_t>(count);
-    data->bytes = std::make_unique_for_overwrite<std::uint8_t[]>(data->size);
-    std::size_t got = 0;
+    std::vector<std::uint8_t> start;
     std::optional<HeaderFacts> header;
     for (std::size_t want = kHeaderPiece; !header; want *= 4) {
-      const std::size_t next = std::min(want, data->size);
-      stream.ReadBuffer(data->bytes.get() + got, static_cast<std::int64_t>(next - got));
-      got = next;
-      header = ReadHeaderFacts(data->bytes.get(), got, got < data->size);
+      const std::size_t got = start.size();
+      start.resize(std::min(want, data->size));
+      stream.ReadBuffer(start.data() + got, static_cast<std::int64_t>(start.size() - got));
+      header = ReadHeaderFacts(start.data(), start.size(), start.size() < data->size);
     }
-    stream.ReadBuffer(data->bytes.get() + got, static_cast<std::int64_t>(data->size - got));
+    // The whole file goes into a block from the pixel memory, which maps a
+    // large one in huge pages all at once: a heap block of a large file is
+    // faulted in one small page at a time while it is read, which costs more
+    // than reading it.
+    data->bytes = AllocatePixels(data->size, false);
+    std::memcpy(data->bytes.get(), start.data(), start.size());
+    stream.ReadBuffer(data->bytes.get() + start.size(),
+                      static_cast<std::int64_t>(data->size - start.size()));
     const HeaderFacts& facts = *header;
     data->width = facts.width;
     data->height = facts.height;

@@ -50,7 +50,7 @@ enum class TJPEGPerformance { jpBestQuality, jpBestSpeed };
 
 // The compressed file and what its header says; shared between JPEG graphics.
 struct TJPEGData {
-  std::unique_ptr<std::uint8_t[]> bytes;  // the whole file
+  PixelMemory bytes;  // the whole file
   std::size_t size = 0;
   int width = 0;
   int height = 0;

@@ -1,4 +1,5 @@
-// Storage for the pixels of a bitmap. Large blocks come from the system as
+// Storage for the pixels of a bitmap (and the whole files the decoders read).
+// Large blocks come from the system as
 // huge-page mappings (platform/memory.h explains why); small blocks from the
 // ordinary heap.
 #pragma once

@@ -70,24 +70,23 @@ TEST(BitmapTest, CopySharesPixelsUntilTheFirstRowAccess) {
   EXPECT_EQ(source.Width(), 4);
 }
 
-// A copy made for a change takes its rows band by band at their first write;
-// every row reads the same before and after, and neither side ever sees the
-// other's changes, whatever the order of the accesses.
-TEST(BitmapTest, CopyOnWriteCopiesBandsAtFirstWriteOnly) {
-  const int height = 40;  // three bands of 16 rows
+// A copy made for a change reads every row as before, and neither side ever
+// sees the other's changes, whatever the order of the accesses.
+TEST(BitmapTest, CopyOnWriteKeepsBothSidesApart) {
+  const int height = 40;
   TBitmap source;
   source.SetSize(2, height, 24);
   for (int y = 0; y < height; ++y) source.ScanLine(y)[0] = static_cast<std::uint8_t>(y);
 
   TBitmap copy;
   copy.Assign(&source);
-  copy.ScanLine(20)[0] = 200;  // copies rows 16..31 only
+  copy.ScanLine(20)[0] = 200;
   EXPECT_EQ(source.RowData(20)[0], 20);
   EXPECT_EQ(copy.RowData(20)[0], 200);
-  EXPECT_EQ(copy.RowData(0)[0], 0);  // not yet copied: read from the source
+  EXPECT_EQ(copy.RowData(0)[0], 0);
   EXPECT_EQ(copy.RowData(39)[0], 39);
 
-  // The source changed while the copy still reads part of it from there.
+  // The source changed after the copy was made.
   source.ScanLine(35)[0] = 135;
   EXPECT_EQ(copy.RowData(35)[0], 35);
   std::uint32_t argb[2];
