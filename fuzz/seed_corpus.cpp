@@ -11,12 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#ifdef PELORIA_SEEDS_TIFF_WRITER
-#include "tests/support/tiff_writer.h"
-#endif
-#ifdef PELORIA_SEEDS_JPEG_FIXTURES
 #include "tests/support/jpeg_fixtures.h"
-#endif
+#include "tests/support/tiff_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -212,7 +208,6 @@ void BmpSeeds() {
 
 // --- Exif: JPEG files with Exif blocks in both byte orders.
 
-#ifdef PELORIA_SEEDS_TIFF_WRITER
 using peloria::testing::ByteOrder;
 using peloria::testing::TiffWriter;
 
@@ -300,10 +295,8 @@ std::string HostileTiff(ByteOrder order) {
   w.SetNextRaw(w.Ifd0(), 0xFFFFFFF8);
   return w.Build();
 }
-#endif
 
 void ExifSeeds() {
-#ifdef PELORIA_SEEDS_TIFF_WRITER
   using peloria::testing::JpegWithExif;
   Write("exif", "intel", JpegWithExif(FullTiff(ByteOrder::kIntel)));
   Write("exif", "motorola-jfif", JpegWithExif(FullTiff(ByteOrder::kMotorola), {.jfif = true}));
@@ -313,7 +306,6 @@ void ExifSeeds() {
   Write("exif", "padded",
         JpegWithExif(FullTiff(ByteOrder::kIntel),
                      {.padding = "0123456789abcdefghijklmnopqrstuvwxyz"}));
-#endif
   Write("exif", "user-comment-jis",
         std::string_view(
             "JIS\0\0\0\0\0\x1b$B0!\x1b(Ba\x1b$@\x30\x21\x1b&@\x1b$B\x21\x21\x0e\x31\x0f\x1b", 34));
@@ -322,7 +314,6 @@ void ExifSeeds() {
 // --- JPEG files.
 
 void JpegSeeds() {
-#ifdef PELORIA_SEEDS_JPEG_FIXTURES
   using peloria::testing::JpegColor;
   using peloria::testing::JpegRecipe;
   using peloria::testing::MakeJpeg;
@@ -353,7 +344,6 @@ void JpegSeeds() {
     recipe.quality = seed.quality;
     Write("jpeg", seed.name, MakeJpeg(recipe));
   }
-#ifdef PELORIA_SEEDS_TIFF_WRITER
   // A decodable camera-style file: Exif APP1 and a small picture after it.
   JpegRecipe plain;
   plain.width = 24;
@@ -363,8 +353,6 @@ void JpegSeeds() {
       FullTiff(ByteOrder::kMotorola), {.body = peloria::testing::AfterSoi(MakeJpeg(plain))});
   Write("jpeg", "exif", withExif);
   Write("exif", "decodable", withExif);
-#endif
-#endif
 }
 
 }  // namespace
