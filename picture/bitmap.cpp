@@ -130,7 +130,7 @@ void TBitmap::Assign(const TGraphic* source) {
     Assign(&decoded);
     return;
   } else {
-    throw EConvertError(FormatPictureMessage(kMsgCannotAssign, {source->ClassName(), ClassName()}));
+    throw EConvertError(FillMessage(kMsgCannotAssign, {source->ClassName(), ClassName()}));
   }
   Changed();
 }
@@ -201,7 +201,7 @@ namespace {
 
 void CheckRow(int row, int height) {
   if (row < 0 || row >= height) {
-    throw EInvalidGraphicOperation(FormatPictureMessage(kMsgScanLineRange));
+    throw EInvalidGraphicOperation(FillMessage(kMsgScanLineRange));
   }
 }
 

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 
 #include "platform/exception.h"
+#include "platform/message.h"
 
 namespace peloria {
 
@@ -24,7 +24,8 @@ PELORIA_DECLARE_EXCEPTION(EJPEG, Exception);
 // kMsgBitmapTooLarge with the width and height (a file: its size and 1).
 PELORIA_DECLARE_EXCEPTION(EOutOfResources, EInvalidGraphic);
 
-// Message templates (UTF-8 here, converted to CP932 when thrown).
+// Message templates (UTF-8 here, converted to CP932 and filled by
+// FillMessage when thrown).
 inline constexpr std::string_view kMsgUnknownExtension = "拡張子 .%s の画像形式は処理できません";
 inline constexpr std::string_view kMsgInvalidBitmap = "ビットマップイメージが不正です";
 inline constexpr std::string_view kMsgScanLineRange =
@@ -42,11 +43,6 @@ inline constexpr std::string_view kMsgBitmapTooLarge = "ビットマップが大
 #define PELORIA_MAX_BITMAP_BYTES (std::int64_t{1} << 30)
 #endif
 inline constexpr std::int64_t kMaxBitmapBytes = PELORIA_MAX_BITMAP_BYTES;
-
-// Fills the "%s" and "%d" placeholders of a UTF-8 template in order with the
-// given CP932 texts and answers the CP932 message.
-std::string FormatPictureMessage(std::string_view utf8Template,
-                                 std::initializer_list<std::string_view> args = {});
 
 // Bytes of one row of `width` pixels of `bitsPerPixel` bits padded to 4
 // bytes, and of the whole image; both computed in 64 bits. Throws

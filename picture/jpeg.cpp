@@ -133,7 +133,7 @@ template <class Step>
 }
 
 [[noreturn]] void ThrowJpegError(int code) {
-  throw EJPEG(FormatPictureMessage(kMsgJpegError, {std::to_string(code)}));
+  throw EJPEG(FillMessage(kMsgJpegError, {std::to_string(code)}));
 }
 
 // One libjpeg decompressor over a memory block, destroyed on every path.

@@ -14,7 +14,7 @@ void TPicture::LoadFromFile(const std::string& path) {
   const std::string extension = PathExtension(Cp932(path));
   const TGraphicClass* kind = FileFormats().Find(extension);
   if (kind == nullptr || kind->create == nullptr) {
-    throw EInvalidGraphic(FormatPictureMessage(kMsgUnknownExtension, {extension}));
+    throw EInvalidGraphic(FillMessage(kMsgUnknownExtension, {extension}));
   }
   std::unique_ptr<TGraphic> graphic = kind->create();
   graphic->LoadFromFile(path);
