@@ -21,7 +21,8 @@ PELORIA_DECLARE_EXCEPTION(EJPEG, Exception);
 // A picture whose pixel image (or whose file) would exceed kMaxBitmapBytes,
 // or for which the system has no memory. Derived from EInvalidGraphic so
 // that callers handling unreadable pictures handle it too. Message
-// kMsgBitmapTooLarge with the width and height (a file: its size and 1).
+// kMsgBitmapTooLarge with the width and height, kMsgPictureFileTooLarge with
+// the file's size, or kMsgNoPixelMemory with the bytes asked for.
 PELORIA_DECLARE_EXCEPTION(EOutOfResources, EInvalidGraphic);
 
 // Message templates (UTF-8 here, converted to CP932 and filled by
@@ -33,6 +34,10 @@ inline constexpr std::string_view kMsgScanLineRange =
 inline constexpr std::string_view kMsgJpegError = "JPEG エラー #%d";
 inline constexpr std::string_view kMsgCannotAssign = "%s を %s に代入することはできません";
 inline constexpr std::string_view kMsgBitmapTooLarge = "ビットマップが大きすぎます (%s × %s)";
+inline constexpr std::string_view kMsgPictureFileTooLarge =
+    "画像ファイルが大きすぎます (%s バイト)";
+inline constexpr std::string_view kMsgNoPixelMemory =
+    "ビットマップのメモリを確保できません (%s バイト)";
 
 // The largest pixel image a bitmap may hold, in bytes (rows padded to 4
 // bytes). Pictures whose decoded size would exceed it are refused with

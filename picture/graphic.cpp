@@ -53,7 +53,7 @@ std::vector<std::uint8_t> ReadRestOfStream(TStream& stream) {
   // A picture file larger than the largest pixel image is refused before the
   // block is allocated.
   if (count > kMaxBitmapBytes) {
-    throw EOutOfResources(FillMessage(kMsgBitmapTooLarge, {std::to_string(count), "1"}));
+    throw EOutOfResources(FillMessage(kMsgPictureFileTooLarge, {std::to_string(count)}));
   }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
   stream.ReadBuffer(bytes.data(), count);
