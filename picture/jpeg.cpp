@@ -458,7 +458,7 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
   if (count > 0) {
     // A file larger than the largest pixel image is refused unread.
     if (count > kMaxBitmapBytes) {
-      throw EOutOfResources(FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(count), "1"}));
+      throw EOutOfResources(FillMessage(kMsgPictureFileTooLarge, {std::to_string(count)}));
     }
     // The block is not zero-filled: every byte is read into it. The header is
     // read from the first bytes (more when its segments go on), so that data
