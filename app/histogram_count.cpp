@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/app_limits.h"
+
 namespace peloria {
 namespace {
 
@@ -35,7 +37,6 @@ class Counter {
   }
 
  private:
-  static constexpr std::int64_t kFlushAt = std::int64_t{1} << 30;
   static constexpr std::size_t kKeys = kType == 3 ? 766 : 256;
   static constexpr int kLanes = 8;
 
@@ -49,7 +50,7 @@ class Counter {
   }
 
   void Reserve(int count) {
-    if (pending_ + count > kFlushAt) Flush();
+    if (pending_ + count > kHistogramLaneFlush) Flush();
     pending_ += count;
   }
 
@@ -68,16 +69,12 @@ class Counter {
   std::int64_t pending_ = 0;
 };
 
-// Below this many pixels a second thread costs more than it saves.
-constexpr std::int64_t kPixelsPerThread = std::int64_t{1} << 21;
-constexpr unsigned kMaxThreads = 4;
-
 template <int kType>
 void CountRows(const std::vector<const std::uint8_t*>& rows, int width, THistogramCounts& counts) {
   const std::int64_t pixels = static_cast<std::int64_t>(rows.size()) * width;
   const unsigned threads = static_cast<unsigned>(std::clamp<std::int64_t>(
-      pixels / kPixelsPerThread, 1,
-      std::min(kMaxThreads, std::max(1u, std::thread::hardware_concurrency()))));
+      pixels / kMinPixelsPerHistogramThread, 1,
+      std::min(kMaxHistogramThreads, std::max(1u, std::thread::hardware_concurrency()))));
   // Each thread counts a band of rows into its own totals; the bands are
   // added up at the end, so the result does not depend on the thread count.
   std::vector<THistogramCounts> partial(threads, THistogramCounts{});

@@ -295,8 +295,8 @@ class LabelWidget final : public QWidget {
   std::vector<LabelLine> lines_;
 };
 
-TLabel::TLabel(QWidget* parent) : TLabel(new LabelWidget(parent), 0) {}
-TLabel::TLabel(LabelWidget* widget, int) : TControl(widget), label_(widget) {}
+TLabel::TLabel(QWidget* parent) : TLabel(new LabelWidget(parent)) {}
+TLabel::TLabel(LabelWidget* widget) : TControl(widget), label_(widget) {}
 const std::string& TLabel::Caption() const {
   return label_->caption();
 }
@@ -468,8 +468,8 @@ class ImageWidget final : public QWidget {
   qreal cacheRatio_ = 1;
 };
 
-TImage::TImage(QWidget* parent) : TImage(new ImageWidget(parent), 0) {}
-TImage::TImage(ImageWidget* widget, int) : TControl(widget), image_(widget) {
+TImage::TImage(QWidget* parent) : TImage(new ImageWidget(parent)) {}
+TImage::TImage(ImageWidget* widget) : TControl(widget), image_(widget) {
   image_->onClick = &OnClick;
 }
 TPicture& TImage::Picture() {
@@ -502,8 +502,8 @@ bool TImage::HasCanvas() const {
 
 // -------------------------------------------------------------------- buttons
 
-TButton::TButton(QWidget* parent) : TButton(new QPushButton(parent), 0) {}
-TButton::TButton(QPushButton* button, int) : TControl(button), button_(button) {
+TButton::TButton(QWidget* parent) : TButton(new QPushButton(parent)) {}
+TButton::TButton(QPushButton* button) : TControl(button), button_(button) {
   QObject::connect(button_, &QPushButton::clicked, [this] { Click(); });
 }
 void TButton::SetCaption(const std::string& cp932) {
@@ -514,8 +514,8 @@ void TButton::Click() {
   if (OnClick) OnClick();
 }
 
-TRadioButton::TRadioButton(QWidget* parent) : TRadioButton(new QRadioButton(parent), 0) {}
-TRadioButton::TRadioButton(QRadioButton* radio, int) : TControl(radio), radio_(radio) {
+TRadioButton::TRadioButton(QWidget* parent) : TRadioButton(new QRadioButton(parent)) {}
+TRadioButton::TRadioButton(QRadioButton* radio) : TControl(radio), radio_(radio) {
   QObject::connect(radio_, &QRadioButton::clicked, [this] { Click(); });
 }
 void TRadioButton::SetCaption(const std::string& cp932) {

@@ -155,7 +155,8 @@ class TLabel final : public TControl {
   void SetCaption(const std::string& cp932);
 
  private:
-  TLabel(LabelWidget* widget, int);
+  // Wraps the widget that the public constructor makes.
+  explicit TLabel(LabelWidget* widget);
   LabelWidget* label_;
 };
 
@@ -223,7 +224,8 @@ class TImage final : public TControl {
   std::function<void()> OnClick;
 
  private:
-  TImage(ImageWidget* widget, int);
+  // Wraps the widget that the public constructor makes.
+  explicit TImage(ImageWidget* widget);
   ImageWidget* image_;
 };
 
@@ -237,7 +239,8 @@ class TButton final : public TControl {
   void Click();
 
  private:
-  TButton(QPushButton* button, int);
+  // Wraps the widget that the public constructor makes.
+  explicit TButton(QPushButton* button);
   QPushButton* button_;
   std::string caption_;
 };
@@ -256,7 +259,8 @@ class TRadioButton final : public TControl {
   void Click();
 
  private:
-  TRadioButton(QRadioButton* radio, int);
+  // Wraps the widget that the public constructor makes.
+  explicit TRadioButton(QRadioButton* radio);
   QRadioButton* radio_;
   std::string caption_;
 };

@@ -80,6 +80,11 @@ std::string ShownName(const std::string& name) {
   return ascii ? name : Cp932(name);
 }
 
+// The offset that centres `inner` in `outer`.
+int Centred(int outer, int inner) {
+  return Round(static_cast<long double>(outer - inner) / 2);
+}
+
 // Copies the body of the newest complete response that a web browser keeps
 // on disk for `address` into `target`; false when none serves.
 bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFolder,
@@ -256,9 +261,7 @@ void TForm1::failure(const std::exception& cause) {
   Button1.SetTop(Label1.Top() + Label1.Height() + 5);
   SetClientWidth(Label1.Left() + Label1.Width() + 2);
   SetClientHeight(Button1.Top() + Button1.Height() + 3);
-  Button1.SetLeft(Round(static_cast<long double>(Width() - Button1.Width()) / 2));
-  SetTop(Round(static_cast<long double>(TScreen::Height() - Height()) / 2));
-  SetLeft(Round(static_cast<long double>(TScreen::Width() - Width()) / 2));
+  centre();
 }
 
 std::string TForm1::FailureReport() const {
@@ -390,21 +393,32 @@ void TForm1::layout() {
     Image1.SetWidth(Round(static_cast<long double>(w) / h * kThumbHeight));
   }
   Image1.SetLeft(Label1.Width() + 20);
-  Image2.SetTop(Bottom(Image1) + 3);
-  Image2.SetLeft(Image1.Left());
-  Image2.SetHeight(kHistogramHeight);
-  Image2.SetWidth(kThumbWidth);
+  placehist();
   Button1.SetTop(std::max(Bottom(Label1), Bottom(Image1)) + 5);
   Image2.Hide();
   SetClientHeight(Bottom(Button1) + 5);
   SetClientWidth(Image1.Left() + Image1.Width() + 3);
-  Button1.SetLeft(Round(static_cast<long double>(Width() - Button1.Width()) / 2));
-  SetTop(Round(static_cast<long double>(TScreen::Height() - Height()) / 2));
-  SetLeft(Round(static_cast<long double>(TScreen::Width() - Width()) / 2));
+  centre();
   Red.Hide();
   Green.Hide();
   Blue.Hide();
   All_c.Hide();
+}
+
+// The Close button centred in the window, the window centred on the screen.
+void TForm1::centre() {
+  Button1.SetLeft(Centred(Width(), Button1.Width()));
+  SetTop(Centred(TScreen::Height(), Height()));
+  SetLeft(Centred(TScreen::Width(), Width()));
+}
+
+// The histogram's place: below the thumbnail at its left edge, the drawing
+// surface shown stretched to the thumbnail box's width and half its height.
+void TForm1::placehist() {
+  Image2.SetTop(Bottom(Image1) + 3);
+  Image2.SetLeft(Image1.Left());
+  Image2.SetHeight(kHistogramHeight);
+  Image2.SetWidth(kThumbWidth);
 }
 
 // ------------------------------------------------------------------ histogram
@@ -466,14 +480,11 @@ void TForm1::hist(int type) {
     }
   }
 
-  Image2.SetTop(Bottom(Image1) + 3);
-  Image2.SetLeft(Image1.Left());
-  Image2.SetHeight(kHistogramHeight);
-  Image2.SetWidth(kThumbWidth);
+  placehist();
   Button1.SetTop(std::max(Bottom(Label1), Bottom(Image2)) + 25);
   SetClientHeight(Bottom(Button1) + 5);
   SetClientWidth(Image2.Left() + Image2.Width() + 3);
-  Button1.SetLeft(Round(static_cast<long double>(Width() - Button1.Width()) / 2));
+  Button1.SetLeft(Centred(Width(), Button1.Width()));
   Image2.Show();
 
   Red.SetTop(Bottom(Image2) + 2);

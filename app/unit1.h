@@ -78,6 +78,8 @@ class TForm1 final : public TForm {
   void failure(const std::exception& cause);
   void summary(const std::string& localPath);
   void layout();
+  void centre();
+  void placehist();
 
   bool failed_ = false;
   std::string address_;  // CP932

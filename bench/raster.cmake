@@ -4,4 +4,4 @@
 find_package(TIFF REQUIRED)
 peloria_add_bench(raster_bench
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_bench.cpp
-  LIBS peloria_picture test_support_pictures TIFF::TIFF)
+  LIBS peloria_picture test_support TIFF::TIFF)

@@ -9,21 +9,14 @@ namespace peloria {
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Every pair of hex digits as a byte, zero bytes included; an odd last digit
 // and pairs that are not hexadecimal give nothing.
 std::string HexToBytes(std::string_view hex) {
   std::string bytes;
   bytes.reserve(hex.size() / 2);
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    int high = HexDigit(hex[i]);
-    int low = HexDigit(hex[i + 1]);
+    int high = HexDigitValue(hex[i]);
+    int low = HexDigitValue(hex[i + 1]);
     if (high >= 0 && low >= 0) bytes += static_cast<char>(high * 16 + low);
   }
   return bytes;

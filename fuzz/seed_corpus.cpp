@@ -11,15 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#ifdef PELORIA_SEEDS_TIFF_WRITER
-#include "tests/support/tiff_writer.h"
-#endif
-#ifdef PELORIA_SEEDS_JPEG_FIXTURES
 #include "tests/support/jpeg_fixtures.h"
-#endif
-#ifdef PELORIA_SEEDS_PICTURE_FIXTURES
+#include "tests/support/tiff_writer.h"
 #include "tests/support/picture_fixtures.h"
-#endif
 
 namespace fs = std::filesystem;
 
@@ -215,7 +209,6 @@ void BmpSeeds() {
 
 // --- Exif: JPEG files with Exif blocks in both byte orders.
 
-#ifdef PELORIA_SEEDS_TIFF_WRITER
 using peloria::testing::ByteOrder;
 using peloria::testing::TiffWriter;
 
@@ -303,10 +296,8 @@ std::string HostileTiff(ByteOrder order) {
   w.SetNextRaw(w.Ifd0(), 0xFFFFFFF8);
   return w.Build();
 }
-#endif
 
 void ExifSeeds() {
-#ifdef PELORIA_SEEDS_TIFF_WRITER
   using peloria::testing::JpegWithExif;
   Write("exif", "intel", JpegWithExif(FullTiff(ByteOrder::kIntel)));
   Write("exif", "motorola-jfif", JpegWithExif(FullTiff(ByteOrder::kMotorola), {.jfif = true}));
@@ -316,7 +307,6 @@ void ExifSeeds() {
   Write("exif", "padded",
         JpegWithExif(FullTiff(ByteOrder::kIntel),
                      {.padding = "0123456789abcdefghijklmnopqrstuvwxyz"}));
-#endif
   Write("exif", "user-comment-jis",
         std::string_view(
             "JIS\0\0\0\0\0\x1b$B0!\x1b(Ba\x1b$@\x30\x21\x1b&@\x1b$B\x21\x21\x0e\x31\x0f\x1b", 34));
@@ -325,7 +315,6 @@ void ExifSeeds() {
 // --- JPEG files.
 
 void JpegSeeds() {
-#ifdef PELORIA_SEEDS_JPEG_FIXTURES
   using peloria::testing::JpegColor;
   using peloria::testing::JpegRecipe;
   using peloria::testing::MakeJpeg;
@@ -356,7 +345,6 @@ void JpegSeeds() {
     recipe.quality = seed.quality;
     Write("jpeg", seed.name, MakeJpeg(recipe));
   }
-#ifdef PELORIA_SEEDS_TIFF_WRITER
   // A decodable camera-style file: Exif APP1 and a small picture after it.
   JpegRecipe plain;
   plain.width = 24;
@@ -366,14 +354,11 @@ void JpegSeeds() {
       FullTiff(ByteOrder::kMotorola), {.body = peloria::testing::AfterSoi(MakeJpeg(plain))});
   Write("jpeg", "exif", withExif);
   Write("exif", "decodable", withExif);
-#endif
-#endif
 }
 
 // --- The kinds decoded at load: small pictures with and without alpha, with
 // an Exif block in either byte order where the container keeps one.
 void RasterSeeds() {
-#ifdef PELORIA_SEEDS_PICTURE_FIXTURES
   using namespace peloria::testing;
   const Pixels opaque = Gradient(16, 12);
   const Pixels alpha = Gradient(16, 12, true);
@@ -410,7 +395,6 @@ void RasterSeeds() {
   Write("gif", "interlaced", MakeGif(Quadrants(10, 20), true));
   Write("ico", "bmp-and-png", MakeIcon({{Quadrants(16, 16), false, false}, {alpha, true, true}}));
   Write("ico", "bmp-alpha", MakeIcon({{alpha, false, true}}));
-#endif
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ void TBitmap::Assign(const TGraphic* source) {
     Assign(&raster->Bitmap());
     return;
   } else {
-    throw EConvertError(FormatPictureMessage(kMsgCannotAssign, {source->ClassName(), ClassName()}));
+    throw EConvertError(FillMessage(kMsgCannotAssign, {source->ClassName(), ClassName()}));
   }
   Changed();
 }
@@ -179,7 +179,7 @@ namespace {
 
 void CheckRow(int row, int height) {
   if (row < 0 || row >= height) {
-    throw EInvalidGraphicOperation(FormatPictureMessage(kMsgScanLineRange));
+    throw EInvalidGraphicOperation(FillMessage(kMsgScanLineRange));
   }
 }
 

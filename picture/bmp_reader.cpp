@@ -58,7 +58,7 @@ constexpr std::uint32_t kBiRle4 = 2;
 constexpr std::uint32_t kBiBitfields = 3;
 
 [[noreturn]] void Invalid() {
-  throw EInvalidGraphic(FormatPictureMessage(kMsgInvalidBitmap));
+  throw EInvalidGraphic(FillMessage(kMsgInvalidBitmap));
 }
 
 // Bounds-checked little-endian reads over the file's bytes.

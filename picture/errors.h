@@ -3,12 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 
 #include "picture/limits.h"
 #include "platform/exception.h"
+#include "platform/message.h"
 
 namespace peloria {
 
@@ -22,10 +22,12 @@ PELORIA_DECLARE_EXCEPTION(EJPEG, Exception);
 // A picture whose pixel image (or whose file) would exceed kMaxBitmapBytes,
 // or for which the system has no memory. Derived from EInvalidGraphic so
 // that callers handling unreadable pictures handle it too. Message
-// kMsgBitmapTooLarge with the width and height (a file: its size and 1).
+// kMsgBitmapTooLarge with the width and height, kMsgPictureFileTooLarge with
+// the file's size, or kMsgNoPixelMemory with the bytes asked for.
 PELORIA_DECLARE_EXCEPTION(EOutOfResources, EInvalidGraphic);
 
-// Message templates (UTF-8 here, converted to CP932 when thrown).
+// Message templates (UTF-8 here, converted to CP932 and filled by
+// FillMessage when thrown).
 inline constexpr std::string_view kMsgUnknownExtension = "拡張子 .%s の画像形式は処理できません";
 inline constexpr std::string_view kMsgInvalidBitmap = "ビットマップイメージが不正です";
 inline constexpr std::string_view kMsgScanLineRange =
@@ -33,14 +35,14 @@ inline constexpr std::string_view kMsgScanLineRange =
 inline constexpr std::string_view kMsgJpegError = "JPEG エラー #%d";
 inline constexpr std::string_view kMsgCannotAssign = "%s を %s に代入することはできません";
 inline constexpr std::string_view kMsgBitmapTooLarge = "ビットマップが大きすぎます (%s × %s)";
+inline constexpr std::string_view kMsgPictureFileTooLarge =
+    "画像ファイルが大きすぎます (%s バイト)";
+inline constexpr std::string_view kMsgNoPixelMemory =
+    "ビットマップのメモリを確保できません (%s バイト)";
+
 // A file of another kind that its decoder cannot read: the kind's name and
 // the decoder's own account of the fault.
 inline constexpr std::string_view kMsgInvalidImage = "%s イメージが不正です: %s";
-
-// Fills the "%s" and "%d" placeholders of a UTF-8 template in order with the
-// given CP932 texts and answers the CP932 message.
-std::string FormatPictureMessage(std::string_view utf8Template,
-                                 std::initializer_list<std::string_view> args = {});
 
 // Bytes of one row of `width` pixels of `bitsPerPixel` bits padded to 4
 // bytes, and of the whole image; both computed in 64 bits. Throws

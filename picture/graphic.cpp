@@ -3,26 +3,7 @@
 #include <limits>
 #include <new>
 
-#include "platform/cp932.h"
-
 namespace peloria {
-
-std::string FormatPictureMessage(std::string_view utf8Template,
-                                 std::initializer_list<std::string_view> args) {
-  const std::string text = Cp932(utf8Template);
-  std::string out;
-  auto next = args.begin();
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 1 < text.size() && (text[i + 1] == 's' || text[i + 1] == 'd') &&
-        next != args.end()) {
-      out += *next++;
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 std::int64_t BitmapRowBytes(std::int64_t width, int bitsPerPixel) {
   return (width * bitsPerPixel + 31) / 32 * 4;
@@ -30,7 +11,7 @@ std::int64_t BitmapRowBytes(std::int64_t width, int bitsPerPixel) {
 
 std::int64_t CheckedImageBytes(std::int64_t width, std::int64_t height, int bitsPerPixel) {
   if (width < 0 || height < 0 || bitsPerPixel <= 0 || bitsPerPixel > 32) {
-    throw EInvalidGraphic(FormatPictureMessage(kMsgInvalidBitmap));
+    throw EInvalidGraphic(FillMessage(kMsgInvalidBitmap));
   }
   const bool tooLarge =
       width > std::numeric_limits<std::int32_t>::max() ||
@@ -38,7 +19,7 @@ std::int64_t CheckedImageBytes(std::int64_t width, std::int64_t height, int bits
       (height != 0 && BitmapRowBytes(width, bitsPerPixel) > kMaxBitmapBytes / height);
   if (tooLarge) {
     throw EOutOfResources(
-        FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(width), std::to_string(height)}));
+        FillMessage(kMsgBitmapTooLarge, {std::to_string(width), std::to_string(height)}));
   }
   return BitmapRowBytes(width, bitsPerPixel) * height;
 }
@@ -72,7 +53,7 @@ std::vector<std::uint8_t> ReadRestOfStream(TStream& stream) {
   // A picture file larger than the largest pixel image is refused before the
   // block is allocated.
   if (count > kMaxBitmapBytes) {
-    throw EOutOfResources(FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(count), "1"}));
+    throw EOutOfResources(FillMessage(kMsgPictureFileTooLarge, {std::to_string(count)}));
   }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
   stream.ReadBuffer(bytes.data(), count);

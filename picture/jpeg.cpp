@@ -124,7 +124,7 @@ template <class Step>
 }
 
 [[noreturn]] void ThrowJpegError(int code) {
-  throw EJPEG(FormatPictureMessage(kMsgJpegError, {std::to_string(code)}));
+  throw EJPEG(FillMessage(kMsgJpegError, {std::to_string(code)}));
 }
 
 // One libjpeg decompressor over a memory block, destroyed on every path.
@@ -449,7 +449,7 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
   if (count > 0) {
     // A file larger than the largest pixel image is refused unread.
     if (count > kMaxBitmapBytes) {
-      throw EOutOfResources(FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(count), "1"}));
+      throw EOutOfResources(FillMessage(kMsgPictureFileTooLarge, {std::to_string(count)}));
     }
     // The header is read from the first bytes (more when its segments go on),
     // so that data that is no JPEG is refused before the rest is read.

@@ -17,7 +17,7 @@ void TPicture::LoadFromFile(const std::string& path) {
   const std::string extension = PathExtension(Cp932(path));
   const TGraphicClass* byName = FileFormats().Find(extension);
   const auto unknown = [&] {
-    return EInvalidGraphic(FormatPictureMessage(kMsgUnknownExtension, {extension}));
+    return EInvalidGraphic(FillMessage(kMsgUnknownExtension, {extension}));
   };
 
   // The file is opened once: its first bytes may name another kind than the

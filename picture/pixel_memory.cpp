@@ -11,7 +11,7 @@ namespace peloria {
 namespace {
 
 [[noreturn]] void NoMemory(std::size_t bytes) {
-  throw EOutOfResources(FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(bytes), "1"}));
+  throw EOutOfResources(FillMessage(kMsgNoPixelMemory, {std::to_string(bytes)}));
 }
 
 }  // namespace

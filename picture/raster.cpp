@@ -7,7 +7,7 @@
 namespace peloria {
 
 void InvalidImage(std::string_view kind, std::string_view cause) {
-  throw EInvalidGraphic(FormatPictureMessage(kMsgInvalidImage, {kind, cause}));
+  throw EInvalidGraphic(FillMessage(kMsgInvalidImage, {kind, cause}));
 }
 
 void StartRgbBitmap(TBitmap& into, std::int64_t width, std::int64_t height, std::string_view kind) {
@@ -19,7 +19,7 @@ void StartRgbBitmap(TBitmap& into, std::int64_t width, std::int64_t height, std:
 void CheckWorkingBytes(std::int64_t bytes, std::int64_t width, std::int64_t height) {
   if (bytes > kMaxDecoderWorkingBytes) {
     throw EOutOfResources(
-        FormatPictureMessage(kMsgBitmapTooLarge, {std::to_string(width), std::to_string(height)}));
+        FillMessage(kMsgBitmapTooLarge, {std::to_string(width), std::to_string(height)}));
   }
 }
 

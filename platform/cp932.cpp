@@ -144,4 +144,15 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string_view TrimmedLeft(std::string_view text) {
+  while (!text.empty() && IsBlankByte(text.front())) text.remove_prefix(1);
+  return text;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  text = TrimmedLeft(text);
+  while (!text.empty() && IsBlankByte(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 }  // namespace peloria

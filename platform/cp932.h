@@ -38,4 +38,21 @@ std::string UpperAscii(std::string_view text);
 // Byte-wise equality after folding A-Z.
 bool SameTextAscii(std::string_view a, std::string_view b);
 
+// Blanks are the space and the control bytes (0x00-0x20): what INI lines,
+// HTTP header values and dates may be padded with. No CP932 trail byte is
+// below 0x40, so trimming never splits a double-byte character.
+constexpr bool IsBlankByte(char c) {
+  return static_cast<unsigned char>(c) <= 0x20;
+}
+std::string_view Trimmed(std::string_view text);
+std::string_view TrimmedLeft(std::string_view text);
+
+// The value of one hexadecimal digit (0-9, A-F, a-f); -1 for any other byte.
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 }  // namespace peloria

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/cp932.h"
+#include "platform/platform_limits.h"
 
 namespace peloria {
 
@@ -35,17 +36,13 @@ bool FileExists(const std::string& path) {
 }
 
 std::optional<std::string> PercentDecodedPath(const std::string& path) {
-  auto hex = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
   std::string decoded;
   bool any = false;
   for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == '%' && i + 2 < path.size() && hex(path[i + 1]) >= 0 && hex(path[i + 2]) >= 0) {
-      decoded.push_back(static_cast<char>(hex(path[i + 1]) * 16 + hex(path[i + 2])));
+    if (path[i] == '%' && i + 2 < path.size() && HexDigitValue(path[i + 1]) >= 0 &&
+        HexDigitValue(path[i + 2]) >= 0) {
+      decoded.push_back(
+          static_cast<char>(HexDigitValue(path[i + 1]) * 16 + HexDigitValue(path[i + 2])));
       i += 2;
       any = true;
     } else {
@@ -151,18 +148,10 @@ void MakeFolders(const std::string& folder) {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // The first MiB of a regular file; none for anything else. Opening never
 // blocks (a FIFO would wait for a writer), and a device never streams without
 // end into memory.
 std::optional<std::string> ReadSettingsFile(const std::string& path) {
-  constexpr size_t kMaxSettingsBytes = 1 << 20;
   if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::nullopt;
@@ -188,7 +177,6 @@ std::optional<std::string> ReadSettingsFile(const std::string& path) {
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& fallback, const std::string& iniPath) {
-  constexpr size_t kMaxValue = 2047;  // a 2048-byte buffer with its terminating zero
   const std::optional<std::string> text = ReadSettingsFile(iniPath);
   if (!text) return fallback;
   std::string_view rest = *text;
@@ -196,24 +184,24 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
   bool inSection = false;
   while (!rest.empty()) {
     const size_t end = rest.find('\n');
-    const std::string_view l = Trim(rest.substr(0, end));
+    const std::string_view l = Trimmed(rest.substr(0, end));
     rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     if (l.empty() || l.front() == ';') continue;
     if (l.front() == '[') {
       size_t close = l.find(']');
-      inSection =
-          close != std::string_view::npos && SameTextAscii(Trim(l.substr(1, close - 1)), section);
+      inSection = close != std::string_view::npos &&
+                  SameTextAscii(Trimmed(l.substr(1, close - 1)), section);
       continue;
     }
     if (!inSection) continue;
     size_t eq = l.find('=');
-    if (eq == std::string_view::npos || !SameTextAscii(Trim(l.substr(0, eq)), key)) continue;
-    std::string_view value = Trim(l.substr(eq + 1));
+    if (eq == std::string_view::npos || !SameTextAscii(Trimmed(l.substr(0, eq)), key)) continue;
+    std::string_view value = Trimmed(l.substr(eq + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
-    return std::string(value.substr(0, kMaxValue));
+    return std::string(value.substr(0, kMaxProfileValue));
   }
   return fallback;
 }

@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform_limits.h"
+
 namespace peloria {
 namespace {
 
@@ -26,10 +28,9 @@ void* AllocateLargeBlock(std::size_t bytes) {
   // zero-filling is split between the cores in pieces of whole huge pages.
   // Older kernels refuse the advice and the pages come on first touch.
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  constexpr std::size_t kBytesPerThread = std::size_t{16} << 20;
   const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t parts =
-      std::clamp<std::size_t>(bytes / kBytesPerThread, 1, std::min<std::size_t>(cores, 4));
+  const std::size_t parts = std::clamp<std::size_t>(bytes / kMinFaultBytesPerThread, 1,
+                                                    std::min(cores, kMaxFaultThreads));
   auto* start = static_cast<char*>(block);
   auto populate = [&](std::size_t part) {
     const std::size_t first = bytes * part / parts / kHugePage * kHugePage;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform/cp932.h"
 #include "platform/exception.h"
 
 namespace peloria {
@@ -28,19 +29,9 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text) {
   const std::uint64_t limit = negative ? 0x80000000ULL : 0x7FFFFFFFULL;
   std::uint64_t value = 0;
   for (; i < text.size(); ++i) {
-    char c = text[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return std::nullopt;
-    }
-    if (digit >= base) return std::nullopt;
-    value = value * base + digit;
+    const int digit = HexDigitValue(text[i]);
+    if (digit < 0 || static_cast<unsigned>(digit) >= base) return std::nullopt;
+    value = value * base + static_cast<unsigned>(digit);
     if (value > limit) return std::nullopt;
   }
   std::int64_t signedValue =

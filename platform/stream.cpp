@@ -12,6 +12,7 @@
 
 #include "platform/cp932.h"
 #include "platform/exception.h"
+#include "platform/message.h"
 
 namespace peloria {
 
@@ -22,16 +23,6 @@ void TStream::ReadBuffer(void* buffer, std::int64_t count) {
 void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
   if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
 }
-
-namespace {
-
-std::string Message(const char* utf8Template, const std::string& path) {
-  std::string t = Cp932(utf8Template);
-  size_t at = t.find("%s");
-  return t.substr(0, at) + path + t.substr(at + 2);
-}
-
-}  // namespace
 
 namespace {
 
@@ -67,7 +58,7 @@ TFileStream::TFileStream(const std::string& path, Mode mode, std::chrono::millis
     if (!ok) {
       if (fd_ >= 0) ::close(fd_);
       fd_ = -1;
-      throw EFOpenError(Message("ファイル %s は開けません", Cp932(path)));
+      throw EFOpenError(FillMessage("ファイル %s は開けません", {Cp932(path)}));
     }
   } else {
     // Take the lock before emptying, so a file that another holder keeps
@@ -82,7 +73,7 @@ TFileStream::TFileStream(const std::string& path, Mode mode, std::chrono::millis
     if (!ok) {
       if (fd_ >= 0) ::close(fd_);
       fd_ = -1;
-      throw EFCreateError(Message("ファイル %s を作成できません", Cp932(path)));
+      throw EFCreateError(FillMessage("ファイル %s を作成できません", {Cp932(path)}));
     }
   }
 }

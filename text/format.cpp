@@ -12,6 +12,8 @@
 
 #include "platform/exception.h"
 #include "platform/locale.h"
+#include "platform/message.h"
+#include "text/text_limits.h"
 
 namespace peloria {
 namespace {
@@ -20,8 +22,6 @@ static_assert(std::numeric_limits<long double>::digits == 64 &&
                   std::numeric_limits<long double>::max_exponent == 16384,
               "long double must be the x87 80-bit extended format");
 
-constexpr int kMaxDigits = 18;
-constexpr int kMinPrecision = 2;
 constexpr int kExtendedBias = 16383;
 constexpr int kMaxExponentField = 0x7FFF;
 
@@ -432,21 +432,12 @@ std::string FormatInteger(std::int64_t value) {
 
 std::string Format(std::string_view pattern, std::initializer_list<FormatArg> args) {
   std::string out;
-  out.reserve(pattern.size() + 16);
   auto next = args.begin();
   std::size_t argumentNumber = 0;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    char c = pattern[i];
-    char directive = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
-    if (c != '%' ||
-        (directive != 'd' && directive != 'u' && directive != 's' && directive != '%')) {
-      out += c;
-      continue;
-    }
-    ++i;
+  FillTemplate(out, pattern, "dus%", [&](std::string& out, char directive) {
     if (directive == '%') {
       out += '%';
-      continue;
+      return;
     }
     ++argumentNumber;
     if (next == args.end()) {
@@ -465,7 +456,7 @@ std::string Format(std::string_view pattern, std::initializer_list<FormatArg> ar
     } else {
       AppendDecimal(out, arg.integer());
     }
-  }
+  });
   return out;
 }
 

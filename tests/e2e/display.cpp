@@ -6,12 +6,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "tests/e2e/xwd.h"
 #include "tests/support/peers.h"
+#include "tests/support/wait.h"
 
 namespace peloria::e2e {
 namespace {
@@ -87,12 +88,14 @@ QImage XDisplay::Screenshot() const {
 }
 
 std::vector<std::string> XDisplay::WindowsOf(pid_t pid, int timeoutMs) const {
-  const auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
-  while (true) {
-    auto windows = Search({"--onlyvisible", "--pid", std::to_string(pid)});
-    if (!windows.empty() || std::chrono::steady_clock::now() >= deadline) return windows;
-    std::this_thread::sleep_for(milliseconds(100));
-  }
+  std::vector<std::string> windows;
+  testing::WaitUntil(
+      [&] {
+        windows = Search({"--onlyvisible", "--pid", std::to_string(pid)});
+        return !windows.empty();
+      },
+      milliseconds(timeoutMs), milliseconds(100));
+  return windows;
 }
 
 std::vector<std::string> XDisplay::WindowsOfClass(const std::string& wmClass) const {
@@ -158,16 +161,17 @@ pid_t XDisplay::PidOf(const std::string& window) const {
 }
 
 QImage XDisplay::SettledScreenshot(const Rect& area, int intervalMs, int timeoutMs) const {
-  const auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
   const QRect r(area.x, area.y, area.width, area.height);
-  QImage last = Screenshot();
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(milliseconds(intervalMs));
-    QImage next = Screenshot();
-    if (next.copy(r) == last.copy(r)) return next;
-    last = next;
-  }
-  return last;
+  std::optional<QImage> last;
+  testing::WaitUntil(
+      [&] {
+        QImage next = Screenshot();
+        const bool settled = last && next.copy(r) == last->copy(r);
+        last = std::move(next);
+        return settled;
+      },
+      milliseconds(timeoutMs), milliseconds(intervalMs));
+  return *last;
 }
 
 }  // namespace peloria::e2e

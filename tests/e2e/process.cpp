@@ -12,7 +12,8 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
+
+#include "tests/support/wait.h"
 
 namespace peloria::e2e {
 namespace {
@@ -22,6 +23,17 @@ using std::chrono::milliseconds;
 
 [[noreturn]] void Fail(const std::string& what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// Collects the exit status of child `pid` into `status`; with `block` false
+// answers false at once while the child still runs. Never throws, since
+// Process's destructor reaps through it.
+bool Reap(pid_t pid, int& status, bool block) {
+  pid_t r;
+  do {
+    r = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+  } while (r < 0 && errno == EINTR);
+  return r == pid;
 }
 
 struct Pipe {
@@ -177,20 +189,14 @@ Outcome RunToEnd(const Command& command, milliseconds timeout) {
     }
   }
   int status = 0;
-  while (true) {
-    pid_t r = ::waitpid(pid, &status, killed ? 0 : WNOHANG);
-    if (r == pid) break;
-    if (r < 0 && errno != EINTR) Fail("waitpid");
-    if (r == 0) {
-      // Output closed but the child still runs: give it until the deadline.
-      if (Clock::now() >= deadline) {
-        KillGroup(pid, SIGKILL);
-        killed = true;
-      } else {
-        std::this_thread::sleep_for(milliseconds(10));
-      }
-    }
+  // Output closed but the child may still run: give it until the deadline.
+  if (!killed &&
+      !testing::WaitUntil([&] { return Reap(pid, status, false); },
+                          std::chrono::duration_cast<milliseconds>(deadline - Clock::now()))) {
+    KillGroup(pid, SIGKILL);
+    killed = true;
   }
+  if (killed) Reap(pid, status, true);
   outcome.timedOut = killed;
   if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
@@ -221,17 +227,12 @@ Process::~Process() {
 std::optional<int> Process::Poll() {
   if (status_ || pid_ < 0) return status_;
   int status = 0;
-  pid_t r;
-  do {
-    r = ::waitpid(pid_, &status, WNOHANG);
-  } while (r < 0 && errno == EINTR);
-  if (r == pid_) status_ = status;
+  if (Reap(pid_, status, false)) status_ = status;
   return status_;
 }
 
 std::optional<int> Process::Wait(milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (!Poll() && Clock::now() < deadline) std::this_thread::sleep_for(milliseconds(10));
+  testing::WaitUntil([&] { return Poll().has_value(); }, timeout);
   return status_;
 }
 
@@ -242,8 +243,7 @@ int Process::Stop() {
     if (!Wait(milliseconds(3000))) {
       KillGroup(pid_, SIGKILL);
       int status = 0;
-      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
+      Reap(pid_, status, true);
       status_ = status;
     }
   }

@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <sstream>
-#include <thread>
 
 #include "tests/e2e/installation.h"
+#include "tests/support/wait.h"
 
 namespace peloria::e2e {
 namespace {
@@ -48,12 +48,13 @@ std::vector<LoggedRequest> ReadLog(const NginxServer& server) {
 
 std::vector<LoggedRequest> Requests(const NginxServer& server, std::size_t expected) {
   using std::chrono::milliseconds;
-  std::this_thread::sleep_for(milliseconds(100));
-  auto requests = ReadLog(server);
-  for (int i = 0; i < 40 && requests.size() < expected; ++i) {
-    std::this_thread::sleep_for(milliseconds(50));
-    requests = ReadLog(server);
-  }
+  std::vector<LoggedRequest> requests;
+  testing::WaitUntil(
+      [&] {
+        requests = ReadLog(server);
+        return requests.size() >= expected;
+      },
+      milliseconds(2000), milliseconds(50));
   return requests;
 }
 

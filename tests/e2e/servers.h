@@ -23,7 +23,7 @@ struct LoggedRequest {
 
 // The requests logged so far, oldest first. nginx writes a line once it has
 // sent the reply, which may be just after the client has gone: this waits up
-// to two seconds for at least `expected` lines, and a moment in any case.
+// to two seconds for at least `expected` lines.
 std::vector<LoggedRequest> Requests(const NginxServer& server, std::size_t expected = 0);
 
 // "http://127.0.0.1:PORT" + `path`.

@@ -5,11 +5,11 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "gtest/gtest.h"
 #include "tests/e2e/installation.h"
 #include "tests/support/peers.h"
+#include "tests/support/wait.h"
 
 namespace peloria::e2e {
 namespace {
@@ -23,15 +23,15 @@ const char kSocket[] = "peloria-test-wayland";
 // Waits until `file` holds every one of `texts`; answers its last contents.
 std::string WaitForLog(const fs::path& file, const std::vector<std::string>& texts,
                        Process& process) {
-  const auto deadline = std::chrono::steady_clock::now() + kTimeout;
-  std::string log;
-  while (std::chrono::steady_clock::now() < deadline && !process.Poll()) {
-    log = ReadFile(file).value_or("");
-    bool all = true;
-    for (const std::string& text : texts) all &= log.find(text) != std::string::npos;
-    if (all) break;
-    std::this_thread::sleep_for(milliseconds(100));
-  }
+  testing::WaitUntil(
+      [&] {
+        if (process.Poll()) return true;
+        const std::string log = ReadFile(file).value_or("");
+        bool all = true;
+        for (const std::string& text : texts) all &= log.find(text) != std::string::npos;
+        return all;
+      },
+      kTimeout, milliseconds(100));
   return ReadFile(file).value_or("");
 }
 
@@ -47,10 +47,8 @@ TEST(WaylandTest, WindowNamesItsDesktopEntry) {
   compositor.env = ChildEnvironment(app.scratch(), app.cache(), app.runtime());
   Process server(compositor, app.scratch() / "weston.log");
   const fs::path socket = app.runtime() / kSocket;
-  const auto deadline = std::chrono::steady_clock::now() + kTimeout;
-  while (!fs::exists(socket) && std::chrono::steady_clock::now() < deadline && !server.Poll()) {
-    std::this_thread::sleep_for(milliseconds(50));
-  }
+  testing::WaitUntil([&] { return fs::exists(socket) || server.Poll(); }, kTimeout,
+                     milliseconds(50));
   ASSERT_TRUE(fs::exists(socket)) << ReadFile(app.scratch() / "weston.log").value_or("");
 
   // A program renamed by its user still names the entry peloria.desktop

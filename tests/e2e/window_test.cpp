@@ -16,7 +16,6 @@
 #include <memory>
 #include <numeric>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -24,6 +23,7 @@
 #include "tests/e2e/display.h"
 #include "tests/e2e/installation.h"
 #include "tests/support/peers.h"
+#include "tests/support/wait.h"
 
 namespace peloria::e2e {
 namespace {
@@ -147,19 +147,17 @@ class WindowTest : public ::testing::Test {
   // holds; the last picture when that takes too long.
   QImage Capture(const std::string& window, Rect& rect,
                  const std::function<bool(const QImage&)>& ready = {}) {
-    const auto deadline = std::chrono::steady_clock::now() + milliseconds(kWindowTimeoutMs);
     QImage shot;
-    do {
-      rect = display_->Geometry(window);
-      QImage screen = display_->SettledScreenshot(rect);
-      rect = display_->Geometry(window);
-      shot = screen.copy(rect.x, rect.y, rect.width, rect.height);
-      if (shot.width() > 1 && shot.height() > 1 && shot.pixel(1, 1) != qRgb(0, 0, 0) &&
-          (!ready || ready(shot))) {
-        break;
-      }
-      std::this_thread::sleep_for(milliseconds(100));
-    } while (std::chrono::steady_clock::now() < deadline);
+    testing::WaitUntil(
+        [&] {
+          rect = display_->Geometry(window);
+          QImage screen = display_->SettledScreenshot(rect);
+          rect = display_->Geometry(window);
+          shot = screen.copy(rect.x, rect.y, rect.width, rect.height);
+          return shot.width() > 1 && shot.height() > 1 && shot.pixel(1, 1) != qRgb(0, 0, 0) &&
+                 (!ready || ready(shot));
+        },
+        milliseconds(kWindowTimeoutMs), milliseconds(100));
     return shot;
   }
 
@@ -437,12 +435,14 @@ TEST_F(WindowTest, TempJpgAsALinkShowsAMessageBox) {
   QImage shot = Capture(box, rect);
   display_->Click(rect.x + rect.width - 50, rect.y + rect.height - 22);
   std::string window;
-  for (int i = 0; i < 100 && window.empty(); ++i) {
-    for (const auto& w : display_->WindowsOf(program_->pid(), 1000)) {
-      if (display_->Title(w) == kCaption) window = w;
-    }
-    if (window.empty()) std::this_thread::sleep_for(milliseconds(100));
-  }
+  testing::WaitUntil(
+      [&] {
+        for (const auto& w : display_->WindowsOf(program_->pid(), 0)) {
+          if (display_->Title(w) == kCaption) window = w;
+        }
+        return !window.empty();
+      },
+      milliseconds(kWindowTimeoutMs), milliseconds(100));
   ASSERT_FALSE(window.empty()) << "the main window did not open after the message box";
   shot = Capture(window, rect);
   EXPECT_GT(Ink(shot, rect.width), 50) << "no text in the window";

@@ -6,6 +6,7 @@
 #include "platform/cp932.h"
 #include "platform/stream.h"
 #include "tests/support/jpeg_fixtures.h"
+#include "tests/support/temp_dir.h"
 
 namespace peloria {
 namespace {
@@ -172,6 +173,30 @@ TEST(BitmapTest, SizesBeyondTheLimitAreRefusedBeforeAllocating) {
   EXPECT_EQ(CheckedImageBytes(kMaxBitmapBytes / 4, 1, 32), kMaxBitmapBytes);
   EXPECT_THROW(CheckedImageBytes(kMaxBitmapBytes / 4 + 1, 1, 32), EOutOfResources);
   EXPECT_THROW(CheckedImageBytes(1, kMaxBitmapBytes / 4 + 1, 32), EOutOfResources);
+}
+
+// The refusals name what was too large: a bitmap by its width and height, a
+// picture file by its size in bytes.
+TEST(BitmapTest, RefusalsNameWhatWasTooLarge) {
+  try {
+    CheckedImageBytes(kMaxBitmapBytes / 4 + 1, 1, 32);
+    ADD_FAILURE() << "no failure";
+  } catch (const EOutOfResources& e) {
+    EXPECT_EQ(e.Message(), Cp932("ビットマップが大きすぎます (" +
+                                 std::to_string(kMaxBitmapBytes / 4 + 1) + " × 1)"));
+  }
+  // A sparse file one byte beyond the bound: refused before it is read.
+  testing::TempDir dir;
+  const std::string path = dir.Write("huge.bmp", "");
+  std::filesystem::resize_file(dir.path() / "huge.bmp", kMaxBitmapBytes + 1);
+  TFileStream stream(path, TFileStream::Mode::kOpenReadDenyWrite);
+  try {
+    ReadRestOfStream(stream);
+    ADD_FAILURE() << "no failure";
+  } catch (const EOutOfResources& e) {
+    EXPECT_EQ(e.Message(), Cp932("画像ファイルが大きすぎます (" +
+                                 std::to_string(kMaxBitmapBytes + 1) + " バイト)"));
+  }
 }
 
 }  // namespace

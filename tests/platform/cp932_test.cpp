@@ -63,6 +63,29 @@ TEST(Cp932Test, FoldingTouchesOnlyAsciiLetters) {
   EXPECT_FALSE(SameTextAscii("\xe0", "\xc0"));  // no Latin-1 folding
 }
 
+TEST(Cp932Test, TrimmedDropsSpacesAndControlBytesAtTheEndsOnly) {
+  const std::pair<std::string_view, std::string_view> rows[] = {
+      {"  close\r\n", "close"},
+      {"\t\v\f a b \x01", "a b"},
+      {std::string_view("\0x\0", 3), "x"},
+      {" \t\r\n", ""},
+      {"", ""},
+      // A double-byte character whose trail byte is no blank stays whole;
+      // 0x81 0x40 (ideographic space) is no ASCII blank either.
+      {" \x81\x40", "\x81\x40"},
+      {"\xff ", "\xff"},  // a high byte is no control byte
+  };
+  for (auto [text, trimmed] : rows) EXPECT_EQ(Trimmed(text), trimmed) << text;
+  EXPECT_EQ(TrimmedLeft("  a b  "), "a b  ");
+}
+
+TEST(Cp932Test, HexDigitValues) {
+  const std::pair<char, int> rows[] = {{'0', 0},  {'9', 9},  {'a', 10}, {'f', 15},   {'A', 10},
+                                       {'F', 15}, {'g', -1}, {'G', -1}, {'/', -1},   {':', -1},
+                                       {'@', -1}, {'`', -1}, {' ', -1}, {'\xc1', -1}};
+  for (auto [c, value] : rows) EXPECT_EQ(HexDigitValue(c), value) << c;
+}
+
 TEST(LocaleTest, DecimalSeparatorIsOneCharacter) {
   RefreshDecimalSeparator();
   char c = DecimalSeparator();

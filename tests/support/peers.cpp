@@ -19,15 +19,19 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/wait.h"
+
 extern char** environ;
 
 namespace peloria::testing {
 namespace {
 
-constexpr int kStartTimeoutMs = 10000;  // for a server program to accept
-constexpr int kStopTimeoutMs = 5000;    // after SIGTERM, before SIGKILL
-constexpr int kStartAttempts = 5;       // ports tried when one is taken meanwhile
-constexpr int kProbeIntervalMs = 10;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kStartTimeout(10000);  // for a server program to accept
+constexpr milliseconds kStopTimeout(5000);    // after SIGTERM, before SIGKILL
+constexpr int kStartAttempts = 5;             // ports tried when one is taken meanwhile
+constexpr milliseconds kProbeInterval(10);
 
 [[noreturn]] void Fail(const std::string& what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -404,15 +408,19 @@ void LoopbackServer::Start(const std::string& program) {
     // programs write it after binding, so a connection that reached another
     // program on a port taken meanwhile does not count). A program that
     // exited lost the port, or its configuration was refused.
-    for (int waited = 0; waited < kStartTimeoutMs; waited += kProbeIntervalMs) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        break;
-      }
-      if (Accepts(port_) && std::filesystem::exists(PidFile())) return;
-      ::poll(nullptr, 0, kProbeIntervalMs);
-    }
+    bool ready = false;
+    WaitUntil(
+        [&] {
+          int status = 0;
+          if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return true;
+          }
+          ready = Accepts(port_) && std::filesystem::exists(PidFile());
+          return ready;
+        },
+        kStartTimeout, kProbeInterval);
+    if (ready) return;
     Stop();
   }
   throw std::runtime_error(program + " did not start on 127.0.0.1:\n" + Log());
@@ -423,14 +431,13 @@ void LoopbackServer::Stop() {
   ::kill(-pid_, SIGTERM);
   // Wait for the leader to exit without reaping it: while it is a zombie its
   // id cannot be reused, so the group kill below cannot hit another process.
-  for (int waited = 0; waited < kStopTimeoutMs; waited += kProbeIntervalMs) {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == pid_) {
-      break;
-    }
-    ::poll(nullptr, 0, kProbeIntervalMs);
-  }
+  WaitUntil(
+      [&] {
+        siginfo_t info{};
+        return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == pid_;
+      },
+      kStopTimeout, kProbeInterval);
   // Anything of the group still running (workers, or a leader that ignored
   // SIGTERM) goes now.
   ::kill(-pid_, SIGKILL);
