@@ -54,10 +54,19 @@ int main(int argc, char** argv) {
       return peloria::kExitOk;
     }
     if (first == "--print" || first == "--exif") {
-      if (args.size() < 2) return UsageError(first + " needs an argument");
+      // "--json" may stand before or after the operand.
+      std::vector<std::string> operands;
+      bool json = false;
+      for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--json" && !json)
+          json = true;
+        else
+          operands.push_back(args[i]);
+      }
+      if (operands.empty()) return UsageError(first + " needs an argument");
       if (first == "--exif") {
         // The argument as given: files are opened by its own bytes.
-        return peloria::PrintExif(args[1], std::cout, std::cerr);
+        return peloria::PrintExif(operands[0], std::cout, std::cerr, json);
       }
       return RunWindowPart(argc, argv);
     }

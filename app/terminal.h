@@ -20,9 +20,10 @@ void PrintError(std::ostream& err, const std::string& input, const std::string& 
 
 // Parses the local file that `argument` names (a file:/// address or a path,
 // as the window takes them) with the Exif reader and writes "ByteOrder: ..."
-// and then every result field as "Name: value" lines in UTF-8. kExitFailure
-// when the file has no Exif header, kExitError when reading fails.
-int PrintExif(const std::string& argument, std::ostream& out, std::ostream& err);
+// and then each field the file has as "Name: value" lines in UTF-8, or with
+// `json` one JSON object (see app/exif_report.h). kExitFailure, with nothing
+// on `out`, when the file has no Exif header; kExitError when reading fails.
+int PrintExif(const std::string& argument, std::ostream& out, std::ostream& err, bool json = false);
 
 void PrintUsage(std::ostream& out);
 void PrintHelp(std::ostream& out);

@@ -154,6 +154,7 @@ TForm1::TForm1()
   QWidget::setTabOrder(Green.Widget(), Blue.Widget());
   QWidget::setTabOrder(Blue.Widget(), All_c.Widget());
   Button1.Widget()->setFocus();
+  attachContextMenu();
 
   // Esc, Ctrl+W and Ctrl+Q close the window as the Close button does.
   for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W),

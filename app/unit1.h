@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,8 @@
 #include "http/idhttp.h"
 #include "picture/bitmap.h"
 #include "platform/stream.h"
+
+class QMenu;
 
 namespace peloria {
 
@@ -71,7 +74,16 @@ class TForm1 final : public TForm {
   // base + "[1]." + extension of the address's last path segment.
   static std::string cachename(const std::string& address);
 
+  // The menu of a right-click on the summary or the picture: コピー, and
+  // 地図で表示 when the photo has a GPS position on the globe.
+  std::unique_ptr<QMenu> ContextMenu();
+  // コピー: the summary as UTF-8 text to the clipboard.
+  void CopySummary();
+  // Opens an address in the desktop's browser (xdg-open); tests replace it.
+  std::function<void(const std::string&)> OpenAddress;
+
  private:
+  void attachContextMenu();
   // Start-up steps.
   void download(const std::string& address, const std::string& proxyServer, std::int32_t proxyPort,
                 TStream& target);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/exif_report.h"
 #include "app/terminal.h"
 #include "app/unit1.h"
 #include "picture/jpeg.h"
@@ -32,10 +33,11 @@ std::unique_ptr<QApplication> StartApplication(char* program) {
 
 // Runs the start-up sequence on `argument` (the address as the command line
 // gave it) without showing the window and writes the summary label's text to
-// `out` in UTF-8. The failure display writes its text and the failure's cause
-// to `err` instead (kExitFailure); an unhandled failure writes its message
-// there (kExitError); both name the address.
-int PrintSummary(const std::string& argument, std::ostream& out, std::ostream& err) {
+// `out` in UTF-8, control bytes made visible, or with `json` as one JSON
+// object with the Exif fields. The failure display writes its text and the
+// failure's cause to `err` instead (kExitFailure); an unhandled failure
+// writes its message there (kExitError); both name the address.
+int PrintSummary(const std::string& argument, bool json, std::ostream& out, std::ostream& err) {
   const std::string address = LocaleToCp932(argument);
   TApplication& application = Application();
   application.SetParams({address}, {argument});
@@ -53,7 +55,8 @@ int PrintSummary(const std::string& argument, std::ostream& out, std::ostream& e
     PrintError(err, Utf8(address), Utf8(form.FailureReport()));
     return kExitFailure;
   }
-  out << Utf8(form.Label1.Caption());
+  const std::string& summary = form.Label1.Caption();
+  out << (json ? SummaryJson(summary, form.ExifInfo1) : TerminalSummary(summary, form.ExifInfo1));
   return kExitOk;
 }
 
@@ -73,7 +76,11 @@ int PeloriaWindowMain(int argc, char** argv) {
       if (type == QtFatalMsg) std::cerr << text.toStdString() << '\n';
     });
     auto application = StartApplication(argv[0]);
-    return PrintSummary(args.at(1), std::cout, std::cerr);
+    // The command has checked that an operand is there; "--json" may stand
+    // before or after it.
+    const bool json = args.at(1) == "--json" || (args.size() > 2 && args[2] == "--json");
+    const std::string& operand = args.at(1) == "--json" ? args.at(2) : args.at(1);
+    return PrintSummary(operand, json, std::cout, std::cerr);
   }
   auto application = StartApplication(argv[0]);
   std::vector<std::string> params;

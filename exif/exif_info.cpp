@@ -19,198 +19,67 @@ namespace peloria {
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// Value tables: display names of coded tags (Exif 2.3, 4.6.4 and 4.6.5).
-// Written in UTF-8 here, handed out in CP932.
+using R = TExifResults;
+using A = TExifAction;
+using S = TExifScope;
 
-struct CodeName {
-  std::uint32_t code;
-  const char* name;
-};
-
-constexpr CodeName kCompression[] = {{1, "非圧縮"}, {6, "JPEG"}};
-
-constexpr CodeName kPhotometric[] = {{2, "RGB"}, {6, "YCbCr"}};
-
-constexpr CodeName kResolutionUnit[] = {{2, "inch"}, {3, "cm"}};
-
-constexpr CodeName kExposureProgram[] = {{0, "未定義"},   {1, "マニュアル"}, {2, "プログラム"},
-                                         {3, "絞り優先"}, {4, "速度優先"},   {5, "深度優先"},
-                                         {6, "スポーツ"}, {7, "人物"},       {8, "風景"}};
-
-constexpr CodeName kMeteringMode[] = {{0, "不明"},     {1, "平均測光"},     {2, "中央重点"},
-                                      {3, "スポット"}, {4, "多点スポット"}, {5, "マルチセグメント"},
-                                      {6, "部分測光"}, {255, "その他"}};
-
-constexpr CodeName kLightSource[] = {
-    {0, "不明"},         {1, "太陽光"}, {2, "蛍光灯"}, {3, "白熱電球"},     {4, "フラッシュ"},
-    {9, "晴天"},         {10, "曇天"},  {11, "日陰"},  {17, "標準ライトA"}, {18, "標準ライトB"},
-    {19, "標準ライトC"}, {20, "D55"},   {21, "D65"},   {22, "D75"},         {255, "その他"}};
-
-constexpr CodeName kFlash[] = {{0, "非発光"},
-                               {1, "発光(反射検出機構なし)"},
-                               {5, "発光(反射光未検出)"},
-                               {7, "発光(反射光検出)"}};
-
-constexpr CodeName kColorSpace[] = {{1, "sRGB"}, {65535, "Uncalibrated"}};
-
-constexpr CodeName kSensingMethod[] = {
-    {2, "1チップカラーエリアセンサ"}, {3, "2チップカラーエリアセンサ"},
-    {4, "3チップカラーエリアセンサ"}, {5, "カラーシークエンシャルエリアセンサ"},
-    {7, "トリリニアセンサ"},          {8, "カラーシークエンシャルリニアセンサ"}};
-
-constexpr CodeName kWhiteBalance[] = {{0, "自動"}, {1, "マニュアル"}};
+// The CP932 name of `code`; none when the table has no row for it.
+std::optional<std::string> NameOf(std::span<const TExifCodeName> table, std::uint32_t code) {
+  auto row = std::find_if(table.begin(), table.end(),
+                          [code](const TExifCodeName& r) { return r.code == code; });
+  if (row == table.end()) return std::nullopt;
+  return Cp932(row->name);
+}
 
 // Exif Orientation codes 0-8; 3 is rotated 180 degrees (bottom-right).
 constexpr TImageOrientation kOrientation[] = {ioUnknown,     ioTopLeft,     ioTopRight,
                                               ioBottomRight, ioBottomLeft,  ioLeftTop,
                                               ioRightTop,    ioRightBottom, ioLeftBottom};
 
-// The CP932 name of `code`; none when the table has no row for it.
-std::optional<std::string> NameOf(std::span<const CodeName> table, std::uint32_t code) {
-  auto row = std::find_if(table.begin(), table.end(),
-                          [code](const CodeName& r) { return r.code == code; });
-  if (row == table.end()) return std::nullopt;
-  return Cp932(row->name);
-}
-
-// ---------------------------------------------------------------------------
-// Tag table: what each known tag does with its decoded value.
-
-using R = TExifResults;
-
-enum class Action {
-  kText,             // string field := Text
-  kHexText,          // string field := HexToText(Text)
-  kRational,         // rational copy (Text and FloatValue); IFD0 / later when two fields
-  kCoded,            // Value := code, Text := name or empty
-  kCodedKeepText,    // Value := code, Text := name, kept when the code has none
-  kOrientation,      // IFD0 / later; unknown codes leave the field
-  kInt32,            // 32-bit field := UnsignedValue
-  kInt16,            // 16-bit field := low 16 bits of UnsignedValue
-  kUInt16,           // likewise, unsigned
-  kRelatedWidth,     // RelatedImageWidth: fills a field that is still 0
-  kRelatedLength,    // RelatedImageLength: likewise
-  kInteropIndex,     // thumbnail flag := Text is "THM"
-  kSubIfd,           // queue the IFD at TIFF header + UnsignedValue
-  kMakerNote,        // length and absolute offset only
-  kUserComment,      // one more line, by type code
-  kExposureIndex,    // ISOSpeedRatings := nearest(FloatValue)
-  kFocalLength35mm,  // Text := Text, Value := UnsignedValue
-};
-
-using Field =
-    std::variant<std::monostate, std::string R::*, TExifRational R::*, TExifStringValue R::*,
-                 TImageOrientation R::*, std::int32_t R::*, std::int16_t R::*, std::uint16_t R::*>;
-
-struct TagRule {
-  std::uint16_t tag;
-  Action action;
-  Field field = {};      // in IFD0, or in every IFD
-  Field thumbnail = {};  // in later IFDs, when it differs
-  std::span<const CodeName> names = {};
-};
-
-// Sorted by tag (TIFF 6.0, Exif 2.3 tables 4 to 7, and 4.6.6 for 0x0001,
-// 0x1001, 0x1002 of the Interoperability IFD).
-const TagRule kTagRules[] = {
-    {0x0001, Action::kInteropIndex},
-    {0x0100, Action::kInt32, &R::ImageWidth},
-    {0x0101, Action::kInt32, &R::ImageLength},
-    {0x0103, Action::kCoded, &R::Compression, {}, kCompression},
-    {0x0106, Action::kCoded, &R::PhotometricInterpretation, {}, kPhotometric},
-    {0x010E, Action::kText, &R::ImageDescription},
-    {0x010F, Action::kText, &R::Make},
-    {0x0110, Action::kText, &R::Model},
-    {0x0112, Action::kOrientation, &R::Orientation, &R::ThumbnailOrientation},
-    {0x0115, Action::kInt16, &R::SamplesPerPixel},
-    {0x011A, Action::kRational, &R::XResolution, &R::ThumbnailXResolution},
-    {0x011B, Action::kRational, &R::YResolution, &R::ThumbnailYResolution},
-    {0x011C, Action::kInt16, &R::PlanarConfiguration},
-    {0x0128, Action::kCodedKeepText, &R::ResolutionUnit, &R::ThumbnailResolutionUnit,
-     kResolutionUnit},
-    {0x0131, Action::kText, &R::Software},
-    {0x0132, Action::kText, &R::DateTime},
-    {0x0201, Action::kInt32, &R::JPEGInterchangeFormat},
-    {0x0202, Action::kInt32, &R::JPEGInterchangeFormatLength},
-    {0x1001, Action::kRelatedWidth},
-    {0x1002, Action::kRelatedLength},
-    {0x8298, Action::kText, &R::Copyright},
-    {0x829A, Action::kRational, &R::ExposureTime},
-    {0x829D, Action::kRational, &R::FNumber},
-    {0x8769, Action::kSubIfd},  // Exif IFD pointer
-    {0x8822, Action::kCoded, &R::ExposureProgram, {}, kExposureProgram},
-    {0x8827, Action::kUInt16, &R::ISOSpeedRatings},
-    {0x9000, Action::kHexText, &R::ExifVersion},
-    {0x9003, Action::kText, &R::DateTimeOriginal},
-    {0x9004, Action::kText, &R::DateTimeDigitized},
-    {0x9102, Action::kRational, &R::CompressedBitsPerPixel},
-    {0x9201, Action::kRational, &R::ShutterSpeedValue},
-    {0x9202, Action::kRational, &R::ApertureValue},
-    {0x9203, Action::kRational, &R::BrightnessValue},
-    {0x9204, Action::kRational, &R::ExposureBiasValue},
-    {0x9205, Action::kRational, &R::MaxApertureValue},
-    {0x9206, Action::kRational, &R::SubjectDistance},
-    {0x9207, Action::kCoded, &R::MeteringMode, {}, kMeteringMode},
-    {0x9208, Action::kCoded, &R::LightSource, {}, kLightSource},
-    {0x9209, Action::kCoded, &R::Flash, {}, kFlash},
-    {0x920A, Action::kRational, &R::FocalLength},
-    {0x927C, Action::kMakerNote},
-    {0x9286, Action::kUserComment},
-    {0x9290, Action::kText, &R::SubSecTime},
-    {0x9291, Action::kText, &R::SubSecTimeOriginal},
-    {0x9292, Action::kText, &R::SubSecTimeDigitized},
-    {0xA000, Action::kHexText, &R::FlashpixVersion},
-    {0xA001, Action::kCoded, &R::ColorSpace, {}, kColorSpace},
-    {0xA002, Action::kInt32, &R::PixelXDimension},
-    {0xA003, Action::kInt32, &R::PixelYDimension},
-    {0xA004, Action::kText, &R::RelatedSoundFile},
-    {0xA005, Action::kSubIfd},  // Interoperability IFD pointer
-    {0xA20E, Action::kRational, &R::FocalPlaneXResolution},
-    {0xA20F, Action::kRational, &R::FocalPlaneYResolution},
-    {0xA210, Action::kCoded, &R::FocalPlaneResolutionUnit, {}, kResolutionUnit},
-    {0xA215, Action::kExposureIndex},
-    {0xA217, Action::kCoded, &R::SensingMethod, {}, kSensingMethod},
-    {0xA403, Action::kCoded, &R::WhiteBalance, {}, kWhiteBalance},
-    {0xA405, Action::kFocalLength35mm},
-};
-
-const TagRule* FindRule(std::uint16_t tag) {
-  auto rule = std::lower_bound(std::begin(kTagRules), std::end(kTagRules), tag,
-                               [](const TagRule& r, std::uint16_t t) { return r.tag < t; });
-  return rule != std::end(kTagRules) && rule->tag == tag ? rule : nullptr;
-}
-
 template <typename T>
-T& FieldOf(R& results, const Field& field) {
+T& FieldOf(R& results, const TExifField& field) {
   return results.*std::get<T R::*>(field);
 }
 
 // ---------------------------------------------------------------------------
 // The directory walk.
 
-// At most 13 directories per file: IFD0 and 12 queued by next-IFD links and
-// sub-IFD pointers. A further request is dropped, so link loops end too.
-constexpr std::size_t kMaxIfds = 13;
-
-// Text and UNDEFINED bytes read by one walk, all entries together. An Exif
-// block fits one APP1 segment (at most 64 KiB, Exif 2.3, 4.5.4), so real
-// files stay far below; a hostile file whose thousands of entries each claim
-// the whole file no longer makes the walk read gigabytes.
-constexpr std::int64_t kMaxValueBytesPerWalk = 16 << 20;
+// The directories a walk reads: the GPS directory has tag numbers of its
+// own; every other one is read with the same rows.
+enum class Directory : std::uint8_t { kTiff, kGps };
 
 struct Walk {
   std::int64_t tiffStart = 0;
   bool motorolaOrder = false;
   std::array<std::int64_t, kMaxIfds> queue{};
+  std::array<Directory, kMaxIfds> kinds{};
   std::size_t queued = 0;  // positions queued beyond the first
   std::size_t index = 0;   // the directory being read
   bool thumbnail = false;  // InteroperabilityIndex "THM" met
   std::int64_t valueBudget = kMaxValueBytesPerWalk;
 
-  void Queue(std::uint32_t offset) {
+  void Queue(std::uint32_t offset, Directory kind = Directory::kTiff) {
     // 64-bit sum: an offset near 2^32 stays a position beyond the file.
-    if (queued + 1 < kMaxIfds) queue[++queued] = tiffStart + offset;
+    if (queued + 1 < kMaxIfds) {
+      queue[++queued] = tiffStart + offset;
+      kinds[queued] = kind;
+    }
+  }
+
+  // Whether `row` acts in the directory being read.
+  bool Reads(const TExifTag& row) const {
+    if (kinds[index] == Directory::kGps) return row.scope == S::kGps;
+    switch (row.scope) {
+      case S::kAny:
+        return true;
+      case S::kFirst:
+        return index == 0;
+      case S::kLater:
+        return index != 0;
+      case S::kGps:
+        return false;
+    }
+    return false;
   }
 };
 
@@ -241,81 +110,153 @@ std::optional<std::string> UserCommentLine(std::uint8_t type, const TDatas& d, b
   }
 }
 
-void Apply(R& r, const TagRule& rule, Walk& walk, std::uint8_t type, std::uint32_t count,
-           const std::uint8_t* valueField, const TDatas& d) {
-  const bool first = walk.index == 0;
-  const Field& field =
-      first || std::holds_alternative<std::monostate>(rule.thumbnail) ? rule.field : rule.thumbnail;
-  switch (rule.action) {
-    case Action::kText:
-      FieldOf<std::string>(r, field) = d.Text;
-      break;
-    case Action::kHexText:
-      FieldOf<std::string>(r, field) = HexToText(d.Text);
-      break;
-    case Action::kRational:
-      FieldOf<TExifRational>(r, field) = {d.Text, d.FloatValue};
-      break;
-    case Action::kCoded:
-    case Action::kCodedKeepText: {
-      auto& coded = FieldOf<TExifStringValue>(r, field);
+// The rows of the table read for one entry.
+struct Entry {
+  std::uint8_t type;
+  std::uint32_t count;
+  const std::uint8_t* valueField;
+  const TDatas& d;
+};
+
+// The rows of `tag` for the directory being read; empty for a tag the
+// reader does not know there.
+std::span<const TExifTag> RowsFor(std::uint16_t tag, const Walk& walk) {
+  const bool gps = walk.kinds[walk.index] == Directory::kGps;
+  auto matches = [tag, gps](const TExifTag& row) {
+    return row.tag == tag && (row.scope == S::kGps) == gps && row.action != A::kWorkedOut;
+  };
+  auto tags = ExifTags();
+  auto first = std::find_if(tags.begin(), tags.end(), matches);
+  auto last = std::find_if_not(first, tags.end(), matches);
+  return {first, last};
+}
+
+// Applies `row` to the results; answers whether it filled the row's field
+// (rows that steer the walk or fill another field answer false).
+bool Apply(R& r, const TExifTag& row, Walk& walk, const Entry& e) {
+  const TDatas& d = e.d;
+  switch (row.action) {
+    case A::kText:
+      FieldOf<std::string>(r, row.field) = d.Text;
+      return true;
+    case A::kHexText:
+      FieldOf<std::string>(r, row.field) = HexToText(d.Text);
+      return true;
+    case A::kRational:
+      FieldOf<TExifRational>(r, row.field) = {d.Text, d.FloatValue};
+      return true;
+    case A::kRationals:
+      FieldOf<TExifRationals>(r, row.field).Parts = d.Rationals;
+      return true;
+    case A::kCoded:
+    case A::kCodedKeepText: {
+      auto& coded = FieldOf<TExifStringValue>(r, row.field);
       coded.Value = static_cast<std::int32_t>(d.UnsignedValue);
-      auto name = NameOf(rule.names, d.UnsignedValue);
+      auto name = NameOf(row.names, d.UnsignedValue);
       if (name)
         coded.Text = *name;
-      else if (rule.action == Action::kCoded)
+      else if (row.action == A::kCoded)
         coded.Text.clear();
-      break;
+      return true;
     }
-    case Action::kOrientation:
-      if (d.UnsignedValue < std::size(kOrientation))
-        FieldOf<TImageOrientation>(r, field) = kOrientation[d.UnsignedValue];
-      break;
-    case Action::kInt32:
-      FieldOf<std::int32_t>(r, field) = static_cast<std::int32_t>(d.UnsignedValue);
-      break;
-    case Action::kInt16:
-      FieldOf<std::int16_t>(r, field) = static_cast<std::int16_t>(d.UnsignedValue & 0xFFFF);
-      break;
-    case Action::kUInt16:
-      FieldOf<std::uint16_t>(r, field) = static_cast<std::uint16_t>(d.UnsignedValue & 0xFFFF);
-      break;
-    case Action::kRelatedWidth:
-    case Action::kRelatedLength: {
+    case A::kOrientation:
+      if (d.UnsignedValue >= std::size(kOrientation)) return false;
+      FieldOf<TImageOrientation>(r, row.field) = kOrientation[d.UnsignedValue];
+      return true;
+    case A::kInt32:
+      FieldOf<std::int32_t>(r, row.field) = static_cast<std::int32_t>(d.UnsignedValue);
+      return true;
+    case A::kInt16:
+      FieldOf<std::int16_t>(r, row.field) = static_cast<std::int16_t>(d.UnsignedValue & 0xFFFF);
+      return true;
+    case A::kUInt16:
+      FieldOf<std::uint16_t>(r, row.field) = static_cast<std::uint16_t>(d.UnsignedValue & 0xFFFF);
+      return true;
+    case A::kRelatedWidth:
+    case A::kRelatedLength: {
       // Only a dimension that nothing else gave: of the thumbnail after
       // InteroperabilityIndex "THM", else of the main image.
-      bool width = rule.action == Action::kRelatedWidth;
-      std::int32_t& target = walk.thumbnail ? (width ? r.ImageWidth : r.ImageLength)
-                                            : (width ? r.PixelXDimension : r.PixelYDimension);
-      if (target == 0) target = static_cast<std::int32_t>(d.UnsignedValue);
-      break;
+      bool width = row.action == A::kRelatedWidth;
+      auto field = walk.thumbnail ? (width ? &R::ImageWidth : &R::ImageLength)
+                                  : (width ? &R::PixelXDimension : &R::PixelYDimension);
+      if (r.*field != 0) return false;
+      r.*field = static_cast<std::int32_t>(d.UnsignedValue);
+      if (auto printed = ExifFieldRow(field)) r.Present.set(*printed);
+      return false;
     }
-    case Action::kInteropIndex:
+    case A::kInteropIndex:
       walk.thumbnail = SameTextAscii(d.Text, "THM");
-      break;
-    case Action::kSubIfd:
+      return false;
+    case A::kSubIfd:
       walk.Queue(d.UnsignedValue);
-      break;
-    case Action::kMakerNote:
+      return false;
+    case A::kGpsIfd:
+      walk.Queue(d.UnsignedValue, Directory::kGps);
+      return false;
+    case A::kMakerNoteLength:
       // The note's bytes are not read: only where it lies and how long it is.
-      r.MakerNoteLength = static_cast<std::int32_t>(count);
-      r.MakerNoteOffset =
-          static_cast<std::int32_t>(walk.tiffStart + ToUnsigned(valueField, 4, walk.motorolaOrder));
-      break;
-    case Action::kUserComment:
-      if (auto line = UserCommentLine(type, d, walk.motorolaOrder))
+      r.MakerNoteLength = static_cast<std::int32_t>(e.count);
+      return true;
+    case A::kMakerNoteOffset:
+      r.MakerNoteOffset = static_cast<std::int32_t>(
+          walk.tiffStart + ToUnsigned(e.valueField, 4, walk.motorolaOrder));
+      return true;
+    case A::kUserComment:
+      if (auto line = UserCommentLine(e.type, d, walk.motorolaOrder)) {
         r.UserComment.push_back(std::move(*line));
-      break;
-    case Action::kExposureIndex:
+        return true;
+      }
+      return false;
+    case A::kExposureIndex:
       // Rounded half to even, low 16 bits kept. A value that no integer
       // holds (only a FLOAT or DOUBLE entry can give one) is passed over.
-      if (std::isfinite(d.FloatValue) && std::fabs(d.FloatValue) < 0x1p62)
-        r.ISOSpeedRatings = static_cast<std::uint16_t>(Nearest(d.FloatValue) & 0xFFFF);
-      break;
-    case Action::kFocalLength35mm:
+      if (!std::isfinite(d.FloatValue) || std::fabs(d.FloatValue) >= 0x1p62) return false;
+      r.ISOSpeedRatings = static_cast<std::uint16_t>(Nearest(d.FloatValue) & 0xFFFF);
+      return true;
+    case A::kFocalLength35mm:
       r.FocalLengthIn35mmFilm = {d.Text, static_cast<double>(d.UnsignedValue)};
-      break;
+      return true;
+    case A::kWorkedOut:
+      return false;
   }
+  return false;
+}
+
+// Whether a rational's stored text is "n/0".
+bool ZeroDenominator(const TExifRational& rational) {
+  return rational.Text.ends_with("/0");
+}
+
+// Degrees, minutes and seconds as decimal degrees, negative for the
+// reference `negative` ("S", "W"); none when a part is missing or has a zero
+// denominator (its value would be a guess). Values beyond the globe stay as
+// they are.
+std::optional<double> Degrees(const TExifRationals& stored, const std::string& ref,
+                              const char* negative) {
+  if (stored.Parts.size() < 3) return std::nullopt;
+  double degrees = 0;
+  double scale = 1;
+  for (std::size_t i = 0; i < 3; ++i, scale *= 60) {
+    const TExifRational& part = stored.Parts[i];
+    if (ZeroDenominator(part)) return std::nullopt;
+    degrees += part.Value / scale;
+  }
+  return SameTextAscii(ref, negative) ? -degrees : degrees;
+}
+
+// The GPS position of the results, from their GPS fields.
+void WorkOutGpsPosition(R& r) {
+  auto latitude = Degrees(r.GPSLatitude, r.GPSLatitudeRef, "S");
+  auto longitude = Degrees(r.GPSLongitude, r.GPSLongitudeRef, "W");
+  if (!latitude || !longitude) return;
+  r.GPSPosition.Latitude = *latitude;
+  r.GPSPosition.Longitude = *longitude;
+  auto altitude = ExifFieldRow(&R::GPSAltitude);
+  if (altitude && r.Present[*altitude] && !ZeroDenominator(r.GPSAltitude)) {
+    r.GPSPosition.Altitude =
+        r.GPSAltitudeRef.Value == 1 ? -r.GPSAltitude.Value : r.GPSAltitude.Value;
+  }
+  if (auto row = ExifFieldRow(&R::GPSPosition)) r.Present.set(*row);
 }
 
 // TIFF header (TIFF 6.0, section 2), 8 bytes at the start of the block:
@@ -356,6 +297,7 @@ class TBlockStream final : public TStream {
 
 void TExifInfo::ClearData() {
   static_cast<TExifResults&>(*this) = TExifResults();
+  FWalked = false;
 }
 
 void TExifInfo::DoReadError() {
@@ -433,6 +375,12 @@ void TExifInfo::ReadExif(std::int64_t tiffStart) {
 }
 
 void TExifInfo::WalkTiff(TStream& stream, std::int64_t tiffStart) {
+  FWalked = true;
+  WalkDirectories(stream, tiffStart);
+  WorkOutGpsPosition(*this);
+}
+
+void TExifInfo::WalkDirectories(TStream& stream, std::int64_t tiffStart) {
   std::array<std::uint8_t, 2> mark{};
   stream.Seek(tiffStart);
   stream.ReadBuffer(mark.data(), 2);
@@ -465,14 +413,19 @@ void TExifInfo::WalkTiff(TStream& stream, std::int64_t tiffStart) {
         break;
       }
       auto tag = static_cast<std::uint16_t>(ToUnsigned(entry.data(), 2, FMotorolaOrder));
-      const TagRule* rule = FindRule(tag);
-      if (rule == nullptr) continue;  // unknown tags are ignored, values unread
+      auto rows = RowsFor(tag, walk);
+      if (rows.empty()) continue;  // unknown tags are ignored, values unread
       auto type = static_cast<std::uint8_t>(ToSigned(entry.data() + 2, 2, FMotorolaOrder) & 0xFF);
       std::uint32_t count = ToUnsigned(entry.data() + 4, 4, FMotorolaOrder);
       TDatas datas;
-      if (rule->action != Action::kMakerNote)
+      // The maker note's bytes are not read: only where it lies and how long.
+      if (rows.front().action != A::kMakerNoteLength)
         datas = ReadValue(stream, at + 8, tiffStart, count, type, FMotorolaOrder, walk.valueBudget);
-      Apply(*this, *rule, walk, type, count, entry.data() + 8, datas);
+      const Entry e{type, count, entry.data() + 8, datas};
+      for (const TExifTag& row : rows) {
+        if (!walk.Reads(row) || !Apply(*this, row, walk, e)) continue;
+        if (auto printed = ExifFieldRow(row.field)) Present.set(*printed);
+      }
     }
     if (!whole) continue;
 

@@ -18,106 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "exif/exif_tags.h"
 #include "exif/exif_text.h"
 #include "exif/exif_value.h"
 
 namespace peloria {
-
-// A rational (or other numeric) tag: for a RATIONAL or SRATIONAL entry the
-// numerator and denominator as "n/d" (not reduced), and their quotient; the
-// quotient is 0 when the denominator is 0 or the tag is absent.
-struct TExifRational {
-  std::string Text;
-  double Value = 0;
-  bool operator==(const TExifRational&) const = default;
-};
-
-// A coded tag: the display name of its code (empty for a code without a name)
-// and the raw code.
-struct TExifStringValue {
-  std::string Text;
-  std::int32_t Value = 0;
-  bool operator==(const TExifStringValue&) const = default;
-};
-
-// Image orientation, stored in one byte. The order of the members is fixed;
-// note that ioBottomLeft (3) and ioBottomRight (4) are the reverse of the Exif
-// codes 3 and 4 (the mapping is done when the tag is read).
-enum TImageOrientation : std::uint8_t {
-  ioUnknown,
-  ioTopLeft,
-  ioTopRight,
-  ioBottomLeft,
-  ioBottomRight,
-  ioLeftTop,
-  ioRightTop,
-  ioRightBottom,
-  ioLeftBottom
-};
-
-// The result fields of TExifInfo, each with its reset value. Where two tags
-// feed one field, the entry met later in the walk wins, except where noted.
-struct TExifResults {
-  TExifRational ApertureValue;
-  TExifRational BrightnessValue;
-  TExifStringValue ColorSpace;
-  TExifStringValue Compression;
-  TExifRational CompressedBitsPerPixel;
-  std::string Copyright;
-  std::string DateTime;
-  std::string DateTimeDigitized;
-  std::string DateTimeOriginal;
-  std::string ExifVersion;
-  TExifRational ExposureBiasValue;
-  TExifStringValue ExposureProgram;
-  TExifRational ExposureTime;
-  TExifStringValue Flash;
-  std::string FlashpixVersion;
-  TExifRational FNumber;
-  TExifRational FocalLength;
-  TExifRational FocalLengthIn35mmFilm;
-  TExifStringValue FocalPlaneResolutionUnit;
-  TExifRational FocalPlaneXResolution;
-  TExifRational FocalPlaneYResolution;
-  std::string ImageDescription;
-  std::int32_t PixelYDimension = 0;
-  std::int32_t PixelXDimension = 0;
-  std::uint16_t ISOSpeedRatings = 0;
-  std::int32_t JPEGInterchangeFormat = 0;
-  std::int32_t JPEGInterchangeFormatLength = 0;
-  TExifStringValue LightSource;
-  TExifStringValue WhiteBalance;
-  std::string Make;
-  std::int32_t MakerNoteLength = 0;
-  std::int32_t MakerNoteOffset = 0;  // absolute file position of the maker note's data
-  TExifRational MaxApertureValue;
-  TExifStringValue MeteringMode;
-  std::string Model;
-  TImageOrientation Orientation = ioUnknown;
-  TExifStringValue PhotometricInterpretation;
-  std::int16_t PlanarConfiguration = 0;
-  std::string RelatedSoundFile;
-  TExifStringValue ResolutionUnit;
-  std::int16_t SamplesPerPixel = 0;
-  TExifStringValue SensingMethod;
-  TExifRational ShutterSpeedValue;
-  std::string Software;
-  TExifRational SubjectDistance;
-  std::string SubSecTime;
-  std::string SubSecTimeDigitized;
-  std::string SubSecTimeOriginal;
-  std::int32_t ImageLength = 0;
-  std::int32_t ImageWidth = 0;
-  TImageOrientation ThumbnailOrientation = ioUnknown;
-  TExifStringValue ThumbnailResolutionUnit;
-  TExifRational ThumbnailXResolution;
-  TExifRational ThumbnailYResolution;
-  std::vector<std::string> UserComment;  // one line per UserComment entry
-  TExifRational XResolution;
-  TExifRational YResolution;
-
-  bool operator==(const TExifResults&) const = default;
-};
 
 class TExifInfo : public TExifResults {
  public:
@@ -156,6 +61,13 @@ class TExifInfo : public TExifResults {
   // holds an Exif header within SearchRange. Never raises; touches no result.
   bool HasExif(const std::string& fileName);
 
+  // Whether the last walk filled the field that `ExifTags()[row]` names.
+  bool Has(std::size_t row) const { return row < Present.size() && Present[row]; }
+
+  // Whether the last assignment found a TIFF block and walked it (until the
+  // next ClearData).
+  bool Walked() const { return FWalked; }
+
   // The byte order of the last walk: true for "MM" (big-endian).
   bool MotorolaOrder() const { return FMotorolaOrder; }
 
@@ -176,8 +88,10 @@ class TExifInfo : public TExifResults {
  private:
   // The walk of both entrances: the TIFF header at `tiffStart` in `stream`.
   void WalkTiff(TStream& stream, std::int64_t tiffStart);
+  void WalkDirectories(TStream& stream, std::int64_t tiffStart);
 
   bool FMotorolaOrder = false;
+  bool FWalked = false;
   std::string FImageFileName;
 };
 

@@ -16,10 +16,21 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "exif/exif_limits.h"
 #include "platform/stream.h"
 
 namespace peloria {
+
+// A rational (or other numeric) tag: for a RATIONAL or SRATIONAL entry the
+// numerator and denominator as "n/d" (not reduced), and their quotient; the
+// quotient is 0 when the denominator is 0 or the tag is absent.
+struct TExifRational {
+  std::string Text;
+  double Value = 0;
+  bool operator==(const TExifRational&) const = default;
+};
 
 // The decoded value of one directory entry, filled anew for each entry.
 struct TDatas {
@@ -27,6 +38,9 @@ struct TDatas {
   std::int32_t SignedValue = 0;     // SBYTE, SSHORT, SLONG
   std::string Text;                 // ASCII, UNDEFINED (hex pairs), RATIONAL, SRATIONAL
   std::uint32_t UnsignedValue = 0;  // BYTE, SHORT, LONG
+  // RATIONAL, SRATIONAL: the values in file order, at most
+  // kMaxRationalValues; the first is also in Text and FloatValue.
+  std::vector<TExifRational> Rationals;
 };
 
 namespace tiff {
@@ -64,8 +78,10 @@ std::int64_t ReadAt(TStream& stream, std::int64_t position, void* buffer, std::i
 
 // Decodes the value of one entry whose 4-byte value field lies at file
 // position `valueField`, with the TIFF header at `tiffStart`:
-//  - numeric types take their first value only; a value that does not lie
-//    wholly inside the file decodes to nothing (all members 0 or empty);
+//  - numeric types take their first value only (RATIONAL and SRATIONAL also
+//    up to kMaxRationalValues into Rationals, as many as lie wholly inside
+//    the file); a value that does not lie wholly inside the file decodes to
+//    nothing (all members 0 or empty);
 //  - ASCII takes all `count` bytes, zero bytes dropped wherever they stand;
 //    UNDEFINED takes them as upper-case hex pairs; both stop at the end of
 //    the file whatever the count says;

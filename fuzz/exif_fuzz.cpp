@@ -1,6 +1,7 @@
 // Fuzzes the Exif reader: the input is written to a file that HasExif and
 // SetImageFileName then read, with the default search range and with the
-// range raised over the whole file. The same bytes also go through the user
+// range raised over the whole file; the same bytes, and the bytes after a
+// JPEG's Exif identifier, are walked as a TIFF block held in memory. The same bytes also go through the user
 // comment decoding (as the hex text a walk would hand it, in both byte
 // orders) and the JIS conversion, and as raw text through HexToText.
 //
@@ -82,10 +83,20 @@ std::string Hex(std::string_view bytes) {
 
 }  // namespace
 
+// The memory entrance: never raises, whatever the block holds.
+void WalkBlock(const std::uint8_t* data, std::size_t size) {
+  peloria::TExifInfo info;
+  info.SetTiffBlock(data, size);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   WriteInput(data, size);
   ReadExif(32);
   ReadExif(static_cast<std::int32_t>(size) + 4);
+  WalkBlock(data, size);
+  // A JPEG seed's TIFF block starts 12 bytes in (SOI, APP1 marker and length,
+  // "Exif\0\0"), so the corpus of JPEG files reaches the walk this way too.
+  if (size > 12) WalkBlock(data + 12, size - 12);
 
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   // A user comment value as the walk hands it on: its bytes as hex pairs.

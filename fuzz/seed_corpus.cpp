@@ -261,6 +261,18 @@ std::string FullTiff(ByteOrder order) {
   w.SShort(exif, 0xA215, {-1});
   w.SLong(exif, 0x1001, {-5});
   w.Byte(exif, 0x1002, {7, 8});
+  w.Rational(exif, 0xA432, {{24, 1}, {70, 1}, {28, 10}, {0, 0}});
+  w.Ascii(exif, 0xA434, "Lens");
+  const int gps = w.AddIfd();
+  w.AddPointer(w.Ifd0(), 0x8825, gps);
+  w.Ascii(gps, 0x0001, "S");
+  w.Rational(gps, 0x0002, {{35, 1}, {39, 1}, {2916, 100}});
+  w.Ascii(gps, 0x0003, "W");
+  w.Rational(gps, 0x0004, {{139, 1}, {44, 1}, {5476, 100}});
+  w.Byte(gps, 0x0005, {1});
+  w.Rational(gps, 0x0006, {{25, 1}});
+  w.Rational(gps, 0x0007, {{12, 1}, {0, 1}, {0, 0}});
+  w.Ascii(gps, 0x001D, "2026:12:08");
   const int interop = w.InteropIfd();
   w.Ascii(interop, 0x0001, "R98");
   w.Long(interop, 0x1001, {640});
