@@ -171,6 +171,7 @@ void TIdTCPConnection::ThrowIfAborted() const {
 }
 
 bool TIdTCPConnection::WaitReadable(int timeoutMs) {
+  ThrowIfAborted();
   RequireOpen();
   try {
     return transport_->WaitReadable(timeoutMs);
@@ -329,6 +330,7 @@ void TIdTCPConnection::WriteText(std::string_view text) {
 
 void TIdTCPConnection::WriteBytes(const void* bytes, std::int64_t length) {
   if (length <= 0) return;
+  ThrowIfAborted();
   RequireOpen();
   const auto* rest = static_cast<const std::uint8_t*>(bytes);
   std::int64_t left = length;
@@ -380,6 +382,11 @@ void TIdTCPClient::OpenConnection() {
     throw;
   }
   OpenTransport(std::make_unique<TIdSocketTransport>(socket_));
+  // An Abort during the lookup or the connect found no connection to cut.
+  if (Aborted()) {
+    CloseConnection();
+    ThrowIfAborted();
+  }
   DoStatus(TIdStatus::hsConnected);
   if (OnConnected) OnConnected(*this);
 }
