@@ -7,9 +7,12 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <limits>
+#include <optional>
 
 #include "app/address.h"
 #include "app/histogram_count.h"
+#include "app/progress.h"
 #include "http/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
@@ -99,6 +102,16 @@ bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFo
 
 }  // namespace
 
+int DownloadTimeoutMs(const std::string& setting) {
+  // Whole seconds; 0 is no limit; anything else (absent, negative, no
+  // number) the default.
+  const std::optional<std::int32_t> seconds = TryStrToInt(setting);
+  if (!seconds || *seconds < 0) return kHttpDefaultTimeoutMs;
+  if (*seconds == 0) return kIdTimeoutInfinite;
+  return *seconds > std::numeric_limits<int>::max() / 1000 ? std::numeric_limits<int>::max()
+                                                           : *seconds * 1000;
+}
+
 TForm1::TForm1()
     : Label1(Widget()),
       Image1(Widget()),
@@ -181,6 +194,7 @@ void TForm1::FormCreate() {
       StrToIntDef(GetPrivateProfileString("internet", "proxy_port", "", ini), 0);
   const std::int32_t localFile =
       StrToIntDef(GetPrivateProfileString("Setting", "local_file", "", ini), 0);
+  const int timeoutMs = DownloadTimeoutMs(GetPrivateProfileString("internet", "timeout", "", ini));
 
   // 2. The browser cache folder, asked for on every start.
   const std::string cacheFolder = specialfolder(kCsidlInternetCache);
@@ -213,7 +227,7 @@ void TForm1::FormCreate() {
         // With local_file=1, a copy in a web browser's disk cache stands in
         // for the download.
         if (localFile != 1 || !CopyFromBrowserCache(address, cacheFolder, *target)) {
-          download(address, proxyServer, proxyPort, *target);
+          download(address, proxyServer, proxyPort, timeoutMs, *target);
         }
       } catch (const std::exception& cause) {
         // Any failure of the request or the transfer; the file keeps what
@@ -241,12 +255,19 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::download(const std::string& address, const std::string& proxyServer,
-                      std::int32_t proxyPort, TStream& target) {
+                      std::int32_t proxyPort, int timeoutMs, TStream& target) {
   IdHTTP1.Request.ProxyServer = proxyServer;
   IdHTTP1.Request.ProxyPort = proxyPort;
   IdHTTP1.Request.Referer = address;
   IdHTTP1.Request.UserAgent = "Peloria";
-  IdHTTP1.Download(address, target);
+  // Redirects are followed (http and https only); without a proxy in the
+  // INI file the environment's proxy variables apply; the idle time limit
+  // covers connecting, the TLS handshake and every wait for reply bytes.
+  IdHTTP1.HandleRedirects = true;
+  IdHTTP1.UseEnvironmentProxy = true;
+  IdHTTP1.ConnectTimeout = timeoutMs;
+  IdHTTP1.ReadTimeout = timeoutMs;
+  DownloadWithProgress(IdHTTP1, address, target);
 }
 
 // The failure display: the label, the Close button below it, the window

@@ -18,6 +18,10 @@ class QMenu;
 
 namespace peloria {
 
+// The idle time limit of downloads from the INI's [internet] timeout= (whole
+// seconds; 0: none, kIdTimeoutInfinite; absent or invalid: 30 s).
+int DownloadTimeoutMs(const std::string& setting);
+
 class TForm1 final : public TForm {
  public:
   // Builds the window as designed, then runs FormCreate. A failure that
@@ -86,7 +90,7 @@ class TForm1 final : public TForm {
   void attachContextMenu();
   // Start-up steps.
   void download(const std::string& address, const std::string& proxyServer, std::int32_t proxyPort,
-                TStream& target);
+                int timeoutMs, TStream& target);
   void failure(const std::exception& cause);
   void summary(const std::string& localPath);
   void layout();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/progress.h"
 #include "app/exif_report.h"
 #include "app/terminal.h"
 #include "app/unit1.h"
@@ -39,6 +40,7 @@ std::unique_ptr<QApplication> StartApplication(char* program) {
 // writes its message there (kExitError); both name the address.
 int PrintSummary(const std::string& argument, bool json, std::ostream& out, std::ostream& err) {
   const std::string address = LocaleToCp932(argument);
+  SetProgressStyle(ProgressStyle::kTerminal);
   TApplication& application = Application();
   application.SetParams({address}, {argument});
   std::optional<std::string> unhandled;

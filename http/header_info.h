@@ -23,6 +23,9 @@ struct TIdHeaderInfo {
   std::string ContentEncoding;
   std::string ContentLanguage;
   std::int32_t ContentLength = 0;
+  // A reply's Content-Length as sent (64 bits, so that a length beyond the
+  // 32-bit property is still seen); -1 when absent or malformed.
+  std::int64_t DeclaredLength = -1;
   std::int32_t ContentRangeEnd = 0;
   std::int32_t ContentRangeStart = 0;
   std::string ContentType;

@@ -38,6 +38,20 @@ PELORIA_DECLARE_EXCEPTION(EIdNotEnoughDataInBuffer, EIdException);  // "Not enou
 // the connection is closed because the rest of the stream cannot be framed.
 PELORIA_DECLARE_EXCEPTION(EIdLineTooLong, EIdException);
 
+// Time limits (ConnectTimeout, ReadTimeout of TIdTCPConnection): the
+// connection, the TLS handshake or a reply stayed silent for too long. The
+// message is the cause alone, as the failure line shows it.
+PELORIA_DECLARE_EXCEPTION(EIdConnectTimeout, EIdException);
+PELORIA_DECLARE_EXCEPTION(EIdReadTimeout, EIdException);
+inline constexpr const char* kMsgTimedOut = "timed out";
+// A TLS failure: the message is the library's reason, for a certificate the
+// verification result ("certificate verify failed: unable to get local
+// issuer certificate").
+PELORIA_DECLARE_EXCEPTION(EIdTLSError, EIdException);
+// The transfer was ended by TIdTCPConnection::Abort: "cancelled".
+PELORIA_DECLARE_EXCEPTION(EIdAborted, EIdException);
+inline constexpr const char* kMsgAborted = "cancelled";
+
 inline constexpr const char* kMsgConnClosedGracefully = "Connection Closed Gracefully.";
 inline constexpr const char* kMsgAlreadyConnected = "Already connected.";
 inline constexpr const char* kMsgCannotAllocateSocket = "Cannot allocate socket.";

@@ -12,6 +12,7 @@ namespace peloria {
 // Socket error numbers of the table (10000 + the classic BSD number).
 constexpr int kIdErrInterrupted = 10004;
 constexpr int kIdErrInvalidArgument = 10022;
+constexpr int kIdErrWouldBlock = 10035;
 constexpr int kIdErrAddressInUse = 10048;
 constexpr int kIdErrConnectionReset = 10054;
 constexpr int kIdErrShutdown = 10058;

@@ -6,6 +6,7 @@
 
 #include "http/base64.h"
 #include "http/internet_date.h"
+#include "http/proxy_env.h"
 #include "http/url_parts.h"
 #include "platform/cp932.h"
 #include "platform/numbers.h"
@@ -35,9 +36,44 @@ std::optional<std::int32_t> DecimalNumber(std::string_view text, std::int64_t li
   return static_cast<std::int32_t>(value);
 }
 
-// The text after a URL's host ":" as a port number; none when it is not one.
+// The text after a URL's host ":" as a port number; none when it is not a
+// number. Digits beyond 65535 name no port that exists: they fail rather
+// than fall back to the default port.
 std::int32_t PortNumber(std::string_view text) {
+  const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+  if (digits && !DecimalNumber(text, kMaxPort)) {
+    throw EIdBadAddress("port number out of range: " + std::string(text.substr(0, 20)));
+  }
   return DecimalNumber(text, kMaxPort).value_or(kNoPort);
+}
+
+// Control bytes (CR, LF, NUL ...) in an address would be written into the
+// request as they are: a CR LF would end the request line and start a header
+// of the address's choosing.
+void CheckAddressBytes(std::string_view url) {
+  for (char c : url) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) throw EIdBadAddress("control character in the address");
+  }
+}
+
+bool IsHttp(std::string_view protocol) {
+  return SameTextAscii(protocol, "http");
+}
+
+bool IsHttps(std::string_view protocol) {
+  return SameTextAscii(protocol, "https");
+}
+
+// The redirect statuses that name another address for the same request
+// (RFC 9110 15.4.2 to 15.4.9).
+bool IsFollowedRedirect(std::int32_t statusCode) {
+  return statusCode == 301 || statusCode == 302 || statusCode == 303 || statusCode == 307 ||
+         statusCode == 308;
+}
+
+bool IsChunked(const TIdHeaderInfo& reply) {
+  return reply.ExtraHeaders.Value("Transfer-Encoding").find("chunked") != std::string::npos;
 }
 
 // Takes header `name` out of `lines` and answers its value.
@@ -123,9 +159,15 @@ void ParseHeaderLines(TIdHeaderList& lines, TIdHeaderInfo& into) {
   for (const auto& [name, member] : kReplyTextHeaders) into.*member = TakeValue(lines, name);
   // RFC 9110 8.6: 1*DIGIT. A negative or malformed length counts as absent,
   // so the body is then framed by chunks or by the close.
-  into.ContentLength =
-      DecimalNumber(TakeValue(lines, "Content-Length"), std::numeric_limits<std::int32_t>::max())
-          .value_or(0);
+  const std::string length = TakeValue(lines, "Content-Length");
+  into.ContentLength = DecimalNumber(length, std::numeric_limits<std::int32_t>::max()).value_or(0);
+  into.DeclaredLength = -1;
+  if (!length.empty() && length.size() <= 18 &&
+      length.find_first_not_of("0123456789") == std::string::npos) {
+    into.DeclaredLength = std::stoll(length);
+  } else if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos) {
+    into.DeclaredLength = std::numeric_limits<std::int64_t>::max();  // beyond every limit
+  }
   into.ContentRangeStart = 0;
   into.ContentRangeEnd = 0;
   if (lines.IndexOfName("Content-Range")) {
@@ -163,40 +205,129 @@ std::int32_t ParseChunkSize(std::string_view line) {
   return static_cast<std::int32_t>(value);
 }
 
+TIdHTTP::~TIdHTTP() = default;
+
+void TIdHTTP::ChooseProxy(const std::string& protocol, const std::string& host, std::string& server,
+                          std::int32_t& port) const {
+  server = Request.ProxyServer;
+  port = Request.ProxyPort;
+  if (!server.empty() || !UseEnvironmentProxy) return;
+  // A URL without a protocol or host (a relative one) goes as the previous.
+  const std::string scheme = protocol.empty() ? requestProtocol_ : protocol;
+  if (std::optional<TProxyAddress> proxy =
+          ProxyFromEnvironment(scheme, host.empty() ? requestHost_ : host)) {
+    server = proxy->Host;
+    port = proxy->Port;
+  }
+}
+
 bool TIdHTTP::ChooseEndpoint(const std::string& protocol, const std::string& host,
                              std::int32_t port) {
   std::string newHost;
   std::int32_t newPort;
-  bool proxy = !Request.ProxyServer.empty();
+  std::string proxyServer;
+  std::int32_t proxyPort = 0;
+  ChooseProxy(protocol, host, proxyServer, proxyPort);
+  const bool secure = IsHttps(protocol.empty() ? requestProtocol_ : protocol);
+  const bool proxy = !proxyServer.empty();
+  const std::int32_t defaultPort = secure ? kHttpsDefaultPort : kHttpDefaultPort;
   if (proxy) {
-    // Every protocol goes to the proxy, which is asked for the whole URL.
-    newHost = Request.ProxyServer;
-    newPort = Request.ProxyPort;
-    if (!host.empty()) requestHost_ = host;
+    // Every protocol goes to the proxy; plain ones as the whole URL, https
+    // through a tunnel to the origin.
+    newHost = proxyServer;
+    newPort = proxyPort;
+    if (!host.empty()) {
+      requestHost_ = host;
+      tlsPort_ = port != kNoPort ? port : defaultPort;
+    }
   } else {
-    if (SameTextAscii(protocol, "HTTPS")) throw EIdInterceptPropInvalid(kMsgInterceptPropInvalid);
     // A URL without a host (a relative redirect) goes to the previous host
     // and, when it names no port either, to the previous port.
     newHost = host.empty() ? Host : host;
     if (port != kNoPort) {
       newPort = port;
     } else {
-      newPort = host.empty() ? Port : kHttpDefaultPort;
+      newPort = host.empty() ? Port : defaultPort;
     }
     requestHost_ = newHost;
+    tlsPort_ = newPort;
   }
   if (!protocol.empty()) requestProtocol_ = protocol;
-  if (IsConnected() && (!SameTextAscii(newHost, Host) || newPort != Port)) CloseConnection();
+  tlsHost_ = requestHost_;
+  if (!secure) {
+    wantedKind_.clear();
+  } else if (proxy) {
+    wantedKind_ = "tunnel " + tlsHost_ + ":" + std::to_string(tlsPort_);
+  } else {
+    wantedKind_ = "tls";
+  }
+  if (IsConnected() &&
+      (!SameTextAscii(newHost, Host) || newPort != Port || wantedKind_ != openKind_)) {
+    CloseConnection();
+  }
   Host = newHost;
   Port = newPort;
-  return proxy;
+  return proxy && !secure;
+}
+
+void TIdHTTP::OpenChosenConnection() {
+  OpenConnection();
+  openKind_.clear();
+  if (wantedKind_.starts_with("tunnel")) OpenTunnel();
+  if (!wantedKind_.empty()) StartTLS(tlsHost_);
+  openKind_ = wantedKind_;
+}
+
+void TIdHTTP::OpenTunnel() {
+  // RFC 9110 9.3.6: the proxy connects to the origin and then relays bytes
+  // both ways; TLS with the origin's name runs inside.
+  const std::string authority = tlsHost_ + ":" + std::to_string(tlsPort_);
+  WriteLine("CONNECT " + authority + " HTTP/1.1");
+  WriteLine("Host: " + authority);
+  if (!Request.ProxyUsername.empty()) {
+    WriteLine("Proxy-Authorization: Basic " +
+              Base64Encode(Request.ProxyUsername + ":" + Request.ProxyPassword));
+  }
+  WriteLine("");
+  interimReplies_ = 0;
+  ReadStatusLine();
+  while (statusCode_ / 100 == 1) {
+    TIdHeaderList interim;
+    ReadHeaderBlock(interim);
+    CountInterimReply();
+    ReadStatusLine();
+  }
+  TIdHeaderList lines;
+  ReadHeaderBlock(lines);
+  if (statusCode_ / 100 != 2) {
+    // The refusal's body (if any) is of no use; the tunnel never opened.
+    CloseConnection();
+    throw EIdProtocolReplyError(statusCode_, "proxy refused the tunnel: " + statusText_);
+  }
+}
+
+void TIdHTTP::CountInterimReply() {
+  if (++interimReplies_ > kHttpMaxInterimReplies) {
+    CloseConnection();
+    throw EIdTooManyInterimReplies("more than " + std::to_string(kHttpMaxInterimReplies) +
+                                   " interim replies");
+  }
 }
 
 void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream& target) {
   ++redirectDepth_;
+  if (redirectDepth_ == 1) chainSecure_ = false;
+  CheckAddressBytes(url);
   TIdUrlParts parts = SplitUrl(url);
   std::string uri = parts.Path + parts.Document;
   std::int32_t port = PortNumber(parts.Port);
+  if (!parts.Protocol.empty() && !IsHttp(parts.Protocol) && !IsHttps(parts.Protocol)) {
+    std::string proxyServer;
+    std::int32_t proxyPort = 0;
+    ChooseProxy(parts.Protocol, parts.Host, proxyServer, proxyPort);
+    // Only a proxy may speak another protocol for us.
+    if (proxyServer.empty()) throw EIdInterceptPropInvalid(kMsgInterceptPropInvalid);
+  }
   if (ChooseEndpoint(parts.Protocol, parts.Host, port)) {
     // The proxy gets the absolute form (RFC 9112 3.2.2). Its authority keeps
     // a port that the URL names, or the proxy would go to the default port.
@@ -204,21 +335,27 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
     uri = requestProtocol_ + "://" + requestHost_ + (requestPort_.empty() ? "" : ":") +
           requestPort_ + uri;
   }
+  const bool secure = IsHttps(requestProtocol_);
 
-  CheckPeerClosed(false, false);
   if (IsConnected()) {
     // A kept connection may have been closed by the server while it was idle
     // (RFC 9112 9.3): a short receive attempt notices that. Bytes that
     // arrived unasked belong to no request: the connection has lost its
     // framing and is not reused.
-    CheckGracefulClose(false);
+    CheckGracefulClose();
     if (IsConnected() && !InputBuffer().Empty()) CloseConnection();
   }
-  if (!IsConnected()) OpenConnection();
+  if (!IsConnected()) OpenChosenConnection();
 
   HeaderLines.Clear();
   Request.ContentLength = 0;  // GET and HEAD send no body
+  // No Referer from an https page to an http one (RFC 9110 10.1.3): the
+  // address of a secure page is not told over a plain connection.
+  const std::string referer = Request.Referer;
+  if (chainSecure_ && !secure) Request.Referer.clear();
   ComposeHeaderLines(Request, HeaderLines);
+  Request.Referer = referer;
+  if (secure) chainSecure_ = true;
 
   // Each line is handed to the socket by itself.
   WriteLine(std::string(method == hmHead ? "HEAD " : "GET ") + uri + " HTTP/" +
@@ -227,27 +364,40 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
   for (const std::string& line : HeaderLines.Lines()) WriteLine(line);
   WriteLine("");
 
+  interimReplies_ = 0;
   bool reply10 = ReadStatusLine();
   // RFC 9110 15.2: interim replies come before the final one and are skipped.
   while (statusCode_ / 100 == 1 && statusCode_ != 101) {
     ReadReplyHeaders();
+    CountInterimReply();
     reply10 = ReadStatusLine();
   }
   ReadReplyHeaders();
   bool hasBody = !HasNoBody(method, statusCode_);
 
   std::int32_t statusClass = statusCode_ / 100;
-  if ((statusClass == 3 && statusCode_ != 304) || !Reply.Location.empty()) {
+  // With redirects followed, only the redirect statuses name another address
+  // for this request; any other reply stands for itself.
+  const bool redirect = HandleRedirects
+                            ? IsFollowedRedirect(statusCode_) && !Reply.Location.empty()
+                            : (statusClass == 3 && statusCode_ != 304) || !Reply.Location.empty();
+  if (redirect) {
     if (hasBody) ReadBody(target);
     std::string dest = Reply.Location;
-    if (HandleRedirects && redirectDepth_ < RedirectMaximum) {
+    if (HandleRedirects) {
+      if (redirectDepth_ >= RedirectMaximum) {
+        SettleConnection(reply10);
+        throw EIdTooManyRedirects("too many redirects");
+      }
       target.Seek(0);
       if (AskRedirect(dest)) {
         if (ProtocolVersion == pv1_0 || reply10 ||
             SameTextAscii(TrimBlanks(Reply.Connection), "close")) {
           CloseConnection();
+        } else {
+          SettleConnection(reply10);
         }
-        SendRequest(method, dest, target);
+        FollowRedirect(method, url, dest, target);
         return;
       }
     } else if (AskRedirect(dest)) {
@@ -267,13 +417,26 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
   redirectDepth_ = 0;
 }
 
+void TIdHTTP::FollowRedirect(TIdHTTPMethod method, const std::string& url, std::string dest,
+                             TStream& target) {
+  // A relative Location (RFC 9110 10.2.2) is read against the address that
+  // was asked for; only http and https are followed, so a reply cannot send
+  // the program to a local file or another protocol.
+  const std::string absolute = UrlScheme(url).empty() ? dest : ResolveUrl(url, dest);
+  const std::string scheme = UrlScheme(absolute);
+  if (!scheme.empty() && !IsHttp(scheme) && !IsHttps(scheme)) {
+    throw EIdRedirectRefused("redirect to a " + scheme + ": address refused");
+  }
+  SendRequest(method, absolute, target);
+}
+
 void TIdHTTP::SettleConnection(bool reply10) {
   if (ProtocolVersion == pv1_0 || reply10) {
     CloseConnection();
   } else if (SameTextAscii(TrimBlanks(Reply.Connection), "close") && IsConnected()) {
     CloseConnection();
-  } else {
-    CheckGracefulClose(false);
+  } else if (IsConnected()) {
+    CheckGracefulClose();
   }
 }
 
@@ -285,7 +448,14 @@ bool TIdHTTP::AskRedirect(std::string& dest) {
 
 std::string TIdHTTP::ReadReplyLine() {
   std::string line = ReadLine();
-  if (LineTimedOut()) throw EIdConnClosedGracefully(kMsgConnClosedGracefully);
+  if (LineTimedOut()) {
+    // Still open: the peer stayed silent longer than ReadTimeout.
+    if (IsConnected()) {
+      CloseConnection();
+      throw EIdReadTimeout(kMsgTimedOut);
+    }
+    throw EIdConnClosedGracefully(kMsgConnClosedGracefully);
+  }
   return line;
 }
 
@@ -321,21 +491,34 @@ void TIdHTTP::ReadReplyHeaders() {
 }
 
 void TIdHTTP::ReadBody(TStream& target) {
-  if (Reply.ContentLength > 0) {
-    ReadIntoStream(target, Reply.ContentLength, false);
-  } else if (Reply.ExtraHeaders.Value("Transfer-Encoding").find("chunked") != std::string::npos) {
+  const auto tooLarge = [this]() {
+    // The rest of the body cannot be skipped at a bearable cost.
+    CloseConnection();
+    throw EIdReplyTooLarge("reply body larger than " + std::to_string(MaxBodyBytes) + " bytes");
+  };
+  if (Reply.DeclaredLength > 0) {
+    if (Reply.DeclaredLength > MaxBodyBytes) tooLarge();
+    ReadCountIntoStream(target, Reply.DeclaredLength);
+  } else if (IsChunked(Reply)) {
     // RFC 9112 7.1: chunk-size line, data, CR LF; a last chunk of size 0,
     // then the trailer section up to an empty line.
     DoStatus(TIdStatus::hsStatusText, "Chunk Started");
+    std::int64_t total = 0;
     for (std::int32_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
-      ReadIntoStream(target, size, false);
+      total += size;
+      if (total > MaxBodyBytes) tooLarge();
+      ReadCountIntoStream(target, size);
       ReadReplyLine();
     }
     TIdHeaderList trailer;
     ReadHeaderBlock(trailer);
-  } else {
-    ReadIntoStream(target, -1, true);
+  } else if (Reply.DeclaredLength != 0) {
+    // No length: the body ends with the connection (RFC 9112 6.3, rule 8).
+    if (!ReadToCloseIntoStream(target, MaxBodyBytes)) tooLarge();
   }
+  // Content-Length: 0 is an empty body. The target ends where this body
+  // ends, also after a longer redirect body written from the same start.
+  if (target.Size() > target.Position()) target.SetSize(target.Position());
 }
 
 std::int32_t TIdHTTP::ReadChunkSize() {

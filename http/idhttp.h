@@ -18,15 +18,8 @@
 
 namespace peloria {
 
-// Limits and defaults of the HTTP client.
 constexpr std::int32_t kHttpDefaultPort = 80;
-constexpr std::int32_t kHttpDefaultRedirectMaximum = 15;
-// A reply's header block (the lines between the status line and the empty
-// line; their line ends not counted) may hold at most this many bytes and
-// lines; more fails with EIdReplyHeaderTooLarge. Chunked trailers count the
-// same way.
-constexpr std::size_t kHttpMaxHeaderBytes = 1024 * 1024;
-constexpr std::size_t kHttpMaxHeaderLines = 1000;
+constexpr std::int32_t kHttpsDefaultPort = 443;
 
 // A reply whose status is not a success: the message is the status text
 // without its version word ("404 Not Found"), ReplyCode() the number.
@@ -40,7 +33,8 @@ class EIdProtocolReplyError : public EIdException {
   std::int32_t replyCode_;
 };
 
-// An "https" URL without a proxy: this client has no secure channel.
+// A URL whose scheme this client cannot speak (neither http nor https) on a
+// direct connection.
 PELORIA_DECLARE_EXCEPTION(EIdInterceptPropInvalid, EIdException);
 inline constexpr const char* kMsgInterceptPropInvalid = "Intercept value is not valid";
 
@@ -48,6 +42,19 @@ inline constexpr const char* kMsgInterceptPropInvalid = "Intercept value is not 
 // the message is ReplyHeaderTooLargeMessage(). The connection is closed.
 PELORIA_DECLARE_EXCEPTION(EIdReplyHeaderTooLarge, EIdException);
 std::string ReplyHeaderTooLargeMessage();
+
+// An address that cannot be sent: a control byte (CR, LF, ...) that would
+// end up inside the request, or a port number above 65535.
+PELORIA_DECLARE_EXCEPTION(EIdBadAddress, EIdException);
+// Redirects beyond RedirectMaximum: "too many redirects".
+PELORIA_DECLARE_EXCEPTION(EIdTooManyRedirects, EIdException);
+// A redirect to a scheme other than http or https (file:, ftp: ...).
+PELORIA_DECLARE_EXCEPTION(EIdRedirectRefused, EIdException);
+// A body beyond MaxBodyBytes; the transfer stops there and the connection
+// is closed.
+PELORIA_DECLARE_EXCEPTION(EIdReplyTooLarge, EIdException);
+// More than kHttpMaxInterimReplies interim (1xx) replies.
+PELORIA_DECLARE_EXCEPTION(EIdTooManyInterimReplies, EIdException);
 
 enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
 enum TIdHTTPMethod { hmGet, hmHead };
@@ -60,7 +67,7 @@ void ComposeHeaderLines(const TIdHeaderInfo& request, TIdHeaderList& lines);
 // Moves the known headers of `lines` into the values of `into` (removing
 // their lines from `lines`) and the remaining lines into its ExtraHeaders.
 // A malformed Content-Range fails with EConvertError; a Content-Length that
-// is no decimal number from 0 up counts as absent (0).
+// is no decimal number from 0 up counts as absent (0, DeclaredLength -1).
 void ParseHeaderLines(TIdHeaderList& lines, TIdHeaderInfo& into);
 
 // The size of a chunk-size line (RFC 9112 7.1): hexadecimal digits, cut at
@@ -76,6 +83,7 @@ class TIdHTTP : public TIdTCPClient {
                                                     std::int32_t& numRedirect, bool& handled)>;
 
   TIdHTTP() { Port = kHttpDefaultPort; }
+  ~TIdHTTP() override;
 
   TIdHeaderInfo Request;
   TIdHeaderInfo Reply;
@@ -86,6 +94,11 @@ class TIdHTTP : public TIdTCPClient {
   std::int32_t RedirectMaximum = kHttpDefaultRedirectMaximum;
   bool HandleRedirects = false;
   TIdHTTPOnRedirectEvent OnRedirect;
+  // The largest body written to the target; more fails with EIdReplyTooLarge.
+  std::int64_t MaxBodyBytes = kHttpMaxBodyBytes;
+  // Without Request.ProxyServer: take the proxy for each URL from the
+  // environment (http_proxy, https_proxy, all_proxy, no_proxy; proxy_env.h).
+  bool UseEnvironmentProxy = false;
 
   std::int32_t RedirectDepth() const { return redirectDepth_; }
   std::int32_t StatusCode() const { return statusCode_; }
@@ -106,11 +119,11 @@ class TIdHTTP : public TIdTCPClient {
   void SendRequest(TIdHTTPMethod method, const std::string& url, TStream& target);
 
   // Sets Host, Port, RequestHost and RequestProtocol for a URL with these
-  // parts (`port` -1: none) and answers whether the request goes through
-  // Request.ProxyServer. A URL without a host keeps the previous host (and,
-  // naming no port, the previous port). An open connection to another
-  // endpoint is closed. "https" without a proxy fails with
-  // EIdInterceptPropInvalid.
+  // parts (`port` -1: none) and answers whether the request goes to a proxy
+  // in absolute form (plain http through a proxy; https through a proxy is a
+  // CONNECT tunnel and goes in origin form). A URL without a host keeps the
+  // previous host (and, naming no port, the previous port). An open
+  // connection to another endpoint, or of another kind, is closed.
   bool ChooseEndpoint(const std::string& protocol, const std::string& host, std::int32_t port);
 
  protected:
@@ -132,6 +145,19 @@ class TIdHTTP : public TIdTCPClient {
   // Header lines up to the empty line, within the header block limits.
   void ReadHeaderBlock(TIdHeaderList& lines);
   bool AskRedirect(std::string& dest);
+  // Follows the redirect to `dest` (resolved against `url`) within
+  // RedirectMaximum and the http/https schemes.
+  void FollowRedirect(TIdHTTPMethod method, const std::string& url, std::string dest,
+                      TStream& target);
+  // Opens the connection that ChooseEndpoint chose: plain, TLS, or TLS
+  // inside a proxy's CONNECT tunnel.
+  void OpenChosenConnection();
+  void OpenTunnel();
+  // One more interim reply; EIdTooManyInterimReplies beyond the bound.
+  void CountInterimReply();
+  // The proxy for a URL: Request.ProxyServer, else the environment's.
+  void ChooseProxy(const std::string& protocol, const std::string& host, std::string& server,
+                   std::int32_t& port) const;
   // Closes the connection when this reply ends it, otherwise notices a close
   // that already happened.
   void SettleConnection(bool reply10);
@@ -143,6 +169,17 @@ class TIdHTTP : public TIdTCPClient {
   std::string requestProtocol_;
   // The port text of the last URL with a host, for a proxy's request URI.
   std::string requestPort_;
+  // The kind of connection the request needs and the kind that is open:
+  // empty for plain TCP, "tls" for TLS to Host, "tunnel host:port" for TLS
+  // inside a proxy's tunnel.
+  std::string wantedKind_;
+  std::string openKind_;
+  // The origin's name and port for TLS (SNI, certificate check, CONNECT).
+  std::string tlsHost_;
+  std::int32_t tlsPort_ = 0;
+  // An earlier request of this redirect chain went over https.
+  bool chainSecure_ = false;
+  std::int32_t interimReplies_ = 0;
 };
 
 }  // namespace peloria

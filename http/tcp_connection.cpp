@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "http/id_stack.h"
+#include "http/tls_transport.h"
 #include "platform/socket.h"
 
 namespace peloria {
@@ -71,8 +72,8 @@ void TIdSocketHandle::Bind() {
   }
 }
 
-void TIdSocketHandle::Connect() {
-  CheckSocketResult(sock::Connect(handle_, PeerIP, PeerPort));
+void TIdSocketHandle::Connect(int timeoutMs) {
+  CheckSocketResult(sock::Connect(handle_, PeerIP, PeerPort, timeoutMs));
   // The local end is known now; a failure to read it changes nothing.
   std::string ip;
   int port = 0;
@@ -112,7 +113,7 @@ long long TIdSocketHandle::Recv(void* bytes, std::size_t count) {
 }
 
 int TIdSocketHandle::WaitReadable(int timeoutMs) {
-  return sock::WaitReadable(handle_, timeoutMs == kIdTimeoutInfinite ? -1 : std::max(timeoutMs, 0));
+  return sock::WaitReadable(handle_, timeoutMs < 0 ? -1 : timeoutMs);
 }
 
 // ---------------------------------------------------------------------------
@@ -130,79 +131,88 @@ std::vector<std::uint8_t>& TIdTCPConnection::ReceiveBlock() {
   return receiveBlock_;
 }
 
-void TIdTCPConnection::FailAndClose(int code) {
-  // After a failed receive or send (reset, abort, time-out) the stream is
-  // broken; close the socket so that the next request opens a fresh one.
-  CloseSocketOnly();
-  ThrowSocketError(code);
+void TIdTCPConnection::RequireOpen() const {
+  if (!IsConnected()) throw EIdConnClosedGracefully(kMsgConnClosedGracefully);
 }
 
-void TIdTCPConnection::CheckPeerClosed(bool raise, bool ignoreBuffer) {
-  if (!peerClosed_ && socket_.HandleAllocated()) return;
-  if (socket_.HandleAllocated()) CloseSocketOnly();
-  if (raise && (ignoreBuffer || inputBuffer_.Empty())) {
-    throw EIdConnClosedGracefully(kMsgConnClosedGracefully);
-  }
+void TIdTCPConnection::OpenTransport(std::unique_ptr<TIdTransport> transport) {
+  if (IsConnected()) throw EIdAlreadyConnected(kMsgAlreadyConnected);
+  inputBuffer_.Clear();
+  closedSinceOpen_ = false;
+  transport_ = std::move(transport);
 }
 
-bool TIdTCPConnection::IsConnected() {
-  CheckPeerClosed(false, false);
-  return socket_.HandleAllocated();
-}
-
-void TIdTCPConnection::CloseSocketOnly() {
-  if (!socket_.HandleAllocated()) return;
+void TIdTCPConnection::CloseConnection() {
+  if (!IsConnected() && !socket_.HandleAllocated()) return;
   DoStatus(TIdStatus::hsDisconnecting, socket_.PeerIP);
-  socket_.CloseSocket();
-  peerClosed_ = true;
+  if (transport_) transport_->Close();
+  transport_.reset();
+  {
+    std::lock_guard lock(abortMutex_);
+    socket_.CloseSocket();
+  }
+  closedSinceOpen_ = true;
   DoStatus(TIdStatus::hsDisconnected);
   if (OnDisconnected) OnDisconnected(*this);
 }
 
-void TIdTCPConnection::CheckGracefulClose(bool raise) {
-  FillFromSocket(raise, kIdGracefulCloseWaitMs, nullptr, 0, true);
+void TIdTCPConnection::CheckGracefulClose() {
+  ReceiveIntoBuffer(kIdGracefulCloseWaitMs);
+}
+
+void TIdTCPConnection::Abort() {
+  aborted_ = true;
+  std::lock_guard lock(abortMutex_);
+  if (socket_.HandleAllocated()) sock::ShutdownBoth(socket_.Handle());
+}
+
+void TIdTCPConnection::ThrowIfAborted() const {
+  if (aborted_) throw EIdAborted(kMsgAborted);
 }
 
 bool TIdTCPConnection::WaitReadable(int timeoutMs) {
-  if (!socket_.HandleAllocated()) throw EIdConnClosedGracefully(kMsgConnClosedGracefully);
-  const int ready = socket_.WaitReadable(timeoutMs);
-  if (ready < 0) FailAndClose(sock::LastError());
-  return ready > 0;
+  ThrowIfAborted();
+  RequireOpen();
+  try {
+    return transport_->WaitReadable(timeoutMs);
+  } catch (...) {
+    // A broken stream is not reused: the next request opens a fresh one.
+    CloseConnection();
+    throw;
+  }
 }
 
-std::int64_t TIdTCPConnection::FillFromSocket(bool raise, int timeoutMs, std::uint8_t* block,
-                                              std::int64_t blockSize, bool intoBuffer) {
-  CheckPeerClosed(raise, false);
-  if (!IsConnected()) return 0;
-  if (block == nullptr) {
-    std::vector<std::uint8_t>& own = ReceiveBlock();
-    block = own.data();
-    blockSize = static_cast<std::int64_t>(own.size());
+std::size_t TIdTCPConnection::Receive(std::uint8_t* block, std::size_t size, int timeoutMs) {
+  std::size_t received = 0;
+  try {
+    received = transport_->Receive(block, size, timeoutMs);
+  } catch (const EIdSocketError& e) {
+    // Receiving after our own shutdown: the connection is over; bytes
+    // already buffered may still be read.
+    CloseConnection();
+    ThrowIfAborted();
+    if (e.SocketErrorCode() == kIdErrShutdown && !inputBuffer_.Empty()) return 0;
+    throw;
+  } catch (...) {
+    CloseConnection();
+    ThrowIfAborted();
+    throw;
   }
-  if (blockSize <= 0 || !WaitReadable(timeoutMs)) return 0;
-
-  long long received = socket_.Recv(block, static_cast<std::size_t>(blockSize));
-  peerClosed_ = received == 0;
-  if (received < 0) {
-    const int code = sock::LastError();
-    if (code != kIdErrShutdown) FailAndClose(code);
-    // Receiving after our own shutdown: the connection is over.
-    received = 0;
-    CloseSocketOnly();
-    if (inputBuffer_.Empty()) ThrowSocketError(code);
+  if (received == 0) CloseConnection();
+  // The shutdown of Abort reads as the peer's end: it must not end a body.
+  ThrowIfAborted();
+  if (ASCIIFilter) {
+    for (std::size_t i = 0; i < received; ++i) block[i] &= 0x7F;
   }
-  if (received > 0) {
-    if (ASCIIFilter) {
-      for (long long i = 0; i < received; ++i) block[i] &= 0x7F;
-    }
-    if (intoBuffer) {
-      inputBuffer_.Append(block, static_cast<std::size_t>(received));
-    } else {
-      DoWork(TWorkMode::wmRead, received);
-    }
-  }
-  CheckPeerClosed(raise, false);
   return received;
+}
+
+bool TIdTCPConnection::ReceiveIntoBuffer(int timeoutMs) {
+  if (!IsConnected() || !WaitReadable(timeoutMs)) return false;
+  std::vector<std::uint8_t>& block = ReceiveBlock();
+  const std::size_t received = Receive(block.data(), block.size(), timeoutMs);
+  inputBuffer_.Append(block.data(), received);
+  return received > 0;
 }
 
 std::string TIdTCPConnection::ReadLine(std::string_view terminator, int timeoutMs) {
@@ -212,7 +222,7 @@ std::string TIdTCPConnection::ReadLine(std::string_view terminator, int timeoutM
   // to the line end: a CR before LF, or the start of a longer terminator.
   const std::size_t slack = defaultTerminator ? 1 : term.size() - 1;
   const auto tooLong = [this]() {
-    CloseSocketOnly();
+    CloseConnection();
     inputBuffer_.Clear();
     throw EIdLineTooLong("Line too long: more than " + std::to_string(kIdMaxLineLength) +
                          " bytes without a line end.");
@@ -230,8 +240,12 @@ std::string TIdTCPConnection::ReadLine(std::string_view terminator, int timeoutM
       searched = inputBuffer_.Size();
       if (searched > kIdMaxLineLength + slack) tooLong();
     }
-    CheckPeerClosed(true, true);
-    if (FillFromSocket(true, timeoutMs, nullptr, 0, true) == 0) {
+    // A close noticed earlier is reported even with a partial line buffered.
+    RequireOpen();
+    if (!ReceiveIntoBuffer(timeoutMs)) {
+      if (!IsConnected() && inputBuffer_.Empty()) {
+        throw EIdConnClosedGracefully(kMsgConnClosedGracefully);
+      }
       lineTimedOut_ = true;
       return {};
     }
@@ -245,38 +259,62 @@ std::string TIdTCPConnection::ReadLine(std::string_view terminator, int timeoutM
   return line;
 }
 
-void TIdTCPConnection::ReadIntoStream(TStream& stream, std::int64_t count, bool untilClose) {
-  // `remaining` < 0: no count, read until the peer closes.
+void TIdTCPConnection::ReadCountIntoStream(TStream& stream, std::int64_t count) {
+  // The stream grows only with the bytes that arrive: a declared length
+  // reserves nothing, so a peer that lies about it costs nothing.
+  DoWorkBegin(TWorkMode::wmRead, count);
   std::int64_t remaining = count;
-  if (count >= 0) stream.SetSize(stream.Position() + count);
-  DoWorkBegin(TWorkMode::wmRead, untilClose || count < 0 ? 0 : count);
-
-  std::size_t fromBuffer = inputBuffer_.Size();
-  if (remaining >= 0) fromBuffer = std::min(fromBuffer, static_cast<std::size_t>(remaining));
+  const std::size_t fromBuffer =
+      std::min(inputBuffer_.Size(), static_cast<std::size_t>(std::max<std::int64_t>(remaining, 0)));
   if (fromBuffer > 0) {
     stream.WriteBuffer(inputBuffer_.Data(), static_cast<std::int64_t>(fromBuffer));
     inputBuffer_.Remove(fromBuffer);
-    if (remaining > 0) remaining -= static_cast<std::int64_t>(fromBuffer);
+    remaining -= static_cast<std::int64_t>(fromBuffer);
     DoWork(TWorkMode::wmRead, static_cast<std::int64_t>(fromBuffer));
   }
-
-  while (remaining != 0 && IsConnected()) {
-    std::vector<std::uint8_t>& block = ReceiveBlock();
-    std::int64_t want = static_cast<std::int64_t>(block.size());
-    if (remaining > 0) want = std::min(want, remaining);
-    const std::int64_t received =
-        FillFromSocket(!untilClose, kIdTimeoutInfinite, block.data(), want, false);
-    if (received > 0) {
-      stream.WriteBuffer(block.data(), received);
-      if (remaining > 0) remaining -= received;
-    }
+  std::vector<std::uint8_t>& block = ReceiveBlock();
+  while (remaining > 0) {
+    RequireOpen();
+    const auto want = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(block.size()), remaining));
+    const std::size_t received = Receive(block.data(), want, ReadTimeout);
+    if (received == 0) throw EIdConnClosedGracefully(kMsgConnClosedGracefully);
+    stream.WriteBuffer(block.data(), static_cast<std::int64_t>(received));
+    remaining -= static_cast<std::int64_t>(received);
+    DoWork(TWorkMode::wmRead, static_cast<std::int64_t>(received));
   }
-  // A counted read that ends short is a failure even when the close was
-  // noticed before this read began.
-  if (remaining > 0 && !untilClose) throw EIdConnClosedGracefully(kMsgConnClosedGracefully);
+  DoWorkEnd(TWorkMode::wmRead);
+}
 
+bool TIdTCPConnection::ReadToCloseIntoStream(TStream& stream, std::int64_t maxBytes) {
+  DoWorkBegin(TWorkMode::wmRead, 0);
+  std::int64_t written = 0;
+  bool closed = false;
+  const auto take = [&](const std::uint8_t* bytes, std::size_t count) {
+    const std::int64_t room = maxBytes - written;
+    const std::int64_t n = std::min<std::int64_t>(static_cast<std::int64_t>(count), room);
+    if (n > 0) stream.WriteBuffer(bytes, n);
+    written += n;
+    return n == static_cast<std::int64_t>(count);
+  };
+  bool fits = true;
+  if (!inputBuffer_.Empty()) {
+    const std::size_t size = inputBuffer_.Size();
+    fits = take(inputBuffer_.Data(), size);
+    inputBuffer_.Remove(fits ? size : static_cast<std::size_t>(written));
+    DoWork(TWorkMode::wmRead, written);
+  }
+  std::vector<std::uint8_t>& block = ReceiveBlock();
+  while (fits && IsConnected()) {
+    const std::size_t received = Receive(block.data(), block.size(), ReadTimeout);
+    if (received == 0) break;
+    fits = take(block.data(), received);
+    DoWork(TWorkMode::wmRead, static_cast<std::int64_t>(received));
+  }
+  closed = fits;
   DoWorkEnd(TWorkMode::wmRead);
   if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
+  return closed;
 }
 
 void TIdTCPConnection::WriteLine(std::string_view text) {
@@ -292,18 +330,22 @@ void TIdTCPConnection::WriteText(std::string_view text) {
 
 void TIdTCPConnection::WriteBytes(const void* bytes, std::int64_t length) {
   if (length <= 0) return;
-  CheckPeerClosed(true, true);
+  ThrowIfAborted();
+  RequireOpen();
   const auto* rest = static_cast<const std::uint8_t*>(bytes);
   std::int64_t left = length;
   while (left > 0) {
-    const long long sent = socket_.Send(rest, static_cast<std::size_t>(left));
-    if (sent < 0) FailAndClose(sock::LastError());
-    peerClosed_ = sent == 0;
-    CheckPeerClosed(true, false);
-    if (!socket_.HandleAllocated()) throw EIdConnClosedGracefully(kMsgConnClosedGracefully);
-    DoWork(TWorkMode::wmWrite, sent);
+    std::size_t sent = 0;
+    try {
+      sent = transport_->Send(rest, static_cast<std::size_t>(left), ReadTimeout);
+    } catch (...) {
+      CloseConnection();
+      ThrowIfAborted();
+      throw;
+    }
+    DoWork(TWorkMode::wmWrite, static_cast<std::int64_t>(sent));
     rest += sent;
-    left -= sent;
+    left -= static_cast<std::int64_t>(sent);
   }
 }
 
@@ -311,11 +353,13 @@ void TIdTCPConnection::WriteBytes(const void* bytes, std::int64_t length) {
 // TIdTCPClient
 
 void TIdTCPClient::OpenConnection() {
-  if (socket_.HandleAllocated()) throw EIdAlreadyConnected(kMsgAlreadyConnected);
+  if (IsConnected() || socket_.HandleAllocated()) throw EIdAlreadyConnected(kMsgAlreadyConnected);
+  ThrowIfAborted();
   socket_.Reset();
-  InputBuffer().Clear();
-  ResetPeerClosed();
-  socket_.AllocateSocket();
+  {
+    std::lock_guard lock(abortMutex_);
+    socket_.AllocateSocket();
+  }
   try {
     socket_.IP = BoundIP.empty() ? std::string() : LookupHost(BoundIP);
     socket_.Port = 0;
@@ -325,13 +369,44 @@ void TIdTCPClient::OpenConnection() {
     socket_.PeerPort = Port;
     if (!UseNagle) socket_.SetNoDelay(true);
     DoStatus(TIdStatus::hsConnecting, socket_.PeerIP);
-    socket_.Connect();
+    socket_.Connect(ConnectTimeout);
+  } catch (const EIdSocketError& e) {
+    CloseConnection();
+    ThrowIfAborted();
+    if (e.SocketErrorCode() == kIdErrTimedOut && ConnectTimeout != kIdTimeoutInfinite) {
+      throw EIdConnectTimeout(kMsgTimedOut);
+    }
+    throw;
   } catch (...) {
     CloseConnection();
     throw;
   }
+  OpenTransport(std::make_unique<TIdSocketTransport>(socket_));
+  // An Abort during the lookup or the connect found no connection to cut.
+  if (Aborted()) {
+    CloseConnection();
+    ThrowIfAborted();
+  }
   DoStatus(TIdStatus::hsConnected);
   if (OnConnected) OnConnected(*this);
+}
+
+void TIdTCPClient::StartTLS(const std::string& serverName) {
+  if (!IsConnected() || !socket_.HandleAllocated()) {
+    throw EIdConnClosedGracefully(kMsgConnClosedGracefully);
+  }
+  // Bytes the peer sent before the handshake belong to no TLS record.
+  if (!InputBuffer().Empty()) {
+    CloseConnection();
+    throw EIdTLSError("unexpected bytes before the TLS handshake");
+  }
+  try {
+    transport_ = std::make_unique<TIdTLSTransport>(socket_, serverName, ConnectTimeout);
+  } catch (...) {
+    CloseConnection();
+    ThrowIfAborted();
+    throw;
+  }
 }
 
 }  // namespace peloria

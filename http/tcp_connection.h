@@ -5,26 +5,23 @@
 // Everything blocks on the calling thread.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "http/http_limits.h"
 #include "http/id_buffer.h"
 #include "http/id_exceptions.h"
+#include "http/transport.h"
 #include "platform/stream.h"
 
 namespace peloria {
-
-// Limits and sizes of the connection layer.
-constexpr int kIdTimeoutInfinite = -2;                // wait without a limit
-constexpr std::int32_t kIdDefaultBufferSize = 32768;  // receive block and send size
-// The longest line ReadLine answers (terminator and a dropped CR not
-// counted); a longer one raises EIdLineTooLong.
-constexpr std::size_t kIdMaxLineLength = 1024 * 1024;
-constexpr int kIdGracefulCloseWaitMs = 1;  // CheckGracefulClose's receive wait
 
 enum class TIdStatus {
   hsResolving,
@@ -80,8 +77,10 @@ class TIdSocketHandle {
   // Binds to IP (dotted; empty: any address) and Port (0: any). The
   // address-in-use error raises EIdCouldNotBindSocket, others EIdSocketError.
   void Bind();
-  // Connects to PeerIP (dotted) and PeerPort; EIdSocketError on failure.
-  void Connect();
+  // Connects to PeerIP (dotted) and PeerPort within `timeoutMs`
+  // (kIdTimeoutInfinite: no limit); EIdSocketError on failure, 10060 when
+  // the time ran out.
+  void Connect(int timeoutMs = kIdTimeoutInfinite);
   void SetNoDelay(bool on);
   // Shuts down the sending direction, closes the socket and forgets the
   // handle and the addresses. Does nothing when no socket is allocated.
@@ -105,6 +104,10 @@ class TIdSocketHandle {
   int handle_ = -1;
 };
 
+// The connection's state has one source: the transport. A connection is open
+// exactly while it has one; every close goes through CloseConnection, which
+// drops it. A receive of 0 bytes (the peer's end) closes at once, so
+// IsConnected() never needs to look at the socket.
 class TIdTCPConnection : public TIdComponent {
  public:
   TIdTCPConnection();
@@ -112,74 +115,96 @@ class TIdTCPConnection : public TIdComponent {
   ~TIdTCPConnection() override;
 
   // Received bytes not yet consumed; reads take from its front. It outlives
-  // the socket and is emptied by OpenConnection.
+  // the connection and is emptied when a new one opens.
   TIdBuffer& InputBuffer() { return inputBuffer_; }
   TIdSocketHandle& Socket() { return socket_; }
 
   std::int32_t RecvBufferSize = kIdDefaultBufferSize;  // receive block size
   std::int32_t SendBufferSize = kIdDefaultBufferSize;  // kept; writes send at once
+  // The idle limit of every read and write: the longest wait for one more
+  // byte (or for room to send). kIdTimeoutInfinite: no limit.
+  int ReadTimeout = kIdTimeoutInfinite;
 
-  // The last receive or send moved 0 bytes, or the socket was closed.
-  bool PeerClosed() const { return peerClosed_; }
+  bool IsConnected() const { return transport_ != nullptr; }
+  // The connection that was open has been closed (by either side) and no new
+  // one has been opened since.
+  bool PeerClosed() const { return closedSinceOpen_; }
   // The last ReadLine ended without a line.
   bool LineTimedOut() const { return lineTimedOut_; }
   // When set, the top bit of every received byte is cleared.
   bool ASCIIFilter = false;
-  // Called after the socket has been closed.
+  // Called after the connection has been closed.
   std::function<void(TIdTCPConnection&)> OnDisconnected;
 
-  // When the peer has closed or no socket is allocated: closes the socket if
-  // one is allocated and, when `raise` is set and (`ignoreBuffer` is set or
-  // InputBuffer is empty), raises EIdConnClosedGracefully.
-  void CheckPeerClosed(bool raise, bool ignoreBuffer);
-  // CheckPeerClosed without raising, then whether a socket is allocated.
-  bool IsConnected();
-  // Both close the socket: the disconnecting notification, shutdown and
-  // close, PeerClosed set, the disconnected notification, OnDisconnected.
-  // InputBuffer keeps its bytes.
-  void CloseConnection() { CloseSocketOnly(); }
-  void CloseSocketOnly();
+  // Makes `transport` the open connection's channel: InputBuffer is emptied.
+  // EIdAlreadyConnected "Already connected." when a connection is open.
+  void OpenTransport(std::unique_ptr<TIdTransport> transport);
+  // Ends the transport, closes the socket: the disconnecting notification,
+  // PeerClosed set, the disconnected notification, OnDisconnected. Nothing
+  // happens when no connection is open. InputBuffer keeps its bytes.
+  void CloseConnection();
   // One receive attempt waiting at most kIdGracefulCloseWaitMs into
-  // InputBuffer: notices a peer close (closing the socket) or keeps what came.
-  void CheckGracefulClose(bool raise);
-  // Waits until the socket is readable (data, close or reset); false when the
-  // time ran out. EIdConnClosedGracefully when no socket is allocated.
+  // InputBuffer: notices a peer close (closing the connection) or keeps what
+  // came. Never raises for a close.
+  void CheckGracefulClose();
+  // Waits until a receive would not block (data, close or reset); false when
+  // the time ran out. EIdConnClosedGracefully when no connection is open.
   bool WaitReadable(int timeoutMs);
-  // One receive of at most `blockSize` bytes into `block` (nullptr: the
-  // receive block of RecvBufferSize bytes). With `intoBuffer` the bytes are
-  // appended to InputBuffer, otherwise they stay in the block and are reported
-  // as read work. Answers the count received, 0 when the time ran out or the
-  // peer closed (a close raises when `raise` is set and InputBuffer is empty).
-  std::int64_t FillFromSocket(bool raise, int timeoutMs, std::uint8_t* block,
-                              std::int64_t blockSize, bool intoBuffer);
+  // One receive of at most RecvBufferSize bytes appended to InputBuffer,
+  // waiting at most `timeoutMs`. True when bytes arrived; false when the time
+  // ran out or the peer closed (the connection is then closed). Does nothing
+  // and answers false when no connection is open.
+  bool ReceiveIntoBuffer(int timeoutMs);
   // Reads one line ended by `terminator` (empty: LF, and then a CR before it
-  // is dropped too). When the time runs out, or the peer closes without a
-  // complete line, answers "" with LineTimedOut set and the partial line kept
-  // in InputBuffer. A line longer than kIdMaxLineLength raises EIdLineTooLong.
-  std::string ReadLine(std::string_view terminator = {}, int timeoutMs = kIdTimeoutInfinite);
-  // Reads `count` bytes (untilClose false) or everything until the peer
-  // closes (untilClose true, count -1) into `stream` at its position. The
-  // counted form sizes the stream to position + count first and raises
-  // EIdConnClosedGracefully when the peer closes early.
-  void ReadIntoStream(TStream& stream, std::int64_t count, bool untilClose);
-  // Each write is sent at once, in full. Writing after the peer close was
-  // noticed raises EIdConnClosedGracefully before anything is sent.
+  // is dropped too), waiting at most ReadTimeout (or `timeoutMs`) for each
+  // receive. When the time runs out, or the peer closes without a complete
+  // line, answers "" with LineTimedOut set and the partial line kept in
+  // InputBuffer. A line longer than kIdMaxLineLength raises EIdLineTooLong.
+  std::string ReadLine(std::string_view terminator = {}) {
+    return ReadLine(terminator, ReadTimeout);
+  }
+  std::string ReadLine(std::string_view terminator, int timeoutMs);
+  // Reads exactly `count` bytes into `stream` at its position (InputBuffer
+  // first). A peer close before the end raises EIdConnClosedGracefully, a
+  // silence longer than ReadTimeout EIdReadTimeout (closing the connection).
+  void ReadCountIntoStream(TStream& stream, std::int64_t count);
+  // Reads everything until the peer closes into `stream` at its position and
+  // cuts the stream there. Stops before writing more than `maxBytes` bytes
+  // and answers false then (the connection stays open); true at the close.
+  bool ReadToCloseIntoStream(TStream& stream, std::int64_t maxBytes);
+  // Each write is sent at once, in full. Writing without an open connection
+  // raises EIdConnClosedGracefully before anything is sent.
   void WriteLine(std::string_view text);  // text + CR LF
   void WriteText(std::string_view text);
   void WriteBytes(const void* bytes, std::int64_t length);
 
- protected:
-  void ResetPeerClosed() { peerClosed_ = false; }
+  // Safe from another thread: ends the transfer in progress (its wait
+  // returns at once) and every later read or write of this connection with
+  // EIdAborted "cancelled". A read that ends by the close does not succeed.
+  void Abort();
+  bool Aborted() const { return aborted_; }
 
+ protected:
+  // EIdAborted once Abort was called.
+  void ThrowIfAborted() const;
   TIdSocketHandle socket_;
+  // The open connection's channel; null when closed.
+  std::unique_ptr<TIdTransport> transport_;
+  // Guards the socket's descriptor between Abort and its allocation or close.
+  std::mutex abortMutex_;
 
  private:
   std::vector<std::uint8_t>& ReceiveBlock();
-  [[noreturn]] void FailAndClose(int code);
+  // One receive into `block` with the idle limit; 0 at the peer's end (the
+  // connection is then closed). Failures close the connection and raise.
+  std::size_t Receive(std::uint8_t* block, std::size_t size, int timeoutMs);
+  // EIdConnClosedGracefully when no connection is open.
+  void RequireOpen() const;
 
   TIdBuffer inputBuffer_;
   std::vector<std::uint8_t> receiveBlock_;
-  bool peerClosed_ = false;
+  bool closedSinceOpen_ = false;
+  std::atomic<bool> aborted_ = false;
   bool lineTimedOut_ = false;
 };
 
@@ -189,12 +214,20 @@ class TIdTCPClient : public TIdTCPConnection {
   std::int32_t Port = 0;
   std::string BoundIP;  // local address to bind to; empty: any
   bool UseNagle = true;
+  // The longest wait for the connection to be made, and for a TLS handshake.
+  int ConnectTimeout = kIdTimeoutInfinite;
   std::function<void(TIdTCPClient&)> OnConnected;
 
-  // Connects to Host:Port. EIdAlreadyConnected "Already connected." when a
-  // socket is allocated; socket, bind, lookup and connect failures raise with
-  // the socket closed.
+  // Connects to Host:Port over plain TCP. EIdAlreadyConnected "Already
+  // connected." when a connection is open; socket, bind, lookup and connect
+  // failures raise with the socket closed; a connect that takes longer than
+  // ConnectTimeout raises EIdConnectTimeout.
   void OpenConnection();
+  // Runs a TLS handshake over the open plain connection for `serverName`
+  // (sent as SNI and checked against the certificate) and carries the rest of
+  // the connection over TLS. Failures raise EIdTLSError (EIdConnectTimeout
+  // for a silent peer) with the connection closed.
+  void StartTLS(const std::string& serverName);
 };
 
 }  // namespace peloria

@@ -1,5 +1,8 @@
 #include "http/url_parts.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/cp932.h"
 
 namespace peloria {
@@ -51,6 +54,71 @@ TIdUrlParts SplitUrl(std::string_view url) {
   }
   if (parts.Path.empty() || parts.Path[0] != '/') parts.Path = "/" + parts.Path;
   return parts;
+}
+
+std::string UrlScheme(std::string_view url) {
+  std::size_t i = 0;
+  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (url.empty() || !letter(url[0])) return {};
+  while (i < url.size() && (letter(url[i]) || (url[i] >= '0' && url[i] <= '9') || url[i] == '+' ||
+                            url[i] == '-' || url[i] == '.')) {
+    ++i;
+  }
+  return i < url.size() && url[i] == ':' ? std::string(url.substr(0, i)) : std::string();
+}
+
+namespace {
+
+// RFC 3986 5.2.4: "." and ".." segments out of an absolute path.
+std::string RemoveDotSegments(std::string_view path) {
+  std::vector<std::string_view> segments;
+  std::size_t at = 1;  // after the leading "/"
+  bool endsAsFolder = false;
+  while (at <= path.size()) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    const std::string_view segment = path.substr(at, end - at);
+    endsAsFolder = segment == "." || segment == "..";
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (segment != ".") {
+      segments.push_back(segment);
+    }
+    at = end + 1;
+  }
+  std::string result;
+  for (std::string_view segment : segments) result.append("/").append(segment);
+  if (endsAsFolder || result.empty()) result += "/";
+  return result;
+}
+
+}  // namespace
+
+std::string ResolveUrl(std::string_view base, std::string_view reference) {
+  reference = reference.substr(0, reference.find('#'));
+  if (!UrlScheme(reference).empty()) return std::string(reference);
+  base = base.substr(0, base.find('#'));
+  const std::string scheme = UrlScheme(base);
+  if (reference.starts_with("//")) return scheme + ":" + std::string(reference);
+
+  // base = scheme "://" authority path [ "?" query ]
+  std::size_t authorityStart = base.find("://");
+  authorityStart = authorityStart == std::string_view::npos ? 0 : authorityStart + 3;
+  const std::size_t pathStart = std::min(base.find_first_of("/?", authorityStart), base.size());
+  const std::string origin(base.substr(0, pathStart));
+  std::string_view basePath = base.substr(pathStart);
+  basePath = basePath.substr(0, basePath.find('?'));
+  if (basePath.empty()) basePath = "/";
+
+  if (reference.empty()) return std::string(base);
+  if (reference.starts_with('?')) return origin + std::string(basePath) + std::string(reference);
+
+  const std::size_t queryAt = std::min(reference.find('?'), reference.size());
+  const std::string_view query = reference.substr(queryAt);
+  std::string path(reference.substr(0, queryAt));
+  if (!path.starts_with('/')) {
+    path = std::string(basePath.substr(0, basePath.rfind('/') + 1)) + path;
+  }
+  return origin + RemoveDotSegments(path) + std::string(query);
 }
 
 }  // namespace peloria

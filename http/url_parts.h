@@ -29,4 +29,15 @@ struct TIdUrlParts {
 // the authority, less the fragment.
 TIdUrlParts SplitUrl(std::string_view url);
 
+// The scheme of an absolute address ("http" of "http://h/"), as written;
+// empty when `url` does not begin with one (RFC 3986 3.1).
+std::string UrlScheme(std::string_view url);
+
+// The absolute address that `reference` (a redirect's Location) names when
+// read against the absolute address `base` (RFC 3986 5.2): an absolute
+// reference stays as it is, "//host/..." takes the base's scheme, "/path"
+// its authority, "?query" its path, and a relative path is merged with the
+// base's folder with "." and ".." segments removed. A fragment is dropped.
+std::string ResolveUrl(std::string_view base, std::string_view reference);
+
 }  // namespace peloria

@@ -1,6 +1,7 @@
 #include "platform/socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -106,19 +107,26 @@ int Bind(int fd, std::string_view ip, int port) {
   return 0;
 }
 
-int Connect(int fd, std::string_view ip, int port) {
+int Connect(int fd, std::string_view ip, int port, int timeoutMs) {
   sockaddr_in addr{};
   if (!MakeAddress(ip, port, addr)) return Fail(EINVAL);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return 0;
-  if (errno != EINTR) return Fail(errno);
-  // An interrupted connect goes on in the background; wait for its outcome.
-  pollfd p{fd, POLLOUT, 0};
-  while (::poll(&p, 1, -1) < 0) {
-    if (errno != EINTR) return Fail(errno);
+  // With a limit the connect runs non-blocking and its outcome is awaited by
+  // poll; without one an interrupted connect goes on in the background and is
+  // awaited the same way.
+  if (timeoutMs >= 0 && SetNonBlocking(fd, true) != 0) return kInvalid;
+  int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  int err = rc == 0 ? 0 : errno;
+  if (err == EINTR || err == EINPROGRESS) {
+    const int ready = WaitWritable(fd, timeoutMs);
+    if (ready < 0) return kInvalid;
+    if (ready == 0) {
+      err = ETIMEDOUT;
+    } else {
+      socklen_t len = sizeof err;
+      if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    }
   }
-  int err = 0;
-  socklen_t len = sizeof err;
-  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return Fail(errno);
+  if (timeoutMs >= 0) SetNonBlocking(fd, false);
   return err == 0 ? 0 : Fail(err);
 }
 
@@ -153,11 +161,13 @@ long long Recv(int fd, void* bytes, std::size_t count) {
   }
 }
 
-int WaitReadable(int fd, int timeoutMs) {
+namespace {
+
+int WaitFor(int fd, short events, int timeoutMs) {
   const std::int64_t deadline = timeoutMs < 0 ? 0 : NowMs() + timeoutMs;
   int wait = timeoutMs < 0 ? -1 : timeoutMs;
   for (;;) {
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{fd, events, 0};
     int n = ::poll(&p, 1, wait);
     if (n >= 0) return n > 0 ? 1 : 0;
     if (errno != EINTR) return Fail(errno);
@@ -168,8 +178,30 @@ int WaitReadable(int fd, int timeoutMs) {
   }
 }
 
+}  // namespace
+
+int WaitReadable(int fd, int timeoutMs) {
+  return WaitFor(fd, POLLIN, timeoutMs);
+}
+
+int WaitWritable(int fd, int timeoutMs) {
+  return WaitFor(fd, POLLOUT, timeoutMs);
+}
+
+int SetNonBlocking(int fd, bool on) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return Fail(errno);
+  const int wanted = on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+  if (wanted != flags && ::fcntl(fd, F_SETFL, wanted) != 0) return Fail(errno);
+  return 0;
+}
+
 int ShutdownSend(int fd) {
   return ::shutdown(fd, SHUT_WR) == 0 ? 0 : Fail(errno);
+}
+
+int ShutdownBoth(int fd) {
+  return ::shutdown(fd, SHUT_RDWR) == 0 ? 0 : Fail(errno);
 }
 
 int Close(int fd) {

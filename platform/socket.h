@@ -33,7 +33,9 @@ std::string FormatDottedIPv4(std::uint32_t address);
 int Create();  // socket(AF_INET, SOCK_STREAM, 0), close-on-exec
 // `ip` is a dotted address (empty: any); `port` must be 0..65535.
 int Bind(int fd, std::string_view ip, int port);
-int Connect(int fd, std::string_view ip, int port);
+// Connects within `timeoutMs` (negative: no limit of its own); a connection
+// not made in time fails with the timed-out error (10060).
+int Connect(int fd, std::string_view ip, int port, int timeoutMs = -1);
 // The bound local address and port.
 int LocalAddress(int fd, std::string& ip, int& port);
 int SetNoDelay(int fd, bool on);
@@ -42,7 +44,13 @@ long long Recv(int fd, void* bytes, std::size_t count);
 // Waits for the socket to become readable: 1 readable (data, end of stream or
 // an error), 0 timed out, -1 failure. A negative timeout waits without limit.
 int WaitReadable(int fd, int timeoutMs);
+// The same for writing (room in the send buffer, or an error).
+int WaitWritable(int fd, int timeoutMs);
+// Switches O_NONBLOCK on or off.
+int SetNonBlocking(int fd, bool on);
 int ShutdownSend(int fd);
+// Shuts down both directions: a wait on the socket in another thread returns.
+int ShutdownBoth(int fd);
 int Close(int fd);
 
 // The first IPv4 address of `name` as dotted text; false with LastError set

@@ -1,9 +1,11 @@
 // Web addresses from start to summary: `peloria --print ADDRESS` against a
-// real nginx, directly and through a real tinyproxy, with the browser cache,
-// failing servers and a program folder that cannot take temp.jpg.
+// real nginx (plain and https), directly and through a real tinyproxy, with
+// the browser cache, redirects, failing and silent servers and a program
+// folder that cannot take temp.jpg.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,6 +16,8 @@
 #include "gtest/gtest.h"
 #include "tests/e2e/installation.h"
 #include "tests/e2e/servers.h"
+#include "tests/http/test_certificates.h"
+#include "tests/support/peers.h"
 
 namespace peloria::e2e {
 namespace {
@@ -189,19 +193,59 @@ TEST_F(DownloadTest, HtmlPageInsteadOfAPictureShowsTheFailure) {
   EXPECT_EQ(app_.TempJpg(), page) << "the page is saved as it came";
 }
 
-TEST_F(DownloadTest, RedirectIsNotFollowed) {
+TEST_F(DownloadTest, RedirectIsFollowedAndTempJpgHoldsOnlyThePicture) {
   auto photo = Publish(kCameraFile, "/photos/IMG_0001.JPG");
   REQUIRE_SAMPLE(photo);
-  NginxServer moving(www_, "location = /moved.jpg { return 302 /photos/IMG_0001.JPG; }");
+  // A redirect page longer than nothing, and a relative Location.
+  NginxServer moving(www_,
+                     "absolute_redirect off;\n"
+                     "location = /moved.jpg { return 302 photos/IMG_0001.JPG; }");
 
   Outcome o = app_.Print(UrlOf(moving, "/moved.jpg"));
 
+  ASSERT_EQ(o.exitCode, 0) << Quote(o);
+  EXPECT_EQ(o.out, ExpectedSummary(kCameraFile));
+  EXPECT_EQ(app_.TempJpg(), photo) << "only the final body";
+  auto requests = Requests(moving, 2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].status, 302);
+  EXPECT_EQ(requests[1].requestLine, "GET /photos/IMG_0001.JPG HTTP/1.1");
+  EXPECT_EQ(requests[1].status, 200);
+}
+
+TEST_F(DownloadTest, HttpsWithTheTestsOwnAuthority) {
+  PELORIA_SKIP_WITHOUT_OPENSSL();
+  auto photo = Publish(kCameraFile, "/photos/IMG_0001.JPG");
+  REQUIRE_SAMPLE(photo);
+  testing::TestCertificates certificates;
+  NginxServer https(www_, {}, certificates.Server("localhost"));
+  const std::string url =
+      "https://localhost:" + std::to_string(https.Port()) + "/photos/IMG_0001.JPG";
+  {
+    testing::CaFileOverride ca(certificates.Ca());
+    Outcome o = app_.Print(url);
+    ASSERT_EQ(o.exitCode, 0) << Quote(o);
+    EXPECT_EQ(o.out, ExpectedSummary(kCameraFile));
+    EXPECT_EQ(app_.TempJpg(), photo);
+  }
+  // An authority the program does not know: the failure display.
+  testing::CaFileOverride other(certificates.OtherCa());
+  Outcome o = app_.Print(url);
   EXPECT_EQ(o.exitCode, 1) << Quote(o);
   EXPECT_THAT(o.err, HasSubstr(kFetchFailed));
-  EXPECT_THAT(app_.TempJpg().value_or(""), HasSubstr("302 Found")) << "the redirect's own page";
-  auto requests = Requests(moving, 1);
-  ASSERT_EQ(requests.size(), 1u) << "the redirect was followed";
-  EXPECT_EQ(requests[0].status, 302);
+}
+
+TEST_F(DownloadTest, SilentServerFailsAfterTheIniTimeout) {
+  testing::ScriptedPeer silent(testing::PeerScript().ReadRequest().WaitRelease());
+  app_.WriteIni("[internet]\ntimeout=1\n");
+  const auto start = std::chrono::steady_clock::now();
+
+  Outcome o = app_.Print("http://127.0.0.1:" + std::to_string(silent.Port()) + "/a.jpg");
+
+  EXPECT_EQ(o.exitCode, 1) << Quote(o);
+  EXPECT_THAT(o.err, HasSubstr(kFetchFailed));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  silent.Release();
 }
 
 TEST_F(DownloadTest, NoAddressShowsTheFailureAndLeavesAnEmptyTempJpg) {

@@ -137,7 +137,9 @@ std::vector<std::string> ChildEnvironment(const std::filesystem::path& home,
       // A desktop session has one; without it Qt warns on standard error.
       "XDG_RUNTIME_DIR=" + runtimeDir.string(),
   };
-  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+  // The TLS store a test names (its own authority) reaches the program too.
+  for (const char* name :
+       {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "SSL_CERT_FILE", "SSL_CERT_DIR"}) {
     if (const char* value = ::getenv(name)) env.push_back(std::string(name) + "=" + value);
   }
   return env;

@@ -67,8 +67,8 @@ uid_t NobodyUid();
 gid_t NobodyGid();
 
 // An environment for a child: PATH, LANG=C.UTF-8, HOME, XDG_CACHE_HOME and
-// XDG_RUNTIME_DIR as given, and the sanitizer options of the test's own
-// environment.
+// XDG_RUNTIME_DIR as given, and the sanitizer options and TLS store
+// (SSL_CERT_FILE, SSL_CERT_DIR) of the test's own environment.
 std::vector<std::string> ChildEnvironment(const std::filesystem::path& home,
                                           const std::filesystem::path& cacheHome,
                                           const std::filesystem::path& runtimeDir);

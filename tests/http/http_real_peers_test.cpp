@@ -69,8 +69,8 @@ class RealPeersTest : public ::testing::Test {
     } catch (const EIdProtocolReplyError& e) {
       return e.ClassName() + " " + std::to_string(e.ReplyCode()) + " " + e.Message();
     } catch (const Exception& e) {
-      return e.ClassName() + " " + e.Message() + "\nnginx:\n" + nginx_->Log() +
-             "\ntinyproxy:\n" + proxy_->Log();
+      return e.ClassName() + " " + e.Message() + "\nnginx:\n" + nginx_->Log() + "\ntinyproxy:\n" +
+             proxy_->Log();
     }
     return {};
   }

@@ -173,7 +173,7 @@ TEST(TcpReadIntoStream, CountedAfterBufferedBytes) {
   client.OnWorkBegin = [&](TIdComponent&, TWorkMode, std::int64_t n) { begun = n; };
   TMemoryStream stream;
   stream.Write("old", 3);
-  client.ReadIntoStream(stream, 99990, false);
+  client.ReadCountIntoStream(stream, 99990);
   EXPECT_EQ(begun, 99990);
   EXPECT_EQ(stream.Text(), "old" + body.substr(0, 99990));
   EXPECT_EQ(stream.Position(), 99993);
@@ -182,7 +182,7 @@ TEST(TcpReadIntoStream, CountedAfterBufferedBytes) {
   for (auto n : works) total += n;
   EXPECT_EQ(total, 99990);
   // The rest stays for the next read.
-  client.ReadIntoStream(stream, 10, false);
+  client.ReadCountIntoStream(stream, 10);
   EXPECT_EQ(stream.Size(), 100003);
 }
 
@@ -192,8 +192,9 @@ TEST(TcpReadIntoStream, CountedReadCutShortByClose) {
   Open(client, peer);
   TMemoryStream stream;
   stream.Write("xy", 2);
-  EXPECT_THROW(client.ReadIntoStream(stream, 1000, false), EIdConnClosedGracefully);
-  EXPECT_EQ(stream.Size(), 2 + 1000);  // sized before the data came
+  EXPECT_THROW(client.ReadCountIntoStream(stream, 1000), EIdConnClosedGracefully);
+  // The stream grows only with what arrived: the count reserves nothing.
+  EXPECT_EQ(stream.Size(), 2 + 500);
   EXPECT_EQ(stream.Position(), 2 + 500);
 }
 
@@ -203,9 +204,9 @@ TEST(TcpReadIntoStream, CountedReadAfterANoticedClose) {
   TIdTCPClient client;
   Open(client, peer);
   EXPECT_EQ(client.ReadLine(), "x");
-  while (client.IsConnected()) client.CheckGracefulClose(false);
+  while (client.IsConnected()) client.CheckGracefulClose();
   TMemoryStream stream;
-  EXPECT_THROW(client.ReadIntoStream(stream, 5, false), EIdConnClosedGracefully);
+  EXPECT_THROW(client.ReadCountIntoStream(stream, 5), EIdConnClosedGracefully);
   EXPECT_EQ(stream.Text().substr(0, 3), "abc");
 }
 
@@ -219,7 +220,7 @@ TEST(TcpReadIntoStream, UntilCloseCutsTheStream) {
   stream.Write(std::string(body.size() * 2, '-').data(),
                static_cast<std::int64_t>(body.size() * 2));
   stream.Seek(0);
-  client.ReadIntoStream(stream, -1, true);
+  client.ReadToCloseIntoStream(stream, INT64_MAX);
   EXPECT_EQ(stream.Text(), body);
   EXPECT_FALSE(client.IsConnected());
 }
@@ -229,7 +230,7 @@ TEST(TcpReadIntoStream, UntilCloseWithReset) {
   TIdTCPClient client;
   Open(client, peer);
   TMemoryStream stream;
-  auto e = Raised<EIdSocketError>([&] { client.ReadIntoStream(stream, -1, true); });
+  auto e = Raised<EIdSocketError>([&] { client.ReadToCloseIntoStream(stream, INT64_MAX); });
   EXPECT_EQ(e.SocketErrorCode(), kIdErrConnectionReset);
 }
 
@@ -260,7 +261,7 @@ TEST(TcpWrite, AfterANoticedCloseNothingIsSent) {
   ScriptedPeer peer(PeerScript().Close());
   TIdTCPClient client;
   Open(client, peer);
-  while (client.IsConnected()) client.CheckGracefulClose(false);
+  while (client.IsConnected()) client.CheckGracefulClose();
   bool sent = false;
   client.OnWork = [&](TIdComponent&, TWorkMode, std::int64_t) { sent = true; };
   auto e = Raised<EIdConnClosedGracefully>([&] { client.WriteLine("GET / HTTP/1.1"); });
@@ -286,10 +287,10 @@ TEST(TcpGracefulClose, NoticesCloseKeepsData) {
   ScriptedPeer peer(PeerScript().WaitRelease().Send("late").Close());
   TIdTCPClient client;
   Open(client, peer);
-  client.CheckGracefulClose(true);  // nothing yet: no change
+  client.CheckGracefulClose();  // nothing yet: no change
   EXPECT_TRUE(client.IsConnected());
   peer.Release();
-  while (client.IsConnected()) client.CheckGracefulClose(false);
+  while (client.IsConnected()) client.CheckGracefulClose();
   EXPECT_EQ(client.InputBuffer().View(), "late");
   // The close was noticed already: a line read reports it, the bytes stay.
   EXPECT_THROW(client.ReadLine(), EIdConnClosedGracefully);
@@ -391,7 +392,7 @@ TEST(TcpClient, ClosedConnectionRefusesReads) {
   EXPECT_THROW(client.WaitReadable(0), EIdConnClosedGracefully);
   EXPECT_THROW(client.ReadLine(), EIdConnClosedGracefully);
   EXPECT_THROW(client.WriteText("x"), EIdConnClosedGracefully);
-  EXPECT_EQ(client.FillFromSocket(false, 0, nullptr, 0, true), 0);
+  EXPECT_FALSE(client.ReceiveIntoBuffer(0));
 }
 
 }  // namespace

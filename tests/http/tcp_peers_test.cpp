@@ -25,7 +25,11 @@ std::string Fetch(TIdTCPClient& client, const std::string& request, std::string&
     if (line.rfind("Content-Length: ", 0) == 0) length = std::stoll(line.substr(16));
   }
   TMemoryStream body;
-  client.ReadIntoStream(body, length, length < 0);
+  if (length < 0) {
+    client.ReadToCloseIntoStream(body, INT64_MAX);
+  } else {
+    client.ReadCountIntoStream(body, length);
+  }
   return body.Text();
 }
 

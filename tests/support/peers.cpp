@@ -106,6 +106,10 @@ PeerScript& PeerScript::SendByteByByte(std::string bytes) {
   steps_.push_back({Step::kSendByteByByte, std::move(bytes)});
   return *this;
 }
+PeerScript& PeerScript::SendSlowly(std::string bytes, int intervalMs) {
+  steps_.push_back({Step::kSendSlowly, std::move(bytes), static_cast<std::size_t>(intervalMs)});
+  return *this;
+}
 PeerScript& PeerScript::SendRepeated(char byte, std::size_t count) {
   steps_.push_back({Step::kSendRepeated, std::string(1, byte), count});
   return *this;
@@ -233,6 +237,18 @@ void ScriptedPeer::Run(Connection& connection, const PeerScript& script) {
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         for (std::size_t i = 0; ok && i < step.bytes.size(); ++i) {
           ok = SendAll(fd, &step.bytes[i], 1);
+        }
+        break;
+      }
+      case PeerScript::Step::kSendSlowly: {
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        for (std::size_t i = 0; ok && i < step.bytes.size(); ++i) {
+          ok = SendAll(fd, &step.bytes[i], 1);
+          // The pause is the script's pace; Release or the peer's end cut it.
+          std::unique_lock lock(mutex_);
+          changed_.wait_for(lock, std::chrono::milliseconds(step.count),
+                            [this] { return released_; });
         }
         break;
       }
@@ -446,8 +462,11 @@ void LoopbackServer::Stop() {
   pid_ = -1;
 }
 
-NginxServer::NginxServer(std::filesystem::path root, std::string serverExtra)
-    : root_(std::filesystem::absolute(std::move(root))), serverExtra_(std::move(serverExtra)) {
+NginxServer::NginxServer(std::filesystem::path root, std::string serverExtra,
+                         std::optional<NginxTls> tls)
+    : root_(std::filesystem::absolute(std::move(root))),
+      serverExtra_(std::move(serverExtra)),
+      tls_(std::move(tls)) {
   Start("nginx");
 }
 
@@ -471,9 +490,13 @@ void NginxServer::WriteConfig(int port) {
        << "  default_type application/octet-stream;\n"
        << "  types { text/html html htm; text/plain txt; image/jpeg jpg jpeg; image/bmp bmp; }\n"
        << "  server {\n"
-       << "    listen 127.0.0.1:" << port << ";\n"
-       << "    server_name localhost;\n"
-       << "    root " << root_.string() << ";\n"
+       << "    listen 127.0.0.1:" << port << (tls_ ? " ssl" : "") << ";\n"
+       << "    server_name localhost;\n";
+  if (tls_) {
+    conf << "    ssl_certificate " << tls_->certificate.string() << ";\n"
+         << "    ssl_certificate_key " << tls_->key.string() << ";\n";
+  }
+  conf << "    root " << root_.string() << ";\n"
        << serverExtra_ << "\n"
        << "  }\n"
        << "}\n";
@@ -484,7 +507,7 @@ std::vector<std::string> NginxServer::Arguments() const {
   return {"-p", dir, "-e", dir + "/error.log", "-c", dir + "/nginx.conf", "-g", "daemon off;"};
 }
 
-TinyproxyServer::TinyproxyServer() {
+TinyproxyServer::TinyproxyServer(std::string extraConfig) : extraConfig_(std::move(extraConfig)) {
   Start("tinyproxy");
 }
 
@@ -500,7 +523,8 @@ void TinyproxyServer::WriteConfig(int port) {
        << "MaxClients 16\n"
        << "LogLevel Info\n"
        << "LogFile \"" << dir << "/tinyproxy.log\"\n"
-       << "PidFile \"" << dir << "/tinyproxy.pid\"\n";
+       << "PidFile \"" << dir << "/tinyproxy.pid\"\n"
+       << extraConfig_ << "\n";
 }
 
 std::vector<std::string> TinyproxyServer::Arguments() const {

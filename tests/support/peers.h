@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,8 @@ class PeerScript {
   // One send per byte with the no-delay option set, so the client sees the
   // bytes arrive in separate segments.
   PeerScript& SendByteByByte(std::string bytes);
+  // One byte every `intervalMs` milliseconds: a slow but steady peer.
+  PeerScript& SendSlowly(std::string bytes, int intervalMs);
   // `count` copies of `byte`, sent in blocks (for large amounts).
   PeerScript& SendRepeated(char byte, std::size_t count);
   // Reads and records until an empty line (CR LF CR LF or LF LF) has arrived.
@@ -49,6 +52,7 @@ class PeerScript {
     enum Kind {
       kSend,
       kSendByteByByte,
+      kSendSlowly,
       kSendRepeated,
       kReadRequest,
       kRead,
@@ -151,12 +155,20 @@ class LoopbackServer {
   int port_ = 0;
 };
 
+// The certificate and key files of an nginx that speaks TLS.
+struct NginxTls {
+  std::filesystem::path certificate;  // PEM, the chain the server sends
+  std::filesystem::path key;
+};
+
 // nginx serving the files of `root` (read only) on 127.0.0.1. `serverExtra`
 // is added inside the server block (locations, keep-alive settings ...).
+// With `tls` the port speaks https only.
 class NginxServer : public LoopbackServer {
  public:
   static bool Available() { return !FindProgram("nginx").empty(); }
-  explicit NginxServer(std::filesystem::path root, std::string serverExtra = {});
+  explicit NginxServer(std::filesystem::path root, std::string serverExtra = {},
+                       std::optional<NginxTls> tls = std::nullopt);
   ~NginxServer() override = default;
 
  private:
@@ -167,14 +179,16 @@ class NginxServer : public LoopbackServer {
 
   std::filesystem::path root_;
   std::string serverExtra_;
+  std::optional<NginxTls> tls_;
 };
 
 // tinyproxy as a plain HTTP proxy on 127.0.0.1 that accepts clients from
-// 127.0.0.1 only.
+// 127.0.0.1 only. Without ConnectPort lines it tunnels CONNECT to any port;
+// `extraConfig` adds lines (e.g. "ConnectPort 1" to refuse other tunnels).
 class TinyproxyServer : public LoopbackServer {
  public:
   static bool Available() { return !FindProgram("tinyproxy").empty(); }
-  TinyproxyServer();
+  explicit TinyproxyServer(std::string extraConfig = {});
   ~TinyproxyServer() override = default;
 
  private:
@@ -182,6 +196,8 @@ class TinyproxyServer : public LoopbackServer {
   std::vector<std::string> Arguments() const override;
   std::filesystem::path PidFile() const override { return Folder() / "tinyproxy.pid"; }
   std::filesystem::path LogFile() const override { return Folder() / "tinyproxy.log"; }
+
+  std::string extraConfig_;
 };
 
 }  // namespace peloria::testing

@@ -1,0 +1,217 @@
+#include "http/tls_transport.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <climits>
+
+#include "http/id_exceptions.h"
+#include "http/id_stack.h"
+#include "http/tcp_connection.h"
+#include "platform/socket.h"
+
+namespace peloria {
+namespace {
+
+// The socket runs non-blocking under TLS: the library answers "want read" or
+// "want write" and the wait happens here, with the time limit. The library's
+// own socket channel writes with write(2), which raises SIGPIPE on a peer
+// that has gone; this channel sends with the socket layer (MSG_NOSIGNAL).
+int ChannelWrite(BIO* bio, const char* data, int length) {
+  BIO_clear_retry_flags(bio);
+  const long long n = sock::Send(static_cast<int>(BIO_get_fd(bio, nullptr)), data,
+                                 static_cast<std::size_t>(length));
+  if (n < 0 && sock::LastError() == kIdErrWouldBlock) BIO_set_retry_write(bio);
+  return static_cast<int>(n);
+}
+
+int ChannelRead(BIO* bio, char* data, int length) {
+  BIO_clear_retry_flags(bio);
+  const long long n = sock::Recv(static_cast<int>(BIO_get_fd(bio, nullptr)), data,
+                                 static_cast<std::size_t>(length));
+  if (n < 0 && sock::LastError() == kIdErrWouldBlock) BIO_set_retry_read(bio);
+  return static_cast<int>(n);
+}
+
+long ChannelControl(BIO* bio, int command, long number, void* pointer) {
+  switch (command) {
+    case BIO_C_SET_FD:
+      BIO_set_data(bio,
+                   reinterpret_cast<void*>(static_cast<intptr_t>(*static_cast<int*>(pointer))));
+      BIO_set_init(bio, 1);
+      (void)number;
+      return 1;
+    case BIO_C_GET_FD:
+      return static_cast<long>(reinterpret_cast<intptr_t>(BIO_get_data(bio)));
+    case BIO_CTRL_FLUSH:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+BIO_METHOD* Channel() {
+  static BIO_METHOD* method = [] {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "peloria socket");
+    BIO_meth_set_write(m, ChannelWrite);
+    BIO_meth_set_read(m, ChannelRead);
+    BIO_meth_set_ctrl(m, ChannelControl);
+    return m;
+  }();
+  return method;
+}
+
+// The reason of the library's last failure, for the failure line.
+std::string LibraryReason(SSL* ssl) {
+  const long verify = ssl == nullptr ? X509_V_OK : SSL_get_verify_result(ssl);
+  const unsigned long code = ERR_peek_last_error();
+  if (verify != X509_V_OK && ERR_GET_REASON(code) == SSL_R_CERTIFICATE_VERIFY_FAILED) {
+    return std::string("certificate verify failed: ") + X509_verify_cert_error_string(verify);
+  }
+  if (code == 0) return "TLS failure";
+  const char* reason = ERR_reason_error_string(code);
+  return reason != nullptr ? reason : "TLS failure (error " + std::to_string(code) + ")";
+}
+
+[[noreturn]] void Fail(SSL* ssl) {
+  std::string reason = LibraryReason(ssl);
+  ERR_clear_error();
+  throw EIdTLSError(std::move(reason));
+}
+
+}  // namespace
+
+struct TIdTLSTransport::Session {
+  int fd = -1;
+  SSL_CTX* context = nullptr;
+  SSL* ssl = nullptr;
+
+  ~Session() {
+    if (ssl != nullptr) SSL_free(ssl);
+    if (context != nullptr) SSL_CTX_free(context);
+    // The socket goes back to blocking for its owner.
+    if (fd >= 0) sock::SetNonBlocking(fd, false);
+  }
+
+  // Waits for what the library asked for after `result`; answers false when
+  // the call should not be repeated (the failure is raised, the end is
+  // reported by the caller). `timedOut` decides the class of a silent wait.
+  bool Retry(int result, int timeoutMs, bool handshake) {
+    const int error = SSL_get_error(ssl, result);
+    int ready = 0;
+    if (error == SSL_ERROR_WANT_READ) {
+      ready = sock::WaitReadable(fd, timeoutMs);
+    } else if (error == SSL_ERROR_WANT_WRITE) {
+      ready = sock::WaitWritable(fd, timeoutMs);
+    } else if (error == SSL_ERROR_ZERO_RETURN) {
+      return false;
+    } else if (error == SSL_ERROR_SYSCALL && ERR_peek_last_error() == 0) {
+      const int code = sock::LastError();
+      ERR_clear_error();
+      if (code != 0 && result < 0) ThrowSocketError(code);
+      if (handshake) throw EIdTLSError("connection closed during the TLS handshake");
+      return false;  // an end without close_notify counts as the end
+    } else {
+      Fail(ssl);
+    }
+    if (ready < 0) ThrowSocketError(sock::LastError());
+    if (ready == 0) {
+      if (handshake) throw EIdConnectTimeout(kMsgTimedOut);
+      throw EIdReadTimeout(kMsgTimedOut);
+    }
+    return true;
+  }
+};
+
+TIdTLSTransport::TIdTLSTransport(TIdSocketHandle& socket, const std::string& serverName,
+                                 int timeoutMs)
+    : session_(std::make_unique<Session>()) {
+  Session& s = *session_;
+  ERR_clear_error();
+  s.context = SSL_CTX_new(TLS_client_method());
+  if (s.context == nullptr) Fail(nullptr);
+  SSL_CTX_set_min_proto_version(s.context, TLS1_2_VERSION);
+  // An end of the stream without close_notify reads as the end, as a plain
+  // connection's close does; a short counted body still fails above.
+  SSL_CTX_set_options(s.context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  SSL_CTX_set_verify(s.context, SSL_VERIFY_PEER, nullptr);
+  // The system store, or the files named by SSL_CERT_FILE / SSL_CERT_DIR.
+  if (SSL_CTX_set_default_verify_paths(s.context) != 1) Fail(nullptr);
+
+  s.ssl = SSL_new(s.context);
+  if (s.ssl == nullptr) Fail(nullptr);
+  X509_VERIFY_PARAM* param = SSL_get0_param(s.ssl);
+  if (IsDottedAddress(serverName)) {
+    // RFC 6066 3: no SNI for an address; the certificate must name the IP.
+    if (X509_VERIFY_PARAM_set1_ip_asc(param, serverName.c_str()) != 1) Fail(s.ssl);
+  } else {
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    if (SSL_set1_host(s.ssl, serverName.c_str()) != 1 ||
+        SSL_set_tlsext_host_name(s.ssl, serverName.c_str()) != 1) {
+      Fail(s.ssl);
+    }
+  }
+
+  BIO* channel = BIO_new(Channel());
+  if (channel == nullptr) Fail(s.ssl);
+  int fd = socket.Handle();
+  BIO_ctrl(channel, BIO_C_SET_FD, 0, &fd);
+  SSL_set_bio(s.ssl, channel, channel);
+  if (sock::SetNonBlocking(fd, true) != 0) ThrowSocketError(sock::LastError());
+  s.fd = fd;
+
+  for (;;) {
+    const int result = SSL_connect(s.ssl);
+    if (result == 1) break;
+    if (!s.Retry(result, timeoutMs, true)) {
+      throw EIdTLSError("connection closed during the TLS handshake");
+    }
+  }
+}
+
+TIdTLSTransport::~TIdTLSTransport() = default;
+
+bool TIdTLSTransport::WaitReadable(int timeoutMs) {
+  // Bytes already decrypted inside the library come first: the socket may
+  // stay silent while they wait.
+  if (SSL_pending(session_->ssl) > 0) return true;
+  const int ready = sock::WaitReadable(session_->fd, timeoutMs);
+  if (ready < 0) ThrowSocketError(sock::LastError());
+  return ready > 0;
+}
+
+std::size_t TIdTLSTransport::Receive(void* bytes, std::size_t count, int timeoutMs) {
+  const int ask = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
+  for (;;) {
+    ERR_clear_error();
+    const int n = SSL_read(session_->ssl, bytes, ask);
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (!session_->Retry(n, timeoutMs, false)) return 0;
+  }
+}
+
+std::size_t TIdTLSTransport::Send(const void* bytes, std::size_t count, int timeoutMs) {
+  const int ask = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
+  for (;;) {
+    ERR_clear_error();
+    const int n = SSL_write(session_->ssl, bytes, ask);
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (!session_->Retry(n, timeoutMs, false)) ThrowSocketError(kIdErrShutdown);
+  }
+}
+
+void TIdTLSTransport::Close() {
+  // One close_notify, without waiting for the peer's (RFC 8446 6.1 allows
+  // closing at once); failures change nothing.
+  ERR_clear_error();
+  SSL_shutdown(session_->ssl);
+  ERR_clear_error();
+}
+
+std::string TIdTLSTransport::Version() const {
+  return SSL_get_version(session_->ssl);
+}
+
+}  // namespace peloria
