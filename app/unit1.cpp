@@ -287,8 +287,17 @@ void TForm1::failure(const std::exception& cause) {
 }
 
 std::string TForm1::FailureReport() const {
-  std::string cause = cause_;
-  std::replace(cause.begin(), cause.end(), '\n', ' ');
+  // The report is one line: every run of line breaks in the cause (socket
+  // errors carry "\r\n" between their number and their text) becomes one blank.
+  std::string cause;
+  for (std::size_t i = 0; i < cause_.size(); ++i) {
+    const char c = cause_[i];
+    if (c != '\r' && c != '\n') {
+      cause += c;
+    } else if (i == 0 || (cause_[i - 1] != '\r' && cause_[i - 1] != '\n')) {
+      cause += ' ';
+    }
+  }
   return Label1.Caption() + " (" + cause + ")";
 }
 

@@ -340,6 +340,15 @@ TEST(StartupTest, DownloadFailures) {
     fs::remove(program.Folder() / "Peloria.ini");
   }
   {
+    // A refused connection: the socket error's two lines make one line of
+    // the report, without a carriage return reaching the terminal.
+    const RunResult run = program.Print("http://127.0.0.1:1/x.jpg");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, ::testing::HasSubstr("Connection refused"));
+    EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+  {
     // An address of 100 000 bytes.
     const RunResult run = program.Print("http://127.0.0.1:1/" + std::string(100000, 'a'));
     EXPECT_EQ(run.exitCode, 1);
