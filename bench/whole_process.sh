@@ -177,10 +177,10 @@ for row in "${rows[@]}"; do
       compare "--help" -- "$peloria" --help -- exiv2 --version
       ;;
     bombs)
-      for spec in "18900 18900 3" "32768 32767 1"; do
+      for dims in "18900 18900 3" "32768 32767 1"; do
         # shellcheck disable=SC2086
-        f=$(bomb $spec)
-        /usr/bin/time -f "bomb ${spec// /x} ($(stat -c %s "$f") bytes): %e s, peak %M KiB, exit %x" \
+        f=$(bomb $dims)
+        /usr/bin/time -f "bomb ${dims// /x} ($(stat -c %s "$f") bytes): %e s, peak %M KiB, exit %x" \
           "$peloria" --print "file://$f" >/dev/null 2>"$dir/bomb.err" || true
         tail -1 "$dir/bomb.err"
       done

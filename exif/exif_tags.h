@@ -41,8 +41,8 @@ enum TImageOrientation : std::uint8_t {
   ioLeftBottom
 };
 
-// A tag of several rationals (GPS coordinates and time stamp, lens
-// specification): each value as a rational field holds it, in file order.
+// A tag of several rationals (GPS coordinates and time stamp,
+// LensSpecification): each value as a rational field holds it, in file order.
 struct TExifRationals {
   std::vector<TExifRational> Parts;
   bool operator==(const TExifRationals&) const = default;
