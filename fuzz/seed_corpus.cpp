@@ -372,8 +372,8 @@ void JpegSeeds() {
 // an Exif block in either byte order where the container keeps one.
 void RasterSeeds() {
   using namespace peloria::testing;
-  const Pixels opaque = Gradient(16, 12);
-  const Pixels alpha = Gradient(16, 12, true);
+  const peloria::testing::Pixels opaque = Gradient(16, 12);
+  const peloria::testing::Pixels alpha = Gradient(16, 12, true);
   const std::string intel = ExifBlock(false, 6);
   const std::string motorola = ExifBlock(true, 3);
   ContainerOptions exif;
