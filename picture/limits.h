@@ -29,8 +29,9 @@ inline constexpr std::int64_t kMaxDecoderWorkingBytes = kMaxBitmapBytes;
 // stored as one uncompressed strip still fits.
 inline constexpr std::int64_t kMaxTiffBlockBytes = kMaxBitmapBytes / 4;
 
-// PNG keeps libpng's own bounds: ancillary chunks (text, colour profiles) of
-// at most 8 MB, at most a million pixels a side.
+// PNG: a chunk may not declare more bytes than the file holds (libpng
+// allocates the declared length first); libpng keeps its limit of a million
+// pixels a side.
 
 // Scans a JPEG file may have at most. Each scan costs a pass over the whole
 // picture, and a scan header is a few bytes, so without a limit a small file

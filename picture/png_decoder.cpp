@@ -2,8 +2,10 @@
 // depth comes out as 8-bit blue, green, red rows, written straight into the
 // bitmap (interlaced files pass by pass into the same rows). A picture with
 // alpha (or a transparent colour) is read with its alpha first and laid onto
-// white here, the same way as every other kind. libpng's own bounds stay in
-// force (ancillary chunks of at most 8 MB, at most a million pixels a side).
+// white here, the same way as every other kind. Before libpng sees the
+// file, every chunk must fit inside it: libpng allocates a chunk's declared
+// length before reading it, so a few bytes declaring a 2 GB chunk would
+// otherwise cost a 2 GB allocation.
 #include <png.h>
 
 #include <memory>
@@ -25,9 +27,26 @@ struct ImageReader {
   ImageReader& operator=(const ImageReader&) = delete;
 };
 
+// Walks the chunks (4-byte big-endian length, 4-byte type, data, 4-byte
+// CRC) after the 8-byte signature up to IEND, and fails on a chunk that
+// declares more bytes than the file still holds.
+void CheckChunkLengths(std::span<const std::uint8_t> file) {
+  std::size_t at = 8;
+  while (at <= file.size() && file.size() - at >= 12) {
+    const std::size_t length = (std::size_t{file[at]} << 24) | (std::size_t{file[at + 1]} << 16) |
+                               (std::size_t{file[at + 2]} << 8) | std::size_t{file[at + 3]};
+    if (length > file.size() - at - 12) InvalidImage(kKind, "a chunk is longer than the file");
+    if (file[at + 4] == 'I' && file[at + 5] == 'E' && file[at + 6] == 'N' && file[at + 7] == 'D') {
+      return;
+    }
+    at += 12 + length;
+  }
+}
+
 }  // namespace
 
 void DecodePng(std::span<const std::uint8_t> file, TBitmap& into) {
+  CheckChunkLengths(file);
   ImageReader reader;
   png_image& image = reader.image;
   if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) {

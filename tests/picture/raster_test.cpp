@@ -185,6 +185,22 @@ TEST(RasterTest, BombsAreRefusedBeforeAllocating) {
   }
 }
 
+TEST(RasterTest, PngChunkLongerThanTheFileIsRefusedBeforeLibpngAllocatesIt) {
+  // Found by fuzzing: an eXIf chunk declaring 0x66747970 bytes after the
+  // IHDR made libpng allocate 1.7 GB before it found the file too short.
+  std::string png = testing::MakePng(testing::Quadrants(8, 8));
+  png.insert(33, std::string("\x66\x74\x79\x70" "eXIf" "II*\x00\x08\x00\x00\x00", 16));
+  TBitmap bitmap;
+  try {
+    DecodePng(Span(png), bitmap);
+    FAIL() << "decoded";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_NE(std::string(e.what()).find("a chunk is longer than the file"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(bitmap.Width(), 0);
+}
+
 TEST(RasterTest, CopiesShareTheDecodedBitmap) {
   testing::TempDir dir;
   TPicture picture;
