@@ -11,6 +11,7 @@
 #include "app/terminal.h"
 #include "app/window_main.h"
 #include "platform/cp932.h"
+#include "platform/files.h"
 #include "platform/module.h"
 
 namespace {
@@ -26,10 +27,23 @@ bool Unset(const char* variable) {
   return value == nullptr || *value == '\0';
 }
 
+// The window part by its full path: beside the command (a build or a portable
+// folder), else in ../lib/peloria (the package). A full path does not depend
+// on the run path being read for dlopen, which a sanitizer's interception of
+// dlopen loses.
+std::string WindowLibraryPath() {
+  const std::string folder = peloria::ProgramFolder();
+  for (const std::string& candidate :
+       {folder + peloria::kWindowLibrary, folder + "../lib/peloria/" + peloria::kWindowLibrary}) {
+    if (peloria::FileExists(candidate)) return candidate;
+  }
+  return peloria::kWindowLibrary;
+}
+
 int RunWindowPart(int argc, char** argv) {
   peloria::TModuleMain windowMain;
   try {
-    windowMain = peloria::LoadModuleMain(peloria::kWindowLibrary, peloria::kWindowMain);
+    windowMain = peloria::LoadModuleMain(WindowLibraryPath(), peloria::kWindowMain);
   } catch (const peloria::Exception& failure) {
     peloria::PrintError(std::cerr, peloria::kWindowLibrary, failure.Message());
     return peloria::kExitError;
