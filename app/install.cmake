@@ -85,10 +85,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded by Qt at run time, so no library dependency names them: the SVG
-# plugin that draws the icon; the fonts whose columns the summary needs, and
-# the Wayland display plugin.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+# Loaded at run time, so no library dependency names them: the SVG plugin
+# that draws the icon (by Qt), libheif (by Peloria at the first HEIF or AVIF
+# file); the fonts whose columns the summary needs, and the Wayland display
+# plugin.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, libheif1")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)

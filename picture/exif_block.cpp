@@ -1,7 +1,5 @@
 #include "picture/exif_block.h"
 
-#include <libheif/heif.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -9,6 +7,7 @@
 #include "picture/errors.h"
 #include "picture/formats.h"
 #include "picture/graphic.h"
+#include "picture/heif_library.h"
 #include "platform/stream.h"
 
 namespace peloria {
@@ -69,34 +68,36 @@ Block FromWebP(Bytes file) {
 }
 
 struct ContextFree {
-  void operator()(heif_context* c) const { heif_context_free(c); }
+  void operator()(heif_context* c) const { HeifLibrary().heif_context_free(c); }
 };
 struct HandleFree {
-  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+  void operator()(heif_image_handle* h) const { HeifLibrary().heif_image_handle_release(h); }
 };
 
 // HEIF: the primary image's first metadata item of type "Exif". Its data
 // starts with the 4-byte big-endian offset of the TIFF header from the end
 // of that field.
 Block FromHeif(Bytes file) {
-  std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
-  if (heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr)
+  const THeifLibrary& heif = HeifLibrary();
+  std::unique_ptr<heif_context, ContextFree> context(heif.heif_context_alloc());
+  if (heif.heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
+                                                      nullptr)
           .code != heif_error_Ok) {
     return std::nullopt;
   }
   heif_image_handle* raw = nullptr;
-  if (heif_context_get_primary_image_handle(context.get(), &raw).code != heif_error_Ok) {
+  if (heif.heif_context_get_primary_image_handle(context.get(), &raw).code != heif_error_Ok) {
     return std::nullopt;
   }
   std::unique_ptr<heif_image_handle, HandleFree> handle(raw);
   heif_item_id id = 0;
-  if (heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), "Exif", &id, 1) < 1) {
+  if (heif.heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), "Exif", &id, 1) < 1) {
     return std::nullopt;
   }
-  const std::size_t size = heif_image_handle_get_metadata_size(handle.get(), id);
+  const std::size_t size = heif.heif_image_handle_get_metadata_size(handle.get(), id);
   if (size < 4 || size > kMaxExifBlockBytes + 4 + 6) return std::nullopt;
   std::vector<std::uint8_t> item(size);
-  if (heif_image_handle_get_metadata(handle.get(), id, item.data()).code != heif_error_Ok) {
+  if (heif.heif_image_handle_get_metadata(handle.get(), id, item.data()).code != heif_error_Ok) {
     return std::nullopt;
   }
   const std::uint64_t offset = U32(item, 0, true);

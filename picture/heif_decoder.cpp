@@ -1,11 +1,10 @@
 // HEIC and AVIF through libheif: the primary image, with the rotation,
 // mirroring and cutting its file asks for, converted by libheif to 8-bit
 // interleaved red, green, blue (and alpha), then copied into the bitmap.
-#include <libheif/heif.h>
-
 #include <memory>
 
 #include "picture/decoder_support.h"
+#include "picture/heif_library.h"
 #include "picture/raster.h"
 
 namespace peloria {
@@ -21,33 +20,25 @@ void Check(const heif_error& error) {
 }
 
 struct ContextFree {
-  void operator()(heif_context* c) const { heif_context_free(c); }
+  void operator()(heif_context* c) const { HeifLibrary().heif_context_free(c); }
 };
 struct HandleFree {
-  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+  void operator()(heif_image_handle* h) const { HeifLibrary().heif_image_handle_release(h); }
 };
 struct ImageFree {
-  void operator()(heif_image* i) const { heif_image_release(i); }
+  void operator()(heif_image* i) const { HeifLibrary().heif_image_release(i); }
 };
 struct OptionsFree {
-  void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+  void operator()(heif_decoding_options* o) const { HeifLibrary().heif_decoding_options_free(o); }
 };
-
-// libheif's decoder plug-ins are registered once per process.
-void InitLibrary() {
-  static const bool initialised = [] {
-    heif_init(nullptr);
-    return true;
-  }();
-  (void)initialised;
-}
 
 // What decoding costs beside the bitmap: the decoded colour planes (chroma at
 // full resolution at worst, two bytes a sample beyond 8 bits), a second set
 // for turning or mirroring, and libheif's interleaved output.
-std::int64_t WorkingBytes(const heif_image_handle* handle, std::int64_t pixels, bool alpha) {
-  const int luma = heif_image_handle_get_luma_bits_per_pixel(handle);
-  const int chroma = heif_image_handle_get_chroma_bits_per_pixel(handle);
+std::int64_t WorkingBytes(const THeifLibrary& heif, const heif_image_handle* handle,
+                          std::int64_t pixels, bool alpha) {
+  const int luma = heif.heif_image_handle_get_luma_bits_per_pixel(handle);
+  const int chroma = heif.heif_image_handle_get_chroma_bits_per_pixel(handle);
   const std::int64_t sample = (luma > 8 || chroma > 8) ? 2 : 1;
   const std::int64_t planes = pixels * sample * (alpha ? 4 : 3);
   return 2 * planes + pixels * (alpha ? 4 : 3);
@@ -56,35 +47,35 @@ std::int64_t WorkingBytes(const heif_image_handle* handle, std::int64_t pixels, 
 }  // namespace
 
 void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into) {
-  InitLibrary();
-  std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
-  Check(
-      heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr));
+  const THeifLibrary& heif = HeifLibrary();
+  std::unique_ptr<heif_context, ContextFree> context(heif.heif_context_alloc());
+  Check(heif.heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
+                                                        nullptr));
   heif_image_handle* rawHandle = nullptr;
-  Check(heif_context_get_primary_image_handle(context.get(), &rawHandle));
+  Check(heif.heif_context_get_primary_image_handle(context.get(), &rawHandle));
   std::unique_ptr<heif_image_handle, HandleFree> handle(rawHandle);
 
-  const std::int64_t width = heif_image_handle_get_width(handle.get());
-  const std::int64_t height = heif_image_handle_get_height(handle.get());
-  const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-  const bool premultiplied = heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
+  const std::int64_t width = heif.heif_image_handle_get_width(handle.get());
+  const std::int64_t height = heif.heif_image_handle_get_height(handle.get());
+  const bool alpha = heif.heif_image_handle_has_alpha_channel(handle.get()) != 0;
+  const bool premultiplied = heif.heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
   if (width <= 0 || height <= 0) InvalidImage(kKind, "no pixels");
   CheckedImageBytes(width, height, 24);
-  CheckWorkingBytes(WorkingBytes(handle.get(), width * height, alpha), width, height);
+  CheckWorkingBytes(WorkingBytes(heif, handle.get(), width * height, alpha), width, height);
 
-  std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
+  std::unique_ptr<heif_decoding_options, OptionsFree> options(heif.heif_decoding_options_alloc());
   options->convert_hdr_to_8bit = 1;
   heif_image* rawImage = nullptr;
-  Check(heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                          options.get()));
+  Check(heif.heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                               options.get()));
   std::unique_ptr<heif_image, ImageFree> image(rawImage);
 
   int stride = 0;
   const std::uint8_t* plane =
-      heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-  const int outWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
-  const int outHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
+      heif.heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+  const int outWidth = heif.heif_image_get_width(image.get(), heif_channel_interleaved);
+  const int outHeight = heif.heif_image_get_height(image.get(), heif_channel_interleaved);
   if (plane == nullptr || outWidth <= 0 || outHeight <= 0) InvalidImage(kKind, "no pixels");
   StartRgbBitmap(into, outWidth, outHeight, kKind);
   const int step = alpha ? 4 : 3;

@@ -18,6 +18,8 @@
 #include "gtest/gtest.h"
 #include "tests/e2e/installation.h"
 #include "tests/support/peers.h"
+#include "tests/support/picture_fixtures.h"
+#include "tests/support/tiff_writer.h"
 
 namespace peloria::e2e {
 namespace {
@@ -26,6 +28,7 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 std::string Describe(const Outcome& o) {
@@ -118,6 +121,38 @@ TEST_F(LocalFileTest, NoRegularFileIsNoPictureAndTheCauseIsShown) {
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_THAT(refused.err, StartsWith("peloria: http://127.0.0.1:1/x.jpg: " + kFetchFailed + " ("));
   EXPECT_THAT(refused.err, EndsWith(")\n"));
+}
+
+// libheif and its codecs are loaded at the first HEIF file only: a JPEG goes
+// without them, and a HEIC photo still shows its picture and its Exif data.
+TEST_F(LocalFileTest, TheHeifLibraryIsLoadedOnlyForHeifFiles) {
+  testing::TiffWriter exif(testing::ByteOrder::kMotorola);
+  exif.Ascii(exif.Ifd0(), 0x0110, "Phone 15");
+  const fs::path heic = pictures_ / "IMG_0001.HEIC";
+  std::ofstream(heic, std::ios::binary)
+      << testing::MakeHeif(testing::Quadrants(64, 48), {.exif = exif.Build()});
+  const auto runSeeingLibraries = [this](const std::vector<std::string>& args) {
+    Command command = app_.Start(args);
+    command.env.push_back("LD_DEBUG=files");
+    return RunToEnd(command, kProgramTimeout);
+  };
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--exif", Picture("a.jpg").string()},
+        std::vector<std::string>{"--version"}}) {
+    const Outcome o = runSeeingLibraries(args);
+    EXPECT_EQ(o.exitCode, 0) << Describe(o);
+    EXPECT_THAT(o.err, Not(HasSubstr("libheif"))) << args[0];
+  }
+
+  const Outcome exifOut = runSeeingLibraries({"--exif", heic.string()});
+  EXPECT_EQ(exifOut.exitCode, 0) << Describe(exifOut);
+  EXPECT_THAT(exifOut.out, HasSubstr("Phone 15"));
+  EXPECT_THAT(exifOut.err, HasSubstr("libheif.so.1"));
+
+  const Outcome print = Run({"--print", heic.string()});
+  EXPECT_EQ(print.exitCode, 0) << Describe(print);
+  EXPECT_THAT(print.out, HasSubstr("Phone 15"));
 }
 
 // Whether process `pid` holds an open descriptor on `file`.
