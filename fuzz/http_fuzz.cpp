@@ -33,6 +33,7 @@
 #include "http/internet_date.h"
 #include "http/transport.h"
 #include "http/url_parts.h"
+#include "platform/cp932.h"
 #include "platform/exception.h"
 #include "platform/stream.h"
 
@@ -129,11 +130,9 @@ void ParseText(std::string_view text) {
     if (name.empty() || name.size() == line.size() || name.front() == ' ' || name.front() == '\t') {
       continue;
     }
-    std::string_view value = std::string_view(line).substr(name.size() + 1);
     // Value() drops leading blanks: every character up to the space (code 32).
-    while (!value.empty() && static_cast<unsigned char>(value.front()) <= ' ') {
-      value.remove_prefix(1);
-    }
+    const std::string_view value =
+        peloria::TrimmedLeft(std::string_view(line).substr(name.size() + 1));
     peloria::TIdHeaderList one;
     one.SetValue(name, value);
     if (!value.empty() && one.Value(name) != value) {

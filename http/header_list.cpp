@@ -10,13 +10,6 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// Removes every leading character up to and including the space (code 32).
-std::string_view TrimLeft(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
-  return text.substr(i);
-}
-
 // A place to fold `line` at: a single space, neither first nor last, not
 // next to another blank, at or after `from`, and followed by a character that
 // unfolding keeps (it drops every character up to the space from the front of
@@ -26,7 +19,7 @@ std::string_view TrimLeft(std::string_view text) {
 std::optional<std::size_t> FoldPoint(std::string_view line, std::size_t from) {
   std::optional<std::size_t> best;
   for (std::size_t p = from < 1 ? 1 : from; p + 1 < line.size(); ++p) {
-    if (line[p] != ' ' || IsBlank(line[p - 1]) || static_cast<unsigned char>(line[p + 1]) <= ' ') {
+    if (line[p] != ' ' || IsBlank(line[p - 1]) || IsBlankByte(line[p + 1])) {
       continue;
     }
     if (p <= TIdHeaderList::kFoldLength || !best) best = p;
@@ -68,9 +61,9 @@ std::string TIdHeaderList::Value(std::string_view name) const {
   std::size_t end = EndOfHeader(*index);
   for (std::size_t i = *index + 1; i < end; ++i) {
     if (!value.empty() && !IsBlank(value.back())) value += ' ';
-    value += TrimLeft(lines_[i]);
+    value += TrimmedLeft(lines_[i]);
   }
-  return std::string(TrimLeft(value));
+  return std::string(TrimmedLeft(value));
 }
 
 void TIdHeaderList::Remove(std::string_view name) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "http/id_exceptions.h"
+#include "platform/cp932.h"
 #include "platform/socket.h"
 
 namespace peloria {
@@ -56,16 +57,6 @@ constexpr std::pair<int, const char*> kErrorTexts[] = {
 std::mutex stackMutex;
 int liveComponents = 0;
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-    char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void TIdStack::Acquire() {
@@ -84,7 +75,7 @@ int TIdStack::LiveCount() {
 }
 
 std::string LookupHost(std::string_view name) {
-  if (EqualsIgnoreCase(name, "LOCALHOST")) return "127.0.0.1";
+  if (SameTextAscii(name, "LOCALHOST")) return "127.0.0.1";
   if (IsDottedAddress(name)) return std::string(name);
   std::string dotted;
   if (!sock::ResolveIPv4(std::string(name), dotted)) ThrowSocketError(sock::LastError());

@@ -18,12 +18,6 @@ namespace {
 constexpr std::int32_t kNoPort = -1;
 constexpr std::int32_t kMaxPort = 65535;
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
-}
-
 // Decimal digits only, at most `limit`; none for anything else.
 std::optional<std::int32_t> DecimalNumber(std::string_view text, std::int64_t limit) {
   if (text.empty()) return std::nullopt;
@@ -76,9 +70,13 @@ bool IsChunked(const TIdHeaderInfo& reply) {
   return reply.ExtraHeaders.Value("Transfer-Encoding").find("chunked") != std::string::npos;
 }
 
-// Takes header `name` out of `lines` and answers its value.
+// Takes header `name` out of `lines` and answers its value without the
+// blanks around it. A field value ends before optional white space (SP, HTAB);
+// CR, LF and NUL count as SP, and other control bytes cannot be part of a
+// value, so every byte up to 0x20 goes (Trimmed). Without this a trailing TAB
+// made "Content-Length: 5\t" no number and "Location: /b.jpg\t" no address.
 std::string TakeValue(TIdHeaderList& lines, std::string_view name) {
-  std::string value = lines.Value(name);
+  std::string value(Trimmed(lines.Value(name)));
   lines.Remove(name);
   return value;
 }
@@ -185,20 +183,13 @@ void ParseHeaderLines(TIdHeaderList& lines, TIdHeaderInfo& into) {
 }
 
 std::int32_t ParseChunkSize(std::string_view line) {
-  std::string_view size = line.substr(0, line.find(' '));
+  // The size ends at blanks (SP, HTAB) or at a chunk extension (";name=value").
+  std::string_view size = line.substr(0, line.find_first_of(" \t;"));
   if (size.empty()) return 0;
   std::int64_t value = 0;
   for (char c : size) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return 0;
-    }
+    const int digit = HexDigitValue(c);
+    if (digit < 0) return 0;
     value = value * 16 + digit;
     if (value > std::numeric_limits<std::int32_t>::max()) return 0;
   }
@@ -392,7 +383,7 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
       target.Seek(0);
       if (AskRedirect(dest)) {
         if (ProtocolVersion == pv1_0 || reply10 ||
-            SameTextAscii(TrimBlanks(Reply.Connection), "close")) {
+            SameTextAscii(Trimmed(Reply.Connection), "close")) {
           CloseConnection();
         } else {
           SettleConnection(reply10);
@@ -433,7 +424,7 @@ void TIdHTTP::FollowRedirect(TIdHTTPMethod method, const std::string& url, std::
 void TIdHTTP::SettleConnection(bool reply10) {
   if (ProtocolVersion == pv1_0 || reply10) {
     CloseConnection();
-  } else if (SameTextAscii(TrimBlanks(Reply.Connection), "close") && IsConnected()) {
+  } else if (SameTextAscii(Trimmed(Reply.Connection), "close") && IsConnected()) {
     CloseConnection();
   } else if (IsConnected()) {
     CheckGracefulClose();

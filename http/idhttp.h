@@ -70,8 +70,9 @@ void ComposeHeaderLines(const TIdHeaderInfo& request, TIdHeaderList& lines);
 // is no decimal number from 0 up counts as absent (0, DeclaredLength -1).
 void ParseHeaderLines(TIdHeaderList& lines, TIdHeaderInfo& into);
 
-// The size of a chunk-size line (RFC 9112 7.1): hexadecimal digits, cut at
-// the first space. 0 for anything else, which ends the body.
+// The size of a chunk-size line (RFC 9112 7.1): hexadecimal digits in either
+// letter case, cut at the first SP, HTAB or ";" (a chunk extension, which is
+// ignored). 0 for anything else, which ends the body.
 std::int32_t ParseChunkSize(std::string_view line);
 
 class TIdHTTP : public TIdTCPClient {

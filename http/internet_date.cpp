@@ -20,12 +20,6 @@ constexpr std::array<std::string_view, 7> kDayNames = {"SUN", "MON", "TUE", "WED
 constexpr std::array<std::string_view, 12> kMonthNames = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                                           "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
-}
-
 bool IsLeapYear(std::int32_t y) {
   return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
@@ -68,7 +62,7 @@ struct ZonedDate {
 };
 
 std::optional<ZonedDate> ParseInternetDate(std::string_view text) {
-  std::string rest(Trim(text));
+  std::string rest(Trimmed(text));
   if (rest.empty()) return std::nullopt;
   std::string first = UpperAscii(rest.substr(0, 3));
   for (std::string_view name : kDayNames) {

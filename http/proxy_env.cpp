@@ -7,13 +7,6 @@
 namespace peloria {
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 // The first of `names` that is set and not empty.
 std::optional<std::string> FirstSet(std::initializer_list<const char*> names,
                                     const TEnvironmentReader& read) {
@@ -58,11 +51,11 @@ std::optional<std::string> ProcessEnvironment(const char* name) {
 }
 
 bool NoProxyMatches(const std::string& noProxy, const std::string& host) {
-  const std::string name = Lower(host);
+  const std::string name = LowerAscii(host);
   std::size_t at = 0;
   while (at < noProxy.size()) {
     const std::size_t end = noProxy.find_first_of(", \t", at);
-    std::string entry = Lower(noProxy.substr(at, end == std::string::npos ? end : end - at));
+    std::string entry = LowerAscii(noProxy.substr(at, end == std::string::npos ? end : end - at));
     at = end == std::string::npos ? noProxy.size() : end + 1;
     if (entry == "*") return true;
     entry = entry.substr(0, entry.find(':'));

@@ -154,6 +154,8 @@ TEST(HttpReplyTest, Framing) {
       {"length lower case", "HTTP/1.1 200 OK\r\ncontent-length:   3\r\n\r\nabcXYZ", "abc", "", ""},
       {"length blank before colon", "HTTP/1.1 200 OK\r\nContent-Length : 3\r\n\r\nabcXYZ", "abcXYZ",
        "", ""},
+      {"length with blanks after it", "HTTP/1.1 200 OK\r\nContent-Length: 3 \t\r\n\r\nabcXYZ",
+       "abc", "", ""},
       {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nabcXYZ", "abcXYZ", "", ""},
       {"short counted body", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabc", "abc",
        "EIdConnClosedGracefully", "Connection Closed Gracefully."},
@@ -166,7 +168,7 @@ TEST(HttpReplyTest, Framing) {
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
        "1a;ext\r\n" +
            kAlphabet + "\r\n0\r\n\r\n",
-       "", "", ""},
+       kAlphabet, "", ""},
       {"chunk extension after blank",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
        "1a ;ext\r\n" +
@@ -346,6 +348,28 @@ TEST(HttpRedirectTest, FollowedWhenHandled) {
   EXPECT_EQ(http.StatusCode(), 200);
   EXPECT_EQ(Count(peer.Received(), "GET /b HTTP/1.1\r\nHost: 127.0.0.1\r\n"), 1u);
   EXPECT_EQ(peer.Accepted(), 1u);
+}
+
+TEST(HttpRedirectTest, LocationAndLengthWithTrailingBlanks) {
+  // Blanks after a field value are no part of it: the Location is followed
+  // and the lengths frame the bodies of the kept connection.
+  ScriptedPeer peer(
+      PeerScript()
+          .ReadRequest()
+          .Send("HTTP/1.1 302 Found\r\nLocation: /b.jpg\t\r\n"
+                "Content-Length: 1\t\r\n\r\n.")
+          .ReadRequest()
+          .Send("HTTP/1.1 200 OK\r\nContent-Length: 3 \r\nConnection: close\t\r\n\r\nnew")
+          .WaitRelease());
+  TIdHTTP http;
+  http.HandleRedirects = true;
+  http.ReadTimeout = 5000;
+  const Outcome outcome = Fetch(http, Base(peer) + "/a");
+  EXPECT_EQ(outcome.error, "") << outcome.message;
+  EXPECT_EQ(outcome.body, "new");
+  EXPECT_EQ(Count(peer.Received(), "GET /b.jpg HTTP/1.1\r\n"), 1u);
+  EXPECT_EQ(peer.Accepted(), 1u);
+  EXPECT_FALSE(http.IsConnected());
 }
 
 TEST(HttpRedirectTest, RelativeLocationThroughAProxyKeepsHostAndPort) {

@@ -233,7 +233,10 @@ TEST(ParseHeaderLinesTest, ContentLengthConversions) {
       {"content-length:   12", 12},
       {"Content-Length : 12", 0},
       {"Content-Length: -5", 0},  // negative: absent, not a runaway read
-      {"Content-Length: 12 ", 0},
+      // Blanks after a value are optional white space, not part of it.
+      {"Content-Length: 12 ", 12},
+      {"Content-Length: 12\t", 12},
+      {"Content-Length: 1 2", 0},
       {"Content-Length: 0x10", 0},
       {"Content-Length: 2147483647", 2147483647},
       {"Content-Length: 2147483648", 0},
@@ -258,14 +261,29 @@ TEST(ParseHeaderLinesTest, MalformedContentRangeFails) {
   }
 }
 
-TEST(ParseChunkSizeTest, HexadecimalUpToTheFirstSpace) {
+TEST(ParseChunkSizeTest, HexadecimalUpToBlanksOrAnExtension) {
   struct Case {
     const char* line;
     std::int32_t size;
   } cases[] = {
-      {"1A", 26}, {"1a", 26},     {"0", 0},    {"1a ;ext", 26},          {"1a;ext", 0},
-      {"", 0},    {" 1a", 0},     {"g", 0},    {"7fffffff", 0x7fffffff}, {"80000000", 0},
-      {"-1", 0},  {"000010", 16}, {"10\t", 0},
+      {"1A", 26},
+      {"1a", 26},
+      {"0", 0},
+      {"1a ;ext", 26},
+      {"1a;ext", 26},
+      {"", 0},
+      {" 1a", 0},
+      {"g", 0},
+      {"7fffffff", 0x7fffffff},
+      {"80000000", 0},
+      {"-1", 0},
+      {"000010", 16},
+      {"10\t", 16},
+      {"aBcDeF", 0xabcdef},
+      {"FfG", 0},
+      {"ff\t;x=1", 255},
+      {"1A;n=\"v;w\"", 26},
+      {";x", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseChunkSize(c.line), c.size) << c.line;
 }

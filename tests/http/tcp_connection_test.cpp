@@ -11,6 +11,7 @@
 #include "http/id_exceptions.h"
 #include "http/id_stack.h"
 #include "tests/support/peers.h"
+#include "tests/support/wait.h"
 
 namespace peloria {
 namespace {
@@ -27,6 +28,17 @@ void Open(TIdTCPClient& client, const ScriptedPeer& peer) {
 // A port on 127.0.0.1 where nothing listens: the peer's, after it is gone.
 int ClosedPort() {
   return ScriptedPeer(PeerScript()).Port();
+}
+
+// Short receive attempts until the client notices the peer's close; false
+// when it has not within 10 s.
+bool NoticesClose(TIdTCPClient& client) {
+  return testing::WaitUntil(
+      [&] {
+        client.CheckGracefulClose();
+        return !client.IsConnected();
+      },
+      std::chrono::seconds(10));
 }
 
 template <typename E, typename F>
@@ -204,7 +216,7 @@ TEST(TcpReadIntoStream, CountedReadAfterANoticedClose) {
   TIdTCPClient client;
   Open(client, peer);
   EXPECT_EQ(client.ReadLine(), "x");
-  while (client.IsConnected()) client.CheckGracefulClose();
+  ASSERT_TRUE(NoticesClose(client));
   TMemoryStream stream;
   EXPECT_THROW(client.ReadCountIntoStream(stream, 5), EIdConnClosedGracefully);
   EXPECT_EQ(stream.Text().substr(0, 3), "abc");
@@ -261,7 +273,7 @@ TEST(TcpWrite, AfterANoticedCloseNothingIsSent) {
   ScriptedPeer peer(PeerScript().Close());
   TIdTCPClient client;
   Open(client, peer);
-  while (client.IsConnected()) client.CheckGracefulClose();
+  ASSERT_TRUE(NoticesClose(client));
   bool sent = false;
   client.OnWork = [&](TIdComponent&, TWorkMode, std::int64_t) { sent = true; };
   auto e = Raised<EIdConnClosedGracefully>([&] { client.WriteLine("GET / HTTP/1.1"); });
@@ -290,7 +302,7 @@ TEST(TcpGracefulClose, NoticesCloseKeepsData) {
   client.CheckGracefulClose();  // nothing yet: no change
   EXPECT_TRUE(client.IsConnected());
   peer.Release();
-  while (client.IsConnected()) client.CheckGracefulClose();
+  ASSERT_TRUE(NoticesClose(client));
   EXPECT_EQ(client.InputBuffer().View(), "late");
   // The close was noticed already: a line read reports it, the bytes stay.
   EXPECT_THROW(client.ReadLine(), EIdConnClosedGracefully);
