@@ -33,9 +33,9 @@ set(_desktop_template ${CMAKE_CURRENT_LIST_DIR}/peloria.desktop.in)
 
 # The portable folder. Values given to the install script win over those of
 # the configuration.
-# The window part goes beside the program, where its run path finds it.
+# The window and print parts go beside the program, where it finds them.
 install(TARGETS peloria RUNTIME DESTINATION . COMPONENT portable)
-install(TARGETS peloria_window LIBRARY DESTINATION . COMPONENT portable)
+install(TARGETS peloria_window peloria_print LIBRARY DESTINATION . COMPONENT portable)
 install(FILES ${CMAKE_BINARY_DIR}/bin/sample.jpg DESTINATION . OPTIONAL COMPONENT portable)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/peloria.svg DESTINATION . COMPONENT portable)
 install(CODE "
@@ -52,8 +52,9 @@ install(CODE "
 
 # The system layout of the Debian package.
 install(TARGETS peloria RUNTIME DESTINATION bin COMPONENT system EXCLUDE_FROM_ALL)
-# A private library folder for the window part, on the program's run path.
-install(TARGETS peloria_window LIBRARY DESTINATION lib/peloria COMPONENT system EXCLUDE_FROM_ALL)
+# A private library folder for the window and print parts.
+install(TARGETS peloria_window peloria_print LIBRARY DESTINATION lib/peloria COMPONENT system
+        EXCLUDE_FROM_ALL)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/peloria.svg
         DESTINATION share/icons/hicolor/scalable/apps COMPONENT system EXCLUDE_FROM_ALL)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/package/changelog

@@ -1,13 +1,16 @@
 // The peloria command: the window on the address given as the first
-// argument, or one of the terminal modes. This entry uses no GUI toolkit:
-// --help, --version and --exif run here on their own, and the window part
-// (app/window_main.h) is loaded only for a window or --print.
+// argument, or one of the terminal modes. This entry uses neither the GUI
+// toolkit nor the web client: --help, --version and --exif run here on their
+// own; the summary print (app/print_main.h) and the window part
+// (app/window_main.h) are libraries loaded only for their modes.
 #include <clocale>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "app/print_main.h"
 #include "app/terminal.h"
 #include "app/window_main.h"
 #include "platform/cp932.h"
@@ -27,28 +30,29 @@ bool Unset(const char* variable) {
   return value == nullptr || *value == '\0';
 }
 
-// The window part by its full path: beside the command (a build or a portable
-// folder), else in ../lib/peloria (the package). A full path does not depend
-// on the run path being read for dlopen, which a sanitizer's interception of
-// dlopen loses.
-std::string WindowLibraryPath() {
+// A part of the command by its full path: beside the command (a build or a
+// portable folder), else in ../lib/peloria (the package). A full path does
+// not depend on the run path being read for dlopen, which a sanitizer's
+// interception of dlopen loses.
+std::string ModulePath(const std::string& library) {
   const std::string folder = peloria::ProgramFolder();
-  for (const std::string& candidate :
-       {folder + peloria::kWindowLibrary, folder + "../lib/peloria/" + peloria::kWindowLibrary}) {
+  for (const std::string& candidate : {folder + library, folder + "../lib/peloria/" + library}) {
     if (peloria::FileExists(candidate)) return candidate;
   }
-  return peloria::kWindowLibrary;
+  return library;
 }
 
-int RunWindowPart(int argc, char** argv) {
-  peloria::TModuleMain windowMain;
+// Loads the part `library` and runs its entry `entry` with these arguments.
+int RunModule(const std::string& library, const std::string& entry, std::vector<char*> arguments) {
+  peloria::TModuleMain moduleMain;
   try {
-    windowMain = peloria::LoadModuleMain(WindowLibraryPath(), peloria::kWindowMain);
+    moduleMain = peloria::LoadModuleMain(ModulePath(library), entry);
   } catch (const peloria::Exception& failure) {
-    peloria::PrintError(std::cerr, peloria::kWindowLibrary, failure.Message());
+    peloria::PrintError(std::cerr, library, failure.Message());
     return peloria::kExitError;
   }
-  return windowMain(argc, argv);
+  arguments.push_back(nullptr);
+  return moduleMain(static_cast<int>(arguments.size()) - 1, arguments.data());
 }
 
 }  // namespace
@@ -69,20 +73,21 @@ int main(int argc, char** argv) {
     }
     if (first == "--print" || first == "--exif") {
       // "--json" may stand before or after the operand.
-      std::vector<std::string> operands;
+      std::vector<char*> operands;
       bool json = false;
-      for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--json" && !json)
+      for (int i = 2; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--json" && !json)
           json = true;
         else
-          operands.push_back(args[i]);
+          operands.push_back(argv[i]);
       }
       if (operands.empty()) return UsageError(first + " needs an argument");
-      if (first == "--exif") {
-        // The argument as given: files are opened by its own bytes.
-        return peloria::PrintExif(operands[0], std::cout, std::cerr, json);
-      }
-      return RunWindowPart(argc, argv);
+      // The argument as given: files are opened by its own bytes.
+      if (first == "--exif") return peloria::PrintExif(operands[0], std::cout, std::cerr, json);
+      static char jsonFlag[] = "--json";
+      std::vector<char*> arguments = {argv[0], operands[0]};
+      if (json) arguments.push_back(jsonFlag);
+      return RunModule(peloria::kPrintLibrary, peloria::kPrintMain, std::move(arguments));
     }
     return UsageError("unknown option '" + first + "'");
   }
@@ -94,5 +99,6 @@ int main(int argc, char** argv) {
                         "summary without a window");
     return peloria::kExitError;
   }
-  return RunWindowPart(argc, argv);
+  return RunModule(peloria::kWindowLibrary, peloria::kWindowMain,
+                   std::vector<char*>(argv, argv + argc));
 }

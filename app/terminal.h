@@ -1,7 +1,7 @@
-// The terminal modes of the peloria command that need no window part: a dump
-// of the Exif reader's fields (--exif), help and version, and the error line
-// every mode writes. Nothing here uses the GUI toolkit, so that these modes
-// never load it (the summary print, --print, is in app/window_main.cpp).
+// The terminal modes of the peloria command that need neither the window part
+// nor the web client: a dump of the Exif reader's fields (--exif), help and
+// version, and the error line every mode writes (the summary print, --print,
+// is app/print_main.h).
 #pragma once
 
 #include <iosfwd>

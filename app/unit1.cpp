@@ -13,6 +13,7 @@
 #include "app/address.h"
 #include "app/histogram_count.h"
 #include "app/progress.h"
+#include "app/startup.h"
 #include "http/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
@@ -26,10 +27,6 @@
 namespace peloria {
 
 namespace {
-
-constexpr char kDownloadName[] = "temp.jpg";
-// How long a download waits for another one to be done with temp.jpg.
-constexpr std::chrono::seconds kDownloadLockWait{60};
 
 // The thumbnail box and the histogram surface.
 constexpr int kThumbWidth = 160;
@@ -65,52 +62,12 @@ int ExifOrientationCode(TImageOrientation orientation) {
   }
 }
 
-// The white-balance line's text: the light source when the file names one.
-// Cameras write light source 0 ("unknown") when white balance is automatic, so
-// 0 counts as none: the white-balance mode then speaks, and "unknown" only
-// when that is empty too.
-std::string WhiteBalanceText(const TExifInfo& exif) {
-  if (!exif.LightSource.Text.empty() && exif.LightSource.Value != 0) return exif.LightSource.Text;
-  if (!exif.WhiteBalance.Text.empty()) return exif.WhiteBalance.Text;
-  return exif.LightSource.Text;  // "unknown" for a light source of 0; empty when absent
-}
-
-// A file name as the program compares it: CP932 text ("?" for what CP932
-// cannot hold). Plain ASCII names, most of a cache, need no conversion.
-std::string ShownName(const std::string& name) {
-  const bool ascii = std::all_of(name.begin(), name.end(),
-                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  return ascii ? name : Cp932(name);
-}
-
 // The offset that centres `inner` in `outer`.
 int Centred(int outer, int inner) {
   return Round(static_cast<long double>(outer - inner) / 2);
 }
 
-// Copies the body of the newest complete response that a web browser keeps
-// on disk for `address` into `target`; false when none serves.
-bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFolder,
-                          TStream& target) {
-  const char* home = std::getenv("HOME");
-  const auto hit = FindInBrowserCache(
-      address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""), kMaxBitmapBytes);
-  if (!hit) return false;
-  target.WriteBuffer(hit->body.data(), static_cast<std::int64_t>(hit->body.size()));
-  return true;
-}
-
 }  // namespace
-
-int DownloadTimeoutMs(const std::string& setting) {
-  // Whole seconds; 0 is no limit; anything else (absent, negative, no
-  // number) the default.
-  const std::optional<std::int32_t> seconds = TryStrToInt(setting);
-  if (!seconds || *seconds < 0) return kHttpDefaultTimeoutMs;
-  if (*seconds == 0) return kIdTimeoutInfinite;
-  return *seconds > std::numeric_limits<int>::max() / 1000 ? std::numeric_limits<int>::max()
-                                                           : *seconds * 1000;
-}
 
 TForm1::TForm1()
     : Label1(Widget()),
@@ -186,88 +143,20 @@ TForm1::TForm1()
 // ------------------------------------------------------------------- start-up
 
 void TForm1::FormCreate() {
-  // 1. Configuration; a missing file, section or key gives the default.
-  const ProgramFiles files = ProgramFilesFor(ProgramFolder());
-  const std::string& ini = files.iniPath;
-  const std::string proxyServer = GetPrivateProfileString("internet", "proxy_server", "", ini);
-  const std::int32_t proxyPort =
-      StrToIntDef(GetPrivateProfileString("internet", "proxy_port", "", ini), 0);
-  const std::int32_t localFile =
-      StrToIntDef(GetPrivateProfileString("Setting", "local_file", "", ini), 0);
-  const int timeoutMs = DownloadTimeoutMs(GetPrivateProfileString("internet", "timeout", "", ini));
-
-  // 2. The browser cache folder, asked for on every start.
-  const std::string cacheFolder = specialfolder(kCsidlInternetCache);
-
-  // 3. The address: the first argument, empty without one. It is shown and
-  // compared as CP932 text; files are named by the argument's own bytes.
-  const std::string address = Application().ParamStr(1);
-  address_ = address;
-
-  // 4. The name the browser gives its cached copy.
-  const std::string cacheName = cachename(address);
-
-  // 5. and 6. The local path: a file address or an existing file, else a
-  // browser-cache copy or a download.
-  std::string localPath = LocalPathOf(Application().ParamBytes(1)).value_or("");
-  // While the picture read from temp.jpg is loaded and summarised, a second
-  // Peloria waits before it replaces the file.
-  std::unique_ptr<TFileStream> target;
-  if (localPath.empty()) {
-    if (localFile == 1) findfile(cacheName, cacheFolder, localPath);
-    if (localPath.empty()) {
-      // 7. Download into temp.jpg. Creating the file is not guarded: its
-      // failure (also after waiting for another download to end) goes to the
-      // general error display.
-      MakeFolders(files.downloadFolder);
-      localPath = files.downloadFolder + kDownloadName;
-      target = std::make_unique<TFileStream>(localPath, TFileStream::Mode::kCreateExclusive,
-                                             kDownloadLockWait);
-      try {
-        // With local_file=1, a copy in a web browser's disk cache stands in
-        // for the download.
-        if (localFile != 1 || !CopyFromBrowserCache(address, cacheFolder, *target)) {
-          download(address, proxyServer, proxyPort, timeoutMs, *target);
-        }
-      } catch (const std::exception& cause) {
-        // Any failure of the request or the transfer; the file keeps what
-        // was written.
-        failure(cause);
-        return;
-      }
-      target->ShareLock();
-    }
-  }
-
-  // 8. Load the picture and make the bitmap copy.
-  try {
-    Image1.Picture().LoadFromFile(localPath);
-    bmp = std::make_unique<TBitmap>();
-    bmp->Assign(Image1.Picture().Graphic());
-  } catch (const std::exception& cause) {
-    failure(cause);
-    return;
-  }
+  // 1. Configuration.
+  TStartup startup;
+  // 2. to 8. The address (the first argument, empty without one) turned into
+  // a local file, loaded, and copied into the bitmap.
+  address_ = Application().ParamStr(1);
+  const bool loaded =
+      startup.Load(address_, Application().ParamBytes(1), Image1.Picture(), IdHTTP1,
+                   DownloadWithProgress, [this](const std::exception& cause) { failure(cause); });
+  bmp = startup.TakeBitmap();
+  if (!loaded) return;
 
   // 9. Summary and layout.
-  summary(localPath);
+  summary(startup.LocalPath());
   layout();
-}
-
-void TForm1::download(const std::string& address, const std::string& proxyServer,
-                      std::int32_t proxyPort, int timeoutMs, TStream& target) {
-  IdHTTP1.Request.ProxyServer = proxyServer;
-  IdHTTP1.Request.ProxyPort = proxyPort;
-  IdHTTP1.Request.Referer = address;
-  IdHTTP1.Request.UserAgent = "Peloria";
-  // Redirects are followed (http and https only); without a proxy in the
-  // INI file the environment's proxy variables apply; the idle time limit
-  // covers connecting, the TLS handshake and every wait for reply bytes.
-  IdHTTP1.HandleRedirects = true;
-  IdHTTP1.UseEnvironmentProxy = true;
-  IdHTTP1.ConnectTimeout = timeoutMs;
-  IdHTTP1.ReadTimeout = timeoutMs;
-  DownloadWithProgress(IdHTTP1, address, target);
 }
 
 // The failure display: the label, the Close button below it, the window
@@ -287,18 +176,7 @@ void TForm1::failure(const std::exception& cause) {
 }
 
 std::string TForm1::FailureReport() const {
-  // The report is one line: every run of line breaks in the cause (socket
-  // errors carry "\r\n" between their number and their text) becomes one blank.
-  std::string cause;
-  for (std::size_t i = 0; i < cause_.size(); ++i) {
-    const char c = cause_[i];
-    if (c != '\r' && c != '\n') {
-      cause += c;
-    } else if (i == 0 || (cause_[i - 1] != '\r' && cause_[i - 1] != '\n')) {
-      cause += ' ';
-    }
-  }
-  return Label1.Caption() + " (" + cause + ")";
+  return FailureReportText(Label1.Caption(), cause_);
 }
 
 std::string TForm1::specialfolder(int csidl) {
@@ -306,21 +184,7 @@ std::string TForm1::specialfolder(int csidl) {
 }
 
 void TForm1::findfile(const std::string& name, std::string folder, std::string& result) {
-  result.clear();
-  // Without a cache folder there is nothing to search (and "/" must not be
-  // searched in its place).
-  if (folder.empty()) return;
-  if (folder.back() != kPathDelimiter) folder += kPathDelimiter;
-  const std::string wanted = LowerAscii(name);
-  FolderEnumerator entries(folder);
-  FolderEnumerator::Entry entry;
-  while (result.empty() && entries.Next(entry)) {
-    if (entry.isDirectory && entry.name != "." && entry.name != "..") {
-      findfile(name, folder + entry.name, result);
-    } else if (LowerAscii(ShownName(entry.name)) == wanted) {
-      result = folder + entry.name;
-    }
-  }
+  FindFile(name, std::move(folder), result);
 }
 
 std::string TForm1::reverse(const std::string& text) {
@@ -328,72 +192,17 @@ std::string TForm1::reverse(const std::string& text) {
 }
 
 int TForm1::lastpos(const std::string& sub, const std::string& text) {
-  if (sub.empty()) return 0;
-  const std::size_t found = reverse(text).find(reverse(sub));
-  if (found == std::string::npos) return 0;
-  const int p = static_cast<int>(found) + 1;
-  return static_cast<int>(text.size()) - p - static_cast<int>(sub.size()) + 2;
+  return LastPos(sub, text);
 }
 
 std::string TForm1::cachename(const std::string& address) {
-  const std::string segment = address.substr(static_cast<std::size_t>(lastpos("/", address)));
-  const int d = lastpos(".", segment);
-  const std::string base = d > 1 ? segment.substr(0, static_cast<std::size_t>(d - 1)) : "";
-  const std::string extension = segment.substr(static_cast<std::size_t>(d));
-  return base + "[1]." + extension;
+  return CacheName(address);
 }
 
 // -------------------------------------------------------------------- summary
 
 void TForm1::summary(const std::string& localPath) {
-  // A JPEG file's Exif segment, else the Exif block of another container
-  // (PNG, WebP, HEIF, TIFF): the same reader walks both.
-  if (ExifInfo1.HasExif(localPath)) {
-    ExifInfo1.SetImageFileName(localPath);
-  } else if (const auto block = ReadExifBlock(localPath)) {
-    ExifInfo1.SetTiffBlock(block->data(), block->size());
-  } else {
-    Label1.SetCaption(Cp932("Exif情報はありません。"));
-    return;
-  }
-  const TExifInfo& exif = ExifInfo1;
-
-  std::string text = Cp932("F値               :") + FormatFixed(exif.FNumber.Value, 11, 1) + "\n";
-
-  if (exif.ExposureTime.Value > 1) {
-    text += Cp932("シャッター速度    :") + FormatGeneral(exif.ExposureTime.Value, 15) +
-            Cp932("秒") + "\n";
-  } else {
-    // The fraction as stored, 1/(denominator / numerator); no line when the
-    // text has no numerator or no denominator.
-    const std::string& fraction = exif.ExposureTime.Text;
-    const std::size_t slash = fraction.find('/');
-    const std::string numerator = slash == std::string::npos ? "" : fraction.substr(0, slash);
-    const std::string denominator =
-        slash == std::string::npos ? fraction : fraction.substr(slash + 1);
-    if (!numerator.empty() && !denominator.empty()) {
-      const std::int32_t d = StrToInt(denominator);
-      const std::int32_t n = StrToInt(numerator);
-      text += Cp932("シャッター速度    :1/") + FormatGeneral(Divide(d, n), 11) + Cp932("秒") + "\n";
-    }
-  }
-
-  text += Cp932("露出補正          :") + FormatGeneral(exif.ExposureBiasValue.Value, 15) + "\n";
-  text += Cp932("ISO感度           :") +
-          FormatInteger(static_cast<std::int32_t>(exif.ISOSpeedRatings)) + "\n";
-  if (exif.FocalLengthIn35mmFilm.Value != 0) {
-    text +=
-        Cp932("焦点距離(35mm換算):") + FormatGeneral(exif.FocalLengthIn35mmFilm.Value, 15) + "mm\n";
-  } else {
-    text += Cp932("焦点距離          :") + FormatGeneral(exif.FocalLength.Value, 15) + "mm\n";
-  }
-  text += Cp932("ホワイトバランス  :") + WhiteBalanceText(exif) + "\n";
-  text += Cp932("露光モード        :") + exif.ExposureProgram.Text + "\n";
-  text += Cp932("サイズ            :") + FormatInteger(exif.PixelXDimension) + " * " +
-          FormatInteger(exif.PixelYDimension) + "\n";
-  text += Cp932("撮影日時          :") + exif.DateTimeOriginal + "\n";
-  text += Cp932("機種名            :") + exif.Model + "\n";
-  Label1.SetCaption(text);
+  Label1.SetCaption(SummaryText(ExifInfo1, localPath));
 }
 
 // --------------------------------------------------------------------- layout

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/startup.h"
 #include "app/toolkit.h"
 #include "exif/exif_info.h"
 #include "http/idhttp.h"
@@ -17,10 +18,6 @@
 class QMenu;
 
 namespace peloria {
-
-// The idle time limit of downloads from the INI's [internet] timeout= (whole
-// seconds; 0: none, kIdTimeoutInfinite; absent or invalid: 30 s).
-int DownloadTimeoutMs(const std::string& setting);
 
 class TForm1 final : public TForm {
  public:
@@ -88,9 +85,7 @@ class TForm1 final : public TForm {
 
  private:
   void attachContextMenu();
-  // Start-up steps.
-  void download(const std::string& address, const std::string& proxyServer, std::int32_t proxyPort,
-                int timeoutMs, TStream& target);
+  // Start-up steps (the window's part; the rest is app/startup.h).
   void failure(const std::exception& cause);
   void summary(const std::string& localPath);
   void layout();

@@ -1,7 +1,7 @@
-// The window part of the peloria command: the window itself and the summary
-// print (--print), everything that needs the GUI toolkit. It is built as the
-// shared library libpeloria-window.so, which the command (app/main.cpp) loads
-// only for these two modes.
+// The window part of the peloria command: the window itself, everything that
+// needs the GUI toolkit. It is built as the shared library
+// libpeloria-window.so, which the command (app/main.cpp) loads only for the
+// window.
 #pragma once
 
 namespace peloria {
@@ -13,7 +13,6 @@ inline constexpr char kWindowMain[] = "PeloriaWindowMain";
 
 }  // namespace peloria
 
-// Runs the window (`argv[1]` the address, or none) or, when `argv[1]` is
-// "--print", the summary print of `argv[2]`; returns the exit code. The
-// command has checked the arguments and that a display is there.
+// Runs the window (`argv[1]` the address, or none); returns the exit code.
+// The command has checked that a display is there.
 extern "C" [[gnu::visibility("default")]] int PeloriaWindowMain(int argc, char** argv);

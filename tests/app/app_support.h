@@ -200,9 +200,10 @@ class ProgramCopy {
  public:
   ProgramCopy() {
     std::filesystem::copy_file(PELORIA_EXE, Exe());
-    // The window part the program loads from its own folder.
-    std::filesystem::copy_file(PELORIA_WINDOW_LIBRARY,
-                               Folder() / std::filesystem::path(PELORIA_WINDOW_LIBRARY).filename());
+    // The window and print parts the program loads from its own folder.
+    for (const char* part : {PELORIA_WINDOW_LIBRARY, PELORIA_PRINT_LIBRARY}) {
+      std::filesystem::copy_file(part, Folder() / std::filesystem::path(part).filename());
+    }
     std::filesystem::create_directory(Cache());
   }
   std::filesystem::path Folder() const { return dir_.path() / "prog"; }

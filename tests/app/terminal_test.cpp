@@ -130,7 +130,7 @@ TEST(TerminalTest, Options) {
   EXPECT_NE(headless.err.find("--print"), std::string::npos);
 }
 
-TEST(TerminalTest, OnlyTheWindowAndPrintLoadTheToolkit) {
+TEST(TerminalTest, OnlyTheWindowLoadsTheToolkitAndOnlyPrintAndWindowTheWebClient) {
   // The dynamic loader names every library it initialises on standard error.
   const auto loaded = [](const std::vector<std::string>& args) {
     return peloria::testing::Run(PELORIA_EXE, args, {{"LD_DEBUG", "libs"}}).err;
@@ -139,19 +139,26 @@ TEST(TerminalTest, OnlyTheWindowAndPrintLoadTheToolkit) {
        {std::vector<std::string>{"--help"}, {"--version"}, {"--exif", PELORIA_SAMPLE}}) {
     const std::string log = loaded(args);
     EXPECT_NE(log.find("calling init"), std::string::npos) << "no loader log";
-    EXPECT_EQ(log.find("libQt6"), std::string::npos) << args[0];
-    EXPECT_EQ(log.find("libpeloria-window"), std::string::npos) << args[0];
+    for (const char* library : {"libQt6", "libpeloria-", "libssl", "libcrypto"}) {
+      EXPECT_EQ(log.find(library), std::string::npos) << args[0] << " loads " << library;
+    }
   }
-  EXPECT_NE(loaded({"--print", FileUrl(PELORIA_SAMPLE)}).find("libQt6Widgets"), std::string::npos);
+  const std::string print = loaded({"--print", FileUrl(PELORIA_SAMPLE)});
+  EXPECT_NE(print.find("libpeloria-print"), std::string::npos);
+  EXPECT_EQ(print.find("libQt6"), std::string::npos);
 
-  // A program whose window part is missing says so; its other modes work.
+  // A program whose parts are missing says which; its other modes work.
   TempDir dir;
   const fs::path lonely = dir.path() / "peloria";
   fs::copy_file(PELORIA_EXE, lonely);
-  const RunResult print = peloria::testing::Run(lonely, {"--print", FileUrl(PELORIA_SAMPLE)});
-  EXPECT_EQ(print.exitCode, 2);
-  EXPECT_EQ(print.out, "");
-  EXPECT_TRUE(print.err.starts_with("peloria: libpeloria-window.so: ")) << print.err;
+  const RunResult lonelyPrint = peloria::testing::Run(lonely, {"--print", FileUrl(PELORIA_SAMPLE)});
+  EXPECT_EQ(lonelyPrint.exitCode, 2);
+  EXPECT_EQ(lonelyPrint.out, "");
+  EXPECT_TRUE(lonelyPrint.err.starts_with("peloria: libpeloria-print.so: ")) << lonelyPrint.err;
+  const RunResult window =
+      peloria::testing::Run(lonely, {FileUrl(PELORIA_SAMPLE)}, {{"QT_QPA_PLATFORM", "offscreen"}});
+  EXPECT_EQ(window.exitCode, 2);
+  EXPECT_TRUE(window.err.starts_with("peloria: libpeloria-window.so: ")) << window.err;
   EXPECT_EQ(peloria::testing::Run(lonely, {"--version"}).exitCode, 0);
 }
 

@@ -267,7 +267,7 @@ TEST_F(InstallTest, DebianPackage) {
   ASSERT_EQ(contents.exitCode, 0) << contents.err;
   for (const char* file :
        {"./usr/bin/peloria", "./usr/lib/peloria/libpeloria-window.so",
-        "./usr/share/applications/peloria.desktop",
+        "./usr/lib/peloria/libpeloria-print.so", "./usr/share/applications/peloria.desktop",
         "./usr/share/icons/hicolor/scalable/apps/peloria.svg", "./usr/share/doc/peloria/copyright",
         "./usr/share/doc/peloria/changelog.gz"}) {
     EXPECT_THAT(contents.out, HasSubstr(std::string(file) + "\n"));

@@ -57,8 +57,10 @@ Installation::Installation()
     throw std::runtime_error("chown " + nobodyRuntime_.string() + " failed");
   }
   fs::copy_file(PELORIA_EXECUTABLE, program_);
-  // The window part the program loads from its own folder.
-  fs::copy_file(PELORIA_WINDOW_LIBRARY, folder_ / fs::path(PELORIA_WINDOW_LIBRARY).filename());
+  // The window and print parts the program loads from its own folder.
+  for (const char* part : {PELORIA_WINDOW_LIBRARY, PELORIA_PRINT_LIBRARY}) {
+    fs::copy_file(part, folder_ / fs::path(part).filename());
+  }
 }
 
 void Installation::WriteIni(const std::string& text) const {

@@ -1,0 +1,250 @@
+#include "app/startup.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+
+#include "app/address.h"
+#include "http/browser_cache.h"
+#include "picture/errors.h"
+#include "picture/exif_block.h"
+#include "platform/cp932.h"
+#include "platform/numbers.h"
+#include "text/format.h"
+
+namespace peloria {
+
+namespace {
+
+constexpr char kDownloadName[] = "temp.jpg";
+// How long a download waits for another one to be done with temp.jpg.
+constexpr std::chrono::seconds kDownloadLockWait{60};
+
+// The white-balance line's text: the light source when the file names one.
+// Cameras write light source 0 ("unknown") when white balance is automatic, so
+// 0 counts as none: the white-balance mode then speaks, and "unknown" only
+// when that is empty too.
+std::string WhiteBalanceText(const TExifInfo& exif) {
+  if (!exif.LightSource.Text.empty() && exif.LightSource.Value != 0) return exif.LightSource.Text;
+  if (!exif.WhiteBalance.Text.empty()) return exif.WhiteBalance.Text;
+  return exif.LightSource.Text;  // "unknown" for a light source of 0; empty when absent
+}
+
+// A file name as the program compares it: CP932 text ("?" for what CP932
+// cannot hold). Plain ASCII names, most of a cache, need no conversion.
+std::string ShownName(const std::string& name) {
+  const bool ascii = std::all_of(name.begin(), name.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? name : Cp932(name);
+}
+
+// Copies the body of the newest complete response that a web browser keeps
+// on disk for `address` into `target`; false when none serves.
+bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFolder,
+                          TStream& target) {
+  const char* home = std::getenv("HOME");
+  const auto hit = FindInBrowserCache(
+      address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""), kMaxBitmapBytes);
+  if (!hit) return false;
+  target.WriteBuffer(hit->body.data(), static_cast<std::int64_t>(hit->body.size()));
+  return true;
+}
+
+std::string Reversed(const std::string& text) {
+  return {text.rbegin(), text.rend()};
+}
+
+}  // namespace
+
+int DownloadTimeoutMs(const std::string& setting) {
+  // Whole seconds; 0 is no limit; anything else (absent, negative, no
+  // number) the default.
+  const std::optional<std::int32_t> seconds = TryStrToInt(setting);
+  if (!seconds || *seconds < 0) return kHttpDefaultTimeoutMs;
+  if (*seconds == 0) return kIdTimeoutInfinite;
+  return *seconds > std::numeric_limits<int>::max() / 1000 ? std::numeric_limits<int>::max()
+                                                           : *seconds * 1000;
+}
+
+// ------------------------------------------------------------------ the start
+
+TStartup::TStartup() : files_(ProgramFilesFor(ProgramFolder())) {
+  // 1. Configuration; a missing file, section or key gives the default.
+  const std::string& ini = files_.iniPath;
+  proxyServer_ = GetPrivateProfileString("internet", "proxy_server", "", ini);
+  proxyPort_ = StrToIntDef(GetPrivateProfileString("internet", "proxy_port", "", ini), 0);
+  localFile_ = StrToIntDef(GetPrivateProfileString("Setting", "local_file", "", ini), 0);
+  timeoutMs_ = DownloadTimeoutMs(GetPrivateProfileString("internet", "timeout", "", ini));
+}
+
+TStartup::~TStartup() = default;
+
+bool TStartup::Load(const std::string& address, const std::string& addressBytes, TPicture& picture,
+                    TIdHTTP& http, const TDownloadRunner& run,
+                    const std::function<void(const std::exception&)>& failed) {
+  // 2. The browser cache folder, asked for on every start.
+  const std::string cacheFolder = SpecialFolderPath(kCsidlInternetCache);
+
+  // 3. and 4. The address (shown and compared as CP932 text) and the name the
+  // browser gives its cached copy.
+  const std::string cacheName = CacheName(address);
+
+  // 5. and 6. The local path: a file address or an existing file, else a
+  // browser-cache copy or a download.
+  localPath_ = LocalPathOf(addressBytes).value_or("");
+  if (localPath_.empty()) {
+    if (localFile_ == 1) FindFile(cacheName, cacheFolder, localPath_);
+    if (localPath_.empty()) {
+      // 7. Download into temp.jpg. Creating the file is not guarded: its
+      // failure (also after waiting for another download to end) leaves by
+      // its exception.
+      MakeFolders(files_.downloadFolder);
+      localPath_ = files_.downloadFolder + kDownloadName;
+      download_ = std::make_unique<TFileStream>(localPath_, TFileStream::Mode::kCreateExclusive,
+                                                kDownloadLockWait);
+      try {
+        // With local_file=1, a copy in a web browser's disk cache stands in
+        // for the download.
+        if (localFile_ != 1 || !CopyFromBrowserCache(address, cacheFolder, *download_)) {
+          PrepareDownload(http, address);
+          run(http, address, *download_);
+        }
+      } catch (const std::exception& cause) {
+        // Any failure of the request or the transfer; the file keeps what
+        // was written.
+        failed(cause);
+        return false;
+      }
+      download_->ShareLock();
+    }
+  }
+
+  // 8. Load the picture and make the bitmap copy.
+  try {
+    picture.LoadFromFile(localPath_);
+    bitmap_ = std::make_unique<TBitmap>();
+    bitmap_->Assign(picture.Graphic());
+  } catch (const std::exception& cause) {
+    failed(cause);
+    return false;
+  }
+  return true;
+}
+
+void TStartup::PrepareDownload(TIdHTTP& http, const std::string& address) const {
+  http.Request.ProxyServer = proxyServer_;
+  http.Request.ProxyPort = proxyPort_;
+  http.Request.Referer = address;
+  http.Request.UserAgent = "Peloria";
+  // Redirects are followed (http and https only); without a proxy in the
+  // INI file the environment's proxy variables apply; the idle time limit
+  // covers connecting, the TLS handshake and every wait for reply bytes.
+  http.HandleRedirects = true;
+  http.UseEnvironmentProxy = true;
+  http.ConnectTimeout = timeoutMs_;
+  http.ReadTimeout = timeoutMs_;
+}
+
+// -------------------------------------------------------------------- summary
+
+std::string SummaryText(TExifInfo& exif, const std::string& localPath) {
+  // A JPEG file's Exif segment, else the Exif block of another container
+  // (PNG, WebP, HEIF, TIFF): the same reader walks both.
+  if (exif.HasExif(localPath)) {
+    exif.SetImageFileName(localPath);
+  } else if (const auto block = ReadExifBlock(localPath)) {
+    exif.SetTiffBlock(block->data(), block->size());
+  } else {
+    return Cp932("Exif情報はありません。");
+  }
+
+  std::string text = Cp932("F値               :") + FormatFixed(exif.FNumber.Value, 11, 1) + "\n";
+
+  if (exif.ExposureTime.Value > 1) {
+    text += Cp932("シャッター速度    :") + FormatGeneral(exif.ExposureTime.Value, 15) +
+            Cp932("秒") + "\n";
+  } else {
+    // The fraction as stored, 1/(denominator / numerator); no line when the
+    // text has no numerator or no denominator.
+    const std::string& fraction = exif.ExposureTime.Text;
+    const std::size_t slash = fraction.find('/');
+    const std::string numerator = slash == std::string::npos ? "" : fraction.substr(0, slash);
+    const std::string denominator =
+        slash == std::string::npos ? fraction : fraction.substr(slash + 1);
+    if (!numerator.empty() && !denominator.empty()) {
+      const std::int32_t d = StrToInt(denominator);
+      const std::int32_t n = StrToInt(numerator);
+      text += Cp932("シャッター速度    :1/") + FormatGeneral(Divide(d, n), 11) + Cp932("秒") + "\n";
+    }
+  }
+
+  text += Cp932("露出補正          :") + FormatGeneral(exif.ExposureBiasValue.Value, 15) + "\n";
+  text += Cp932("ISO感度           :") +
+          FormatInteger(static_cast<std::int32_t>(exif.ISOSpeedRatings)) + "\n";
+  if (exif.FocalLengthIn35mmFilm.Value != 0) {
+    text +=
+        Cp932("焦点距離(35mm換算):") + FormatGeneral(exif.FocalLengthIn35mmFilm.Value, 15) + "mm\n";
+  } else {
+    text += Cp932("焦点距離          :") + FormatGeneral(exif.FocalLength.Value, 15) + "mm\n";
+  }
+  text += Cp932("ホワイトバランス  :") + WhiteBalanceText(exif) + "\n";
+  text += Cp932("露光モード        :") + exif.ExposureProgram.Text + "\n";
+  text += Cp932("サイズ            :") + FormatInteger(exif.PixelXDimension) + " * " +
+          FormatInteger(exif.PixelYDimension) + "\n";
+  text += Cp932("撮影日時          :") + exif.DateTimeOriginal + "\n";
+  text += Cp932("機種名            :") + exif.Model + "\n";
+  return text;
+}
+
+std::string FailureReportText(const std::string& caption, const std::string& cause) {
+  std::string line;
+  for (std::size_t i = 0; i < cause.size(); ++i) {
+    const char c = cause[i];
+    if (c != '\r' && c != '\n') {
+      line += c;
+    } else if (i == 0 || (cause[i - 1] != '\r' && cause[i - 1] != '\n')) {
+      line += ' ';
+    }
+  }
+  return caption + " (" + line + ")";
+}
+
+// ------------------------------------------------------- cache names, search
+
+int LastPos(const std::string& sub, const std::string& text) {
+  if (sub.empty()) return 0;
+  const std::size_t found = Reversed(text).find(Reversed(sub));
+  if (found == std::string::npos) return 0;
+  const int p = static_cast<int>(found) + 1;
+  return static_cast<int>(text.size()) - p - static_cast<int>(sub.size()) + 2;
+}
+
+std::string CacheName(const std::string& address) {
+  const std::string segment = address.substr(static_cast<std::size_t>(LastPos("/", address)));
+  const int d = LastPos(".", segment);
+  const std::string base = d > 1 ? segment.substr(0, static_cast<std::size_t>(d - 1)) : "";
+  const std::string extension = segment.substr(static_cast<std::size_t>(d));
+  return base + "[1]." + extension;
+}
+
+void FindFile(const std::string& name, std::string folder, std::string& result) {
+  result.clear();
+  // Without a cache folder there is nothing to search (and "/" must not be
+  // searched in its place).
+  if (folder.empty()) return;
+  if (folder.back() != kPathDelimiter) folder += kPathDelimiter;
+  const std::string wanted = LowerAscii(name);
+  FolderEnumerator entries(folder);
+  FolderEnumerator::Entry entry;
+  while (result.empty() && entries.Next(entry)) {
+    if (entry.isDirectory && entry.name != "." && entry.name != "..") {
+      FindFile(name, folder + entry.name, result);
+    } else if (LowerAscii(ShownName(entry.name)) == wanted) {
+      result = folder + entry.name;
+    }
+  }
+}
+
+}  // namespace peloria

@@ -1,0 +1,88 @@
+// The start of Peloria without its window: the settings, the way from the
+// command-line address to a loaded picture (a local file, a web browser's
+// cached copy, or a download into temp.jpg), the summary of its Exif data and
+// the failure report. The window (app/unit1.h) runs these steps and then lays
+// itself out; --print runs them alone, so that it never loads the GUI toolkit.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "exif/exif_info.h"
+#include "http/idhttp.h"
+#include "picture/bitmap.h"
+#include "picture/picture.h"
+#include "platform/files.h"
+#include "platform/stream.h"
+
+namespace peloria {
+
+// The idle time limit of downloads from the INI's [internet] timeout= (whole
+// seconds; 0: none, kIdTimeoutInfinite; absent or invalid: 30 s).
+int DownloadTimeoutMs(const std::string& setting);
+
+// Runs a prepared download of `address` into `target`: the window shows its
+// progress, --print a line on a terminal.
+using TDownloadRunner =
+    std::function<void(TIdHTTP& http, const std::string& address, TStream& target)>;
+
+// One start: made with the program's settings (Peloria.ini beside the program
+// or in the user's configuration folder; a missing file, section or key gives
+// the default).
+class TStartup {
+ public:
+  TStartup();
+  ~TStartup();
+
+  // Turns `address` (CP932, as shown and compared; `addressBytes` is the
+  // argument's own bytes, which name files) into a local file, loads it into
+  // `picture` and copies that into Bitmap(). A failure of the download or of
+  // loading or copying is handed to `failed`, which ends the start (false);
+  // any other failure, such as temp.jpg that cannot be made, leaves by its
+  // exception. A download into temp.jpg keeps the file locked until this
+  // start ends, so that a second Peloria waits before it replaces it.
+  bool Load(const std::string& address, const std::string& addressBytes, TPicture& picture,
+            TIdHTTP& http, const TDownloadRunner& run,
+            const std::function<void(const std::exception&)>& failed);
+
+  const std::string& LocalPath() const { return localPath_; }
+  // The bitmap copy of the loaded picture, handed over once; none when
+  // loading failed before it was made.
+  std::unique_ptr<TBitmap> TakeBitmap() { return std::move(bitmap_); }
+
+ private:
+  void PrepareDownload(TIdHTTP& http, const std::string& address) const;
+
+  ProgramFiles files_;
+  std::string proxyServer_;
+  std::int32_t proxyPort_ = 0;
+  std::int32_t localFile_ = 0;
+  int timeoutMs_ = 0;
+  std::string localPath_;
+  std::unique_ptr<TFileStream> download_;
+  std::unique_ptr<TBitmap> bitmap_;
+};
+
+// The summary of the Exif data of the picture file `localPath` (CP932, ten
+// lines at most), read into `exif`: a JPEG file's Exif segment, else the Exif
+// block of another container (PNG, WebP, HEIF, TIFF);
+// 「Exif情報はありません。」 when it has none.
+std::string SummaryText(TExifInfo& exif, const std::string& localPath);
+
+// The failure display's report on one line: `caption` and, in parentheses,
+// `cause` with every run of line breaks made one blank (socket errors carry
+// "\r\n" between their number and their text).
+std::string FailureReportText(const std::string& caption, const std::string& cause);
+
+// The web browser's name for its cached copy of `address`: the last path
+// segment's base + "[1]." + its extension.
+std::string CacheName(const std::string& address);
+// 1-based position of the last occurrence of `sub` in `text`; 0 when none.
+int LastPos(const std::string& sub, const std::string& text);
+// Depth-first search of `folder` for a file named `name` (A-Z folded);
+// `result` is the first match, or empty.
+void FindFile(const std::string& name, std::string folder, std::string& result);
+
+}  // namespace peloria
