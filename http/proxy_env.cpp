@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/cp932.h"
+#include "platform/socket.h"
 
 namespace peloria {
 namespace {
@@ -42,6 +43,45 @@ std::optional<TProxyAddress> ParseProxy(std::string value) {
   return proxy;
 }
 
+// An IPv6 address in a URL or no_proxy entry stands in brackets ("[::1]").
+std::string_view Unbracketed(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  return host;
+}
+
+// A no_proxy entry without its ":port". An entry with more than one ":" is
+// an IPv6 address, which has no port unless it stands in brackets.
+std::string_view WithoutPort(std::string_view entry) {
+  if (entry.starts_with('[')) return entry.substr(0, entry.find(']') + 1);
+  if (entry.find(':') != entry.rfind(':')) return entry;
+  return entry.substr(0, entry.find(':'));
+}
+
+// Whether `host` is a literal IP address inside the block `block`,
+// "address/bits" ("10.0.0.0/8", "fe80::/10"): its first `bits` bits equal the
+// block's. A host name is not looked up, and an address of the other family
+// is never inside; a malformed block holds nothing.
+bool InAddressBlock(std::string_view block, std::string_view host) {
+  const std::size_t slash = block.find('/');
+  const std::string_view bitsText = block.substr(slash + 1);
+  const auto network = sock::ParseIpLiteral(Unbracketed(block.substr(0, slash)));
+  const auto address = sock::ParseIpLiteral(host);
+  if (!network || !address || network->size() != address->size() || bitsText.empty() ||
+      bitsText.size() > 3 || bitsText.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
+  }
+  const std::size_t bits = static_cast<std::size_t>(std::stoi(std::string(bitsText)));
+  if (bits > network->size() * 8) return false;
+  for (std::size_t i = 0; i * 8 < bits; ++i) {
+    const std::size_t left = bits - i * 8;
+    const auto mask = static_cast<std::uint8_t>(left >= 8 ? 0xFF : 0xFF << (8 - left));
+    if (((*network)[i] ^ (*address)[i]) & mask) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<std::string> ProcessEnvironment(const char* name) {
@@ -51,14 +91,18 @@ std::optional<std::string> ProcessEnvironment(const char* name) {
 }
 
 bool NoProxyMatches(const std::string& noProxy, const std::string& host) {
-  const std::string name = LowerAscii(host);
+  const std::string name = LowerAscii(Unbracketed(host));
   std::size_t at = 0;
   while (at < noProxy.size()) {
     const std::size_t end = noProxy.find_first_of(", \t", at);
     std::string entry = LowerAscii(noProxy.substr(at, end == std::string::npos ? end : end - at));
     at = end == std::string::npos ? noProxy.size() : end + 1;
     if (entry == "*") return true;
-    entry = entry.substr(0, entry.find(':'));
+    if (entry.find('/') != std::string::npos) {
+      if (InAddressBlock(entry, name)) return true;
+      continue;
+    }
+    entry = std::string(Unbracketed(WithoutPort(entry)));
     if (entry.starts_with('.')) entry.erase(0, 1);
     if (entry.empty()) continue;
     if (name == entry) return true;

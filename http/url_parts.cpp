@@ -33,8 +33,17 @@ TIdUrlParts SplitUrl(std::string_view url) {
   if (rest.find("://") != std::string::npos) {
     parts.Protocol = SplitAt(rest, "://", true);
     std::string authority = SplitAt(rest, "/", true);
-    parts.Host = SplitAt(authority, ":", true);
-    parts.Port = authority;
+    if (const std::size_t close = authority.find(']');
+        authority.starts_with('[') && close != std::string::npos) {
+      // An IPv6 address stands in brackets, which it keeps: "[::1]:8080".
+      parts.Host = authority.substr(0, close + 1);
+      authority.erase(0, close + 1);
+      if (authority.starts_with(':')) authority.erase(0, 1);
+      parts.Port = authority;
+    } else {
+      parts.Host = SplitAt(authority, ":", true);
+      parts.Port = authority;
+    }
   }
 
   // The fragment is cut before the path is found, so that a fragment that

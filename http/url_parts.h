@@ -14,7 +14,7 @@ std::string SplitAt(std::string& source, std::string_view delimiter, bool remove
 
 struct TIdUrlParts {
   std::string Protocol;  // "http", as written; empty without "://"
-  std::string Host;      // empty without "://"
+  std::string Host;      // empty without "://"; an IPv6 address with its brackets
   std::string Port;      // the text after the host's ":", empty without one
   std::string Path;      // always begins with "/": "/dir/"
   std::string Document;  // after the last "/", query included: "a.jpg?x=1"

@@ -95,6 +95,19 @@ std::string FormatDottedIPv4(std::uint32_t address) {
          std::to_string((address >> 8) & 0xFF) + '.' + std::to_string(address & 0xFF);
 }
 
+std::optional<std::vector<std::uint8_t>> ParseIpLiteral(std::string_view text) {
+  // inet_pton reads a terminated string: a NUL inside the text is no address.
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
+  const std::string terminated(text);
+  std::vector<std::uint8_t> bytes(sizeof(in6_addr));
+  if (inet_pton(AF_INET, terminated.c_str(), bytes.data()) == 1) {
+    bytes.resize(sizeof(in_addr));
+    return bytes;
+  }
+  if (inet_pton(AF_INET6, terminated.c_str(), bytes.data()) == 1) return bytes;
+  return std::nullopt;
+}
+
 int Create() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   return fd < 0 ? Fail(errno) : fd;

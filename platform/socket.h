@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace peloria::sock {
 
@@ -29,6 +31,12 @@ int FromErrno(int err);
 // characters) into an address in host byte order.
 bool ParseDottedIPv4(std::string_view text, std::uint32_t& address);
 std::string FormatDottedIPv4(std::uint32_t address);
+
+// The bytes of a literal IP address in network order: 4 for an IPv4 address
+// in dotted form ("10.0.0.1"), 16 for an IPv6 address in any of its text forms
+// ("::1", "fe80::1", "::ffff:10.0.0.1"); none for anything else (a name,
+// brackets, a zone "%eth0", blanks).
+std::optional<std::vector<std::uint8_t>> ParseIpLiteral(std::string_view text);
 
 int Create();  // socket(AF_INET, SOCK_STREAM, 0), close-on-exec
 // `ip` is a dotted address (empty: any); `port` must be 0..65535.

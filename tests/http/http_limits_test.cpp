@@ -285,6 +285,7 @@ TEST(ResolveUrlTest, RedirectTargets) {
 }
 
 TEST(ProxyEnvironmentTest, VariablesAndExceptions) {
+  const char* const kBlocks = "10.0.0.0/8,127.0.0.0/8,::1/128,192.168.1.0/24";
   using Env = std::map<std::string, std::string>;
   const struct {
     Env env;
@@ -317,6 +318,47 @@ TEST(ProxyEnvironmentTest, VariablesAndExceptions) {
        "http",
        "127.0.0.10",
        TProxyAddress{"p", 1}},
+      // Address blocks hold literal addresses of their own family; names are
+      // not looked up for them.
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "10.200.3.4", std::nullopt},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "127.0.0.1", std::nullopt},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "192.168.1.255", std::nullopt},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}},
+       "http",
+       "192.168.2.1",
+       TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "11.0.0.1", TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "localhost", TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}},
+       "http",
+       "10.0.0.1.test",
+       TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "[::1]", std::nullopt},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "[::2]", TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}},
+       "http",
+       "[::ffff:10.0.0.1]",
+       TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "fe80::/10"}}, "http", "[FEBF::1]", std::nullopt},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "fe80::/10"}},
+       "http",
+       "[fec0::1]",
+       TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "10.1.2.3/0"}}, "http", "203.0.113.9", std::nullopt},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "10.1.2.3/8"}}, "http", "10.9.9.9", std::nullopt},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "10.1.2.3/31"}}, "http", "10.1.2.2", std::nullopt},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "10.1.2.3/31"}},
+       "http",
+       "10.1.2.4",
+       TProxyAddress{"p", 1}},
+      // Malformed blocks hold nothing.
+      {{{"http_proxy", "p:1"}, {"no_proxy", "10.0.0.0/33,10.0.0.0/,10.0.0.0/x,10/8"}},
+       "http",
+       "10.0.0.1",
+       TProxyAddress{"p", 1}},
+      // A plain IPv6 entry, with or without brackets and port.
+      {{{"http_proxy", "p:1"}, {"no_proxy", "::1"}}, "http", "[::1]", std::nullopt},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "[::1]:8080"}}, "http", "[::1]", std::nullopt},
   };
   for (const auto& row : rows) {
     const auto read = [&](const char* name) -> std::optional<std::string> {
@@ -354,6 +396,23 @@ TEST(ProxyEnvironmentTest, DownloadGoesToTheEnvironmentsProxyUnlessTheIniNamesOn
   }
   ::unsetenv("http_proxy");
   EXPECT_EQ(proxy.Accepted(), 1u);
+}
+
+TEST(ProxyEnvironmentTest, AnAddressInsideANoProxyBlockIsFetchedDirectly) {
+  ScriptedPeer proxy(
+      PeerScript().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nproxy"));
+  ScriptedPeer origin(
+      PeerScript().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\ndirect"));
+  ::setenv("http_proxy", ("127.0.0.1:" + std::to_string(proxy.Port())).c_str(), 1);
+  ::setenv("no_proxy", "10.0.0.0/8 127.0.0.0/8", 1);
+  TIdHTTP http;
+  http.UseEnvironmentProxy = true;
+  std::string body;
+  EXPECT_EQ(Fetch(http, Base(origin) + "/a.jpg", &body), "");
+  ::unsetenv("no_proxy");
+  ::unsetenv("http_proxy");
+  EXPECT_EQ(body, "direct");
+  EXPECT_EQ(proxy.Accepted(), 0u);
 }
 
 }  // namespace

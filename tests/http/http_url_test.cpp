@@ -45,6 +45,8 @@ TEST(SplitUrlTest, Parts) {
       {"http://h/q?a=1&b=2", {"http", "h", "", "/", "q?a=1&b=2", ""}},
       {"http:\\\\h\\d\\a.jpg", {"http", "h", "", "/d/", "a.jpg", ""}},
       {"http://user:pw@h/", {"http", "user", "pw@h", "/", "", ""}},
+      {"http://[::1]:8080/a.jpg", {"http", "[::1]", "8080", "/", "a.jpg", ""}},
+      {"http://[fe80::1]/a.jpg", {"http", "[fe80::1]", "", "/", "a.jpg", ""}},
       {"dir/a.jpg", {"", "", "", "/dir/", "a.jpg", ""}},
       {"a.jpg", {"", "", "", "/", "a.jpg", ""}},
       {"", {"", "", "", "/", "", ""}},
