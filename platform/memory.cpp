@@ -3,8 +3,11 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <thread>
-#include <vector>
 
 #include "platform/platform_limits.h"
 
@@ -17,37 +20,67 @@ constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
 constexpr int kPopulateWrite = 23;  // the value in the Linux uapi headers
 #endif
 
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Faults a block in, one huge page after the other from its start, on a
+// thread of its own, so that the kernel's zero-filling runs on another core
+// while the caller already writes the block from its start (a decoder's rows,
+// top first). Pages the caller reaches first it faults in itself; either way
+// each page is filled once.
+class Populator {
+ public:
+  Populator(char* block, std::size_t bytes)
+      : thread_([this, block, bytes] {
+          for (std::size_t at = 0; at < bytes && !stop_; at += kHugePage) {
+            madvise(block + at, std::min(kHugePage, bytes - at), kPopulateWrite);
+          }
+        }) {}
+  ~Populator() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_ = false;
+  std::thread thread_;  // last: it reads stop_
+};
+
+// The populators of the blocks still being faulted in, by block.
+std::mutex populatorsMutex;
+std::map<void*, std::unique_ptr<Populator>> populators;
+
 }  // namespace
 
 void* AllocateLargeBlock(std::size_t bytes) {
   void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) return nullptr;
   madvise(block, bytes, MADV_HUGEPAGE);  // advice only: failure changes nothing
-  // Fault the whole block in at once (Linux 5.14 and later), which is far
-  // cheaper than one fault per page during the first write; the kernel's
-  // zero-filling is split between the cores in pieces of whole huge pages.
-  // Older kernels refuse the advice and the pages come on first touch.
-  constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t parts = std::clamp<std::size_t>(bytes / kMinFaultBytesPerThread, 1,
-                                                    std::min(cores, kMaxFaultThreads));
-  auto* start = static_cast<char*>(block);
-  auto populate = [&](std::size_t part) {
-    const std::size_t first = bytes * part / parts / kHugePage * kHugePage;
-    const std::size_t last =
-        part + 1 == parts ? bytes : bytes * (part + 1) / parts / kHugePage * kHugePage;
-    madvise(start + first, last - first, kPopulateWrite);
-  };
-  {
-    std::vector<std::jthread> helpers;
-    for (std::size_t part = 1; part < parts; ++part) helpers.emplace_back(populate, part);
-    populate(0);
+  // A fault per page during the first writes costs far more than faulting
+  // the block in at once (Linux 5.14 and later; older kernels refuse the
+  // advice and the pages come on first touch). On more than one core that
+  // runs beside the caller's first writes.
+  if (bytes >= kMinBackgroundFaultBytes && std::thread::hardware_concurrency() > 1) {
+    auto populator = std::make_unique<Populator>(static_cast<char*>(block), bytes);
+    const std::lock_guard lock(populatorsMutex);
+    populators.emplace(block, std::move(populator));
+  } else {
+    madvise(block, bytes, kPopulateWrite);
   }
   return block;
 }
 
 void ReleaseLargeBlock(void* block, std::size_t bytes) {
-  if (block != nullptr) munmap(block, bytes);
+  if (block == nullptr) return;
+  std::unique_ptr<Populator> populator;
+  {
+    const std::lock_guard lock(populatorsMutex);
+    if (const auto found = populators.find(block); found != populators.end()) {
+      populator = std::move(found->second);
+      populators.erase(found);
+    }
+  }
+  populator.reset();  // stops and joins before the pages go
+  munmap(block, bytes);
 }
 
 }  // namespace peloria

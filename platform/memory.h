@@ -2,8 +2,9 @@
 // image is tens of megabytes written once right after allocation; with 4 KiB
 // pages that first touch costs one page fault per page, which for a
 // 24-megapixel photo takes longer than the whole JPEG entropy decoding. Such
-// blocks are therefore mapped directly and marked for transparent huge pages
-// where the kernel offers them.
+// blocks are therefore mapped directly, marked for transparent huge pages
+// where the kernel offers them, and faulted in whole, on another core while
+// the caller starts writing when the machine has one.
 #pragma once
 
 #include <cstddef>

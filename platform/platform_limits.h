@@ -13,10 +13,8 @@ inline constexpr std::size_t kMaxProfileValue = 2047;
 // and a device or a huge file named by mistake must not fill the memory.
 inline constexpr std::size_t kMaxSettingsBytes = std::size_t{1} << 20;
 
-// A large block is faulted in by at most 4 threads, each given 16 MiB at the
-// least: zero-filling pages is bound by memory bandwidth, which a few cores
-// saturate, and a smaller piece costs more to hand to a thread than it saves.
-inline constexpr std::size_t kMaxFaultThreads = 4;
-inline constexpr std::size_t kMinFaultBytesPerThread = std::size_t{16} << 20;
+// A large block of at least 16 MiB is faulted in on a thread beside its
+// first writer: below that the thread costs about what it saves.
+inline constexpr std::size_t kMinBackgroundFaultBytes = std::size_t{16} << 20;
 
 }  // namespace peloria
