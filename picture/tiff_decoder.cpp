@@ -1,9 +1,12 @@
-// TIFF through libtiff's RGBA interface, which reads every photometric
-// interpretation, depth and compression libtiff knows. The first directory
-// is read in bands of whole strips or tiles, so that libtiff's 32-bit output
-// needs only one band of memory; the rows stay in the order the file stores
-// them (its orientation tag is left to whoever shows the picture, as for the
-// other kinds). libtiff's alpha output is premultiplied; it is laid onto white.
+// TIFF through libtiff, first directory only. The common layouts (8-bit
+// contiguous RGB, RGB with an alpha sample, greyscale; strips or tiles; any
+// compression libtiff reads) are decoded strip by strip or tile by tile and
+// converted straight into the bitmap's rows. Every other layout (palettes,
+// 16 bits, YCbCr, separate planes, CMYK...) goes through libtiff's RGBA
+// interface, read in bands of whole strips or tiles so that its 32-bit output
+// needs only one band of memory. Either way the rows stay in the order the
+// file stores them (its orientation tag is left to whoever shows the picture,
+// as for the other kinds), and alpha is laid onto white.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -109,23 +112,134 @@ struct RgbaImage {
   InvalidImage(kKind, file.error.empty() ? fallback : file.error);
 }
 
-}  // namespace
+// The layouts whose samples are copied straight into the bitmap.
+enum class Layout { kGrey, kRgb, kRgbAssociatedAlpha, kRgbStraightAlpha, kOther };
 
-void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
-  MemoryFile file{bytes, 0, {}};
-  std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffBlockBytes);
-  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), ErrorHandler, &file);
-  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), WarningHandler, &file);
-  std::unique_ptr<TIFF, TiffClose> tiff(TIFFClientOpenExt("memory", "r", &file, ReadProc, WriteProc,
-                                                          SeekProc, CloseProc, SizeProc, MapProc,
-                                                          UnmapProc, options.get()));
-  if (!tiff) Fail(file, "not a TIFF file");
+Layout DirectLayout(TIFF* tiff) {
+  std::uint16_t bits = 0;
+  std::uint16_t samples = 0;
+  std::uint16_t photometric = 0;
+  std::uint16_t planar = 0;
+  std::uint16_t format = 0;
+  std::uint16_t extraCount = 0;
+  std::uint16_t* extra = nullptr;
+  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return Layout::kOther;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+  if (bits != 8 || format != SAMPLEFORMAT_UINT) return Layout::kOther;
+  if (photometric == PHOTOMETRIC_MINISBLACK && samples == 1) return Layout::kGrey;
+  if (photometric != PHOTOMETRIC_RGB || planar != PLANARCONFIG_CONTIG) return Layout::kOther;
+  if (samples == 3 && extraCount == 0) return Layout::kRgb;
+  if (samples == 4 && extraCount == 1 && extra != nullptr) {
+    if (extra[0] == EXTRASAMPLE_ASSOCALPHA) return Layout::kRgbAssociatedAlpha;
+    if (extra[0] == EXTRASAMPLE_UNASSALPHA) return Layout::kRgbStraightAlpha;
+  }
+  return Layout::kOther;
+}
 
+int SamplesOf(Layout layout) {
+  switch (layout) {
+    case Layout::kGrey:
+      return 1;
+    case Layout::kRgb:
+      return 3;
+    default:
+      return 4;
+  }
+}
+
+// `count` pixels of the file's samples into blue, green, red.
+void ConvertRow(Layout layout, const std::uint8_t* src, std::uint8_t* dst, std::int64_t count) {
+  switch (layout) {
+    case Layout::kGrey:
+      for (std::int64_t x = 0; x < count; ++x, dst += 3) dst[0] = dst[1] = dst[2] = src[x];
+      break;
+    case Layout::kRgb:
+      for (std::int64_t x = 0; x < count; ++x, src += 3, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+      }
+      break;
+    case Layout::kRgbAssociatedAlpha:
+      for (std::int64_t x = 0; x < count; ++x, src += 4, dst += 3) {
+        dst[0] = OverWhitePremultiplied(src[2], src[3]);
+        dst[1] = OverWhitePremultiplied(src[1], src[3]);
+        dst[2] = OverWhitePremultiplied(src[0], src[3]);
+      }
+      break;
+    case Layout::kRgbStraightAlpha:
+      for (std::int64_t x = 0; x < count; ++x, src += 4, dst += 3) {
+        dst[0] = OverWhite(src[2], src[3]);
+        dst[1] = OverWhite(src[1], src[3]);
+        dst[2] = OverWhite(src[0], src[3]);
+      }
+      break;
+    case Layout::kOther:
+      break;
+  }
+}
+
+// The common layouts: each strip or tile decoded by libtiff into one buffer
+// of that unit, then converted into the rows it covers.
+void DecodeDirect(TIFF* tiff, const MemoryFile& file, Layout layout, TBitmap& into) {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  const bool tiled = TIFFIsTiled(tiff) != 0;
+  std::uint32_t unitWidth = width;
+  std::uint32_t unitHeight = 0;
+  if (tiled) {
+    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &unitWidth);
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unitHeight);
+  } else {
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unitHeight);
+    unitHeight = std::min(unitHeight, height);
+  }
+  const std::int64_t samples = SamplesOf(layout);
+  const std::int64_t rowBytes = tiled ? TIFFTileRowSize64(tiff) : TIFFScanlineSize64(tiff);
+  if (unitWidth == 0 || unitHeight == 0 || rowBytes != samples * unitWidth) {
+    Fail(file, "bad strip or tile size");
+  }
+  // A tile may declare sides of billions of pixels: the product is bounded
+  // before it is formed.
+  const std::int64_t unitBytes = unitHeight > kMaxDecoderWorkingBytes / rowBytes
+                                     ? kMaxDecoderWorkingBytes + 1
+                                     : rowBytes * unitHeight;
+  CheckWorkingBytes(unitBytes, width, height);
+  StartRgbBitmap(into, width, height, kKind);
+  const auto buffer =
+      std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(unitBytes));
+
+  for (std::uint32_t top = 0; top < height; top += unitHeight) {
+    const std::uint32_t rows = std::min(unitHeight, height - top);
+    for (std::uint32_t left = 0; left < width; left += unitWidth) {
+      // A strip at the bottom holds only the rows left; a tile is always whole.
+      const tmsize_t want = static_cast<tmsize_t>(tiled ? unitBytes : rowBytes * rows);
+      const tmsize_t got =
+          tiled ? TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, left, top, 0, 0), buffer.get(),
+                                      want)
+                : TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, top, 0), buffer.get(), want);
+      if (got < want) Fail(file, "cannot read the pixels");
+      const std::uint32_t columns = std::min(unitWidth, width - left);
+      for (std::uint32_t r = 0; r < rows; ++r) {
+        ConvertRow(layout, buffer.get() + rowBytes * r,
+                   into.ScanLine(static_cast<int>(top + r)) + std::int64_t{3} * left, columns);
+      }
+    }
+  }
+}
+
+// Every other layout, through libtiff's RGBA interface.
+void DecodeThroughRgba(TIFF* tiff, const MemoryFile& file, TBitmap& into) {
   char message[1024] = {};
-  if (!TIFFRGBAImageOK(tiff.get(), message)) InvalidImage(kKind, message);
+  if (!TIFFRGBAImageOK(tiff, message)) InvalidImage(kKind, message);
   RgbaImage rgba;
-  if (!TIFFRGBAImageBegin(&rgba.image, tiff.get(), 1, message)) InvalidImage(kKind, message);
+  if (!TIFFRGBAImageBegin(&rgba.image, tiff, 1, message)) InvalidImage(kKind, message);
   rgba.begun = true;
   TIFFRGBAImage& image = rgba.image;
   const std::int64_t width = image.width;
@@ -137,10 +251,10 @@ void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
   // Bands of whole strips (or tile rows): a band that ended inside a strip
   // would have the next band decode that strip again from its start.
   std::uint32_t unit = 0;
-  if (TIFFIsTiled(tiff.get())) {
-    TIFFGetField(tiff.get(), TIFFTAG_TILELENGTH, &unit);
+  if (TIFFIsTiled(tiff)) {
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unit);
   } else {
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &unit);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unit);
   }
   const std::int64_t unitRows = std::clamp<std::int64_t>(unit, 1, height);
   const std::int64_t bandRows = std::min<std::int64_t>(
@@ -166,6 +280,27 @@ void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
         dst[2] = OverWhitePremultiplied(TIFFGetR(p), a);
       }
     }
+  }
+}
+
+}  // namespace
+
+void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
+  MemoryFile file{bytes, 0, {}};
+  std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffBlockBytes);
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), ErrorHandler, &file);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), WarningHandler, &file);
+  std::unique_ptr<TIFF, TiffClose> tiff(TIFFClientOpenExt("memory", "r", &file, ReadProc, WriteProc,
+                                                          SeekProc, CloseProc, SizeProc, MapProc,
+                                                          UnmapProc, options.get()));
+  if (!tiff) Fail(file, "not a TIFF file");
+
+  const Layout layout = DirectLayout(tiff.get());
+  if (layout == Layout::kOther) {
+    DecodeThroughRgba(tiff.get(), file, into);
+  } else {
+    DecodeDirect(tiff.get(), file, layout, into);
   }
 }
 

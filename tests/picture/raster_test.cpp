@@ -9,6 +9,7 @@
 #include "picture/formats.h"
 #include "picture/picture.h"
 #include "platform/cp932.h"
+#include "tests/picture/raster_compare.h"
 #include "tests/support/jpeg_fixtures.h"
 #include "tests/support/picture_fixtures.h"
 #include "tests/support/temp_dir.h"
@@ -19,26 +20,8 @@ namespace {
 using testing::Pixels;
 using Decoder = void (*)(std::span<const std::uint8_t>, TBitmap&);
 
-std::span<const std::uint8_t> Span(const std::string& s) {
-  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
-}
-
-// Largest channel difference between the decoded bitmap and `want` laid on
-// white.
-int MaxDifference(const TBitmap& bitmap, const Pixels& want) {
-  int worst = 0;
-  for (int y = 0; y < want.height; ++y) {
-    const std::uint8_t* row = bitmap.RowData(y);
-    for (int x = 0; x < want.width; ++x) {
-      const std::uint32_t p = testing::OnWhite(want.At(x, y));
-      const int channels[3][2] = {{row[3 * x], static_cast<int>(p & 0xFF)},
-                                  {row[3 * x + 1], static_cast<int>((p >> 8) & 0xFF)},
-                                  {row[3 * x + 2], static_cast<int>((p >> 16) & 0xFF)}};
-      for (const auto& [got, wanted] : channels) worst = std::max(worst, std::abs(got - wanted));
-    }
-  }
-  return worst;
-}
+using testing::MaxDifference;
+using testing::Span;
 
 struct Kind {
   const char* name;
@@ -189,7 +172,10 @@ TEST(RasterTest, PngChunkLongerThanTheFileIsRefusedBeforeLibpngAllocatesIt) {
   // Found by fuzzing: an eXIf chunk declaring 0x66747970 bytes after the
   // IHDR made libpng allocate 1.7 GB before it found the file too short.
   std::string png = testing::MakePng(testing::Quadrants(8, 8));
-  png.insert(33, std::string("\x66\x74\x79\x70" "eXIf" "II*\x00\x08\x00\x00\x00", 16));
+  png.insert(33, std::string("\x66\x74\x79\x70"
+                             "eXIf"
+                             "II*\x00\x08\x00\x00\x00",
+                             16));
   TBitmap bitmap;
   try {
     DecodePng(Span(png), bitmap);
