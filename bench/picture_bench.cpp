@@ -15,7 +15,6 @@
 // more in the ratio.
 //
 // Exit status 1 when the ratio exceeds 1.25 or the memory exceeds its bound.
-#include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -30,33 +29,16 @@
 #include <string>
 #include <vector>
 
-#include "picture/bitmap.h"
-#include "picture/picture.h"
-#include "platform/cp932.h"
+#include "bench/bench_support.h"
 #include "tests/support/jpeg_fixtures.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using peloria::bench::LoadCopyScan;
 
 constexpr double kMaxRatio = 1.25;
 constexpr std::int64_t kMemorySlack = 16 << 20;
-
-// Load, copy, scan every row; answers a checksum so nothing is left out.
-std::uint64_t LoadCopyScan(const std::string& path) {
-  peloria::TPicture picture;
-  picture.LoadFromFile(peloria::Cp932(path));
-  peloria::TBitmap copy;
-  copy.Assign(picture.Graphic());
-  std::uint64_t sum = 0;
-  const int bytes = copy.Width() * 3;
-  for (int y = 0; y < copy.Height(); ++y) {
-    const std::uint8_t* row = copy.ScanLine(y);
-    for (int i = 0; i < bytes; i += 64) sum += row[i];
-  }
-  benchmark::DoNotOptimize(sum);
-  return sum;
-}
 
 std::int64_t PeakResidentBytes() {
   std::ifstream status("/proc/self/status");

@@ -5,15 +5,20 @@
 //   PNG   pngtopnm FILE > /dev/null            (libpng)
 //   WebP  dwebp -ppm FILE -o /dev/null         (libwebp)
 //   HEIC  heif-convert FILE OUT.y4m            (libheif; raw YUV output)
+//   AVIF  heif-convert FILE OUT.y4m            (libheif; raw YUV output)
 //   TIFF  tiffcp -c none FILE OUT.tif          (libtiff; LZW in, raw out)
-// alternating, and reports the median of each and their ratio.
+//   GIF   gif2rgb -1 -o /dev/null FILE         (giflib; interleaved RGB out)
+// alternating, and reports the median of each and their ratio. --only PNG
+// (WebP, HEIC, AVIF, TIFF, GIF) makes and times that kind alone.
 //
-//   raster_bench [--width W] [--height H] [--runs N]
+//   raster_bench [--width W] [--height H] [--runs N] [--only KIND]
 //
 // The picture is the test pattern with +-20 levels of pseudo-random noise,
-// 6000 x 4000 by default. Exit status 1 when a ratio exceeds 1.25 or a tool
-// is missing.
-#include <benchmark/benchmark.h>
+// 6000 x 4000 by default; the GIF file holds it cut down to 256 colours (3
+// bits of red and green, 2 of blue). The AVIF file is made by heif-enc from
+// a PNG file of the picture. Exit status 1 when a ratio exceeds 1.25 or a
+// tool is missing.
+#include <gif_lib.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -26,9 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "picture/bitmap.h"
-#include "picture/picture.h"
-#include "platform/cp932.h"
+#include "bench/bench_support.h"
 #include "tests/support/jpeg_fixtures.h"
 #include "tests/support/picture_fixtures.h"
 
@@ -36,6 +39,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
+using peloria::bench::LoadCopyScan;
 using peloria::testing::Pixels;
 
 constexpr double kMaxRatio = 1.25;
@@ -83,19 +87,30 @@ void WriteTiff(const fs::path& path, const Pixels& p) {
   TIFFClose(tiff);
 }
 
-std::uint64_t LoadCopyScan(const std::string& path) {
-  peloria::TPicture picture;
-  picture.LoadFromFile(peloria::Cp932(path));
-  peloria::TBitmap copy;
-  copy.Assign(picture.Graphic());
-  std::uint64_t sum = 0;
-  const int bytes = copy.Width() * 3;
-  for (int y = 0; y < copy.Height(); ++y) {
-    const std::uint8_t* row = copy.ScanLine(y);
-    for (int i = 0; i < bytes; i += 64) sum += row[i];
+// A GIF of 256 colours: each pixel's 3 top bits of red and green and 2 of
+// blue make its palette index.
+void WriteGif(const fs::path& path, const Pixels& p) {
+  std::vector<GifColorType> colours(256);
+  for (int i = 0; i < 256; ++i) {
+    colours[i] = {static_cast<GifByteType>((i >> 5) * 255 / 7),
+                  static_cast<GifByteType>((i >> 2 & 7) * 255 / 7),
+                  static_cast<GifByteType>((i & 3) * 255 / 3)};
   }
-  benchmark::DoNotOptimize(sum);
-  return sum;
+  int error = 0;
+  GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
+  ColorMapObject* map = GifMakeMapObject(256, colours.data());
+  EGifPutScreenDesc(gif, p.width, p.height, 8, 0, map);
+  EGifPutImageDesc(gif, 0, 0, p.width, p.height, false, nullptr);
+  std::vector<GifPixelType> line(static_cast<std::size_t>(p.width));
+  for (int y = 0; y < p.height; ++y) {
+    for (int x = 0; x < p.width; ++x) {
+      const std::uint32_t v = p.At(x, y);
+      line[x] = static_cast<GifPixelType>((v >> 16 & 0xE0) | (v >> 11 & 0x1C) | (v >> 6 & 3));
+    }
+    EGifPutLine(gif, line.data(), p.width);
+  }
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
 }
 
 double Seconds(const std::function<void()>& work) {
@@ -119,46 +134,71 @@ int main(int argc, char** argv) {
   int width = 6000;
   int height = 4000;
   int runs = 5;
+  std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--width") width = std::atoi(argv[i + 1]);
     if (option == "--height") height = std::atoi(argv[i + 1]);
     if (option == "--runs") runs = std::atoi(argv[i + 1]);
+    if (option == "--only") only = argv[i + 1];
   }
   const fs::path dir = fs::temp_directory_path() / "peloria-raster-bench";
   fs::create_directories(dir);
   std::fprintf(stderr, "making the %d x %d pictures ...\n", width, height);
   const Pixels pixels = NoisyPattern(width, height);
-  const auto write = [&](const char* name, const std::string& bytes) {
-    std::ofstream(dir / name, std::ios::binary) << bytes;
-    return (dir / name).string();
+  const auto write = [](const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
   };
   peloria::testing::ContainerOptions lossy;
   lossy.lossless = false;
-  WriteTiff(dir / "big.tif", pixels);
+  const std::string y4m = (dir / "out.y4m").string();
   struct Kind {
     const char* name;
     std::string path;
+    std::function<void(const std::string&)> make;
     std::string tool;
     std::string command;
   };
-  const std::string png = write("big.png", peloria::testing::MakePng(pixels));
-  const std::string webp = write("big.webp", peloria::testing::MakeWebP(pixels, lossy));
-  const std::string heic = write("big.heic", peloria::testing::MakeHeif(pixels));
-  const std::string tiff = (dir / "big.tif").string();
-  const std::vector<Kind> kinds = {
-      {"PNG", png, "pngtopnm", "pngtopnm " + png + " > /dev/null 2>&1"},
-      {"WebP", webp, "dwebp", "dwebp -quiet -ppm " + webp + " -o /dev/null"},
-      {"HEIC", heic, "heif-convert",
-       "heif-convert " + heic + " " + (dir / "out.y4m").string() + " >/dev/null 2>&1"},
-      {"TIFF", tiff, "tiffcp", "tiffcp -c none " + tiff + " " + (dir / "out.tif").string()},
+  const auto path = [&](const char* name) { return (dir / name).string(); };
+  const std::vector<Kind> all = {
+      {"PNG", path("big.png"),
+       [&](const std::string& p) { write(p, peloria::testing::MakePng(pixels)); }, "pngtopnm",
+       "pngtopnm " + path("big.png") + " > /dev/null 2>&1"},
+      {"WebP", path("big.webp"),
+       [&](const std::string& p) { write(p, peloria::testing::MakeWebP(pixels, lossy)); }, "dwebp",
+       "dwebp -quiet -ppm " + path("big.webp") + " -o /dev/null"},
+      {"HEIC", path("big.heic"),
+       [&](const std::string& p) { write(p, peloria::testing::MakeHeif(pixels)); }, "heif-convert",
+       "heif-convert " + path("big.heic") + " " + y4m + " >/dev/null 2>&1"},
+      // heif-enc's AV1 encoder at its fastest setting, from a PNG file of the
+      // picture: its size and noise, not the encoder's effort, decide the
+      // decoding time measured.
+      {"AVIF", path("big.avif"),
+       [&](const std::string& p) {
+         write(path("avif-source.png"), peloria::testing::MakePng(pixels));
+         const std::string command =
+             "heif-enc -A -q 90 -p speed=9 " + path("avif-source.png") + " -o " + p + " >/dev/null";
+         if (std::system(command.c_str()) != 0) std::fprintf(stderr, "heif-enc failed\n");
+       },
+       "heif-convert", "heif-convert " + path("big.avif") + " " + y4m + " >/dev/null 2>&1"},
+      {"TIFF", path("big.tif"), [&](const std::string& p) { WriteTiff(p, pixels); }, "tiffcp",
+       "tiffcp -c none " + path("big.tif") + " " + path("out.tif")},
+      {"GIF", path("big.gif"), [&](const std::string& p) { WriteGif(p, pixels); }, "gif2rgb",
+       "gif2rgb -1 -o /dev/null " + path("big.gif")},
   };
+  std::vector<Kind> kinds;
+  for (const Kind& k : all) {
+    if (only.empty() || only == k.name) {
+      k.make(k.path);
+      kinds.push_back(k);
+    }
+  }
 
   bool ok = true;
   std::printf(
       "| kind | file MiB | Peloria ms | tool | tool ms | ratio |\n|---|---|---|---|---|---|\n");
   for (const Kind& k : kinds) {
-    if (!HasTool(k.tool)) {
+    if (!HasTool(k.tool) || !fs::exists(k.path)) {
       std::printf("| %s | | | %s missing | | |\n", k.name, k.tool.c_str());
       ok = false;
       continue;
