@@ -168,6 +168,38 @@ TEST(RasterTest, BombsAreRefusedBeforeAllocating) {
   }
 }
 
+// HEIC and AVIF: the size comes from the images' "ispe" properties. A small
+// file whose properties declare 30000 x 30000 (within libheif's own
+// bound on the sides, 2.5 GiB as a 24-bit bitmap) is refused with
+// EOutOfResources before anything is decoded or allocated.
+TEST(RasterTest, HeifDeclaringAHugePictureIsRefusedBeforeAllocating) {
+  for (const bool avif : {false, true}) {
+    SCOPED_TRACE(avif ? "AVIF" : "HEIC");
+    testing::ContainerOptions options;
+    options.avif = avif;
+    std::string file = testing::MakeHeif(testing::Quadrants(64, 48), options);
+    // "ispe", version and flags, then the width and height, big-endian (the
+    // HEVC file keeps one for its coded picture and one for the primary
+    // image).
+    int patched = 0;
+    for (std::size_t at = file.find("ispe"); at != std::string::npos;
+         at = file.find("ispe", at + 4), ++patched) {
+      file.replace(at + 8, 8, std::string("\x00\x00\x75\x30\x00\x00\x75\x30", 8));
+    }
+    ASSERT_GT(patched, 0);
+    TBitmap bitmap;
+    try {
+      DecodeHeif(Span(file), bitmap);
+      FAIL() << "decoded";
+    } catch (const EOutOfResources& e) {
+      EXPECT_NE(std::string(e.what()).find("30000"), std::string::npos) << e.what();
+    } catch (const EInvalidGraphic& e) {
+      FAIL() << "refused for another reason: " << e.what();
+    }
+    EXPECT_EQ(bitmap.Width(), 0);
+  }
+}
+
 TEST(RasterTest, PngChunkLongerThanTheFileIsRefusedBeforeLibpngAllocatesIt) {
   // Found by fuzzing: an eXIf chunk declaring 0x66747970 bytes after the
   // IHDR made libpng allocate 1.7 GB before it found the file too short.
