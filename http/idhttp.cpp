@@ -6,7 +6,6 @@
 
 #include "http/base64.h"
 #include "http/internet_date.h"
-#include "http/proxy_env.h"
 #include "http/url_parts.h"
 #include "platform/cp932.h"
 #include "platform/numbers.h"
@@ -198,35 +197,29 @@ std::int32_t ParseChunkSize(std::string_view line) {
 
 TIdHTTP::~TIdHTTP() = default;
 
-void TIdHTTP::ChooseProxy(const std::string& protocol, const std::string& host, std::string& server,
-                          std::int32_t& port) const {
-  server = Request.ProxyServer;
-  port = Request.ProxyPort;
-  if (!server.empty() || !UseEnvironmentProxy) return;
+TProxyAddress TIdHTTP::ChooseProxy(const std::string& protocol, const std::string& host) const {
+  if (!Request.ProxyServer.empty()) {
+    return {Request.ProxyServer, Request.ProxyPort, Request.ProxyUsername, Request.ProxyPassword};
+  }
+  if (!UseEnvironmentProxy) return {};
   // A URL without a protocol or host (a relative one) goes as the previous.
   const std::string scheme = protocol.empty() ? requestProtocol_ : protocol;
-  if (std::optional<TProxyAddress> proxy =
-          ProxyFromEnvironment(scheme, host.empty() ? requestHost_ : host)) {
-    server = proxy->Host;
-    port = proxy->Port;
-  }
+  return ProxyFromEnvironment(scheme, host.empty() ? requestHost_ : host).value_or(TProxyAddress{});
 }
 
 bool TIdHTTP::ChooseEndpoint(const std::string& protocol, const std::string& host,
                              std::int32_t port) {
   std::string newHost;
   std::int32_t newPort;
-  std::string proxyServer;
-  std::int32_t proxyPort = 0;
-  ChooseProxy(protocol, host, proxyServer, proxyPort);
+  proxy_ = ChooseProxy(protocol, host);
   const bool secure = IsHttps(protocol.empty() ? requestProtocol_ : protocol);
-  const bool proxy = !proxyServer.empty();
+  const bool proxy = !proxy_.Host.empty();
   const std::int32_t defaultPort = secure ? kHttpsDefaultPort : kHttpDefaultPort;
   if (proxy) {
     // Every protocol goes to the proxy; plain ones as the whole URL, https
     // through a tunnel to the origin.
-    newHost = proxyServer;
-    newPort = proxyPort;
+    newHost = proxy_.Host;
+    newPort = proxy_.Port;
     if (!host.empty()) {
       requestHost_ = host;
       tlsPort_ = port != kNoPort ? port : defaultPort;
@@ -275,9 +268,9 @@ void TIdHTTP::OpenTunnel() {
   const std::string authority = tlsHost_ + ":" + std::to_string(tlsPort_);
   WriteLine("CONNECT " + authority + " HTTP/1.1");
   WriteLine("Host: " + authority);
-  if (!Request.ProxyUsername.empty()) {
+  if (!proxy_.Username.empty()) {
     WriteLine("Proxy-Authorization: Basic " +
-              Base64Encode(Request.ProxyUsername + ":" + Request.ProxyPassword));
+              Base64Encode(proxy_.Username + ":" + proxy_.Password));
   }
   WriteLine("");
   interimReplies_ = 0;
@@ -313,13 +306,13 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
   std::string uri = parts.Path + parts.Document;
   std::int32_t port = PortNumber(parts.Port);
   if (!parts.Protocol.empty() && !IsHttp(parts.Protocol) && !IsHttps(parts.Protocol)) {
-    std::string proxyServer;
-    std::int32_t proxyPort = 0;
-    ChooseProxy(parts.Protocol, parts.Host, proxyServer, proxyPort);
     // Only a proxy may speak another protocol for us.
-    if (proxyServer.empty()) throw EIdInterceptPropInvalid(kMsgInterceptPropInvalid);
+    if (ChooseProxy(parts.Protocol, parts.Host).Host.empty()) {
+      throw EIdInterceptPropInvalid(kMsgInterceptPropInvalid);
+    }
   }
-  if (ChooseEndpoint(parts.Protocol, parts.Host, port)) {
+  const bool absoluteForm = ChooseEndpoint(parts.Protocol, parts.Host, port);
+  if (absoluteForm) {
     // The proxy gets the absolute form (RFC 9112 3.2.2). Its authority keeps
     // a port that the URL names, or the proxy would go to the default port.
     if (!parts.Host.empty()) requestPort_ = port == kNoPort ? std::string() : parts.Port;
@@ -340,12 +333,17 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
 
   HeaderLines.Clear();
   Request.ContentLength = 0;  // GET and HEAD send no body
+  TIdHeaderInfo sent = Request;
   // No Referer from an https page to an http one (RFC 9110 10.1.3): the
   // address of a secure page is not told over a plain connection.
-  const std::string referer = Request.Referer;
-  if (chainSecure_ && !secure) Request.Referer.clear();
-  ComposeHeaderLines(Request, HeaderLines);
-  Request.Referer = referer;
+  if (chainSecure_ && !secure) sent.Referer.clear();
+  // The proxy's credentials go only to the proxy that this request is
+  // addressed to: not to a web server, directly or inside a tunnel (the
+  // tunnel's proxy got them with CONNECT).
+  sent.ProxyServer = absoluteForm ? proxy_.Host : std::string();
+  sent.ProxyUsername = absoluteForm ? proxy_.Username : std::string();
+  sent.ProxyPassword = absoluteForm ? proxy_.Password : std::string();
+  ComposeHeaderLines(sent, HeaderLines);
   if (secure) chainSecure_ = true;
 
   // Each line is handed to the socket by itself.

@@ -13,6 +13,7 @@
 #include "http/header_info.h"
 #include "http/header_list.h"
 #include "http/id_exceptions.h"
+#include "http/proxy_env.h"
 #include "http/tcp_connection.h"
 #include "platform/stream.h"
 
@@ -98,7 +99,8 @@ class TIdHTTP : public TIdTCPClient {
   // The largest body written to the target; more fails with EIdReplyTooLarge.
   std::int64_t MaxBodyBytes = kHttpMaxBodyBytes;
   // Without Request.ProxyServer: take the proxy for each URL from the
-  // environment (http_proxy, https_proxy, all_proxy, no_proxy; proxy_env.h).
+  // environment (http_proxy, https_proxy, all_proxy, no_proxy; proxy_env.h),
+  // with the credentials its value carries.
   bool UseEnvironmentProxy = false;
 
   std::int32_t RedirectDepth() const { return redirectDepth_; }
@@ -156,9 +158,10 @@ class TIdHTTP : public TIdTCPClient {
   void OpenTunnel();
   // One more interim reply; EIdTooManyInterimReplies beyond the bound.
   void CountInterimReply();
-  // The proxy for a URL: Request.ProxyServer, else the environment's.
-  void ChooseProxy(const std::string& protocol, const std::string& host, std::string& server,
-                   std::int32_t& port) const;
+  // The proxy for a URL with its credentials: Request.ProxyServer (with
+  // Request.ProxyUsername and ProxyPassword), else the environment's; an
+  // empty Host for a direct connection.
+  TProxyAddress ChooseProxy(const std::string& protocol, const std::string& host) const;
   // Closes the connection when this reply ends it, otherwise notices a close
   // that already happened.
   void SettleConnection(bool reply10);
@@ -175,6 +178,8 @@ class TIdHTTP : public TIdTCPClient {
   // inside a proxy's tunnel.
   std::string wantedKind_;
   std::string openKind_;
+  // The proxy that ChooseEndpoint chose; an empty Host for none.
+  TProxyAddress proxy_;
   // The origin's name and port for TLS (SNI, certificate check, CONNECT).
   std::string tlsHost_;
   std::int32_t tlsPort_ = 0;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/cp932.h"
+#include "platform/files.h"
 #include "platform/socket.h"
 
 namespace peloria {
@@ -18,15 +19,26 @@ std::optional<std::string> FirstSet(std::initializer_list<const char*> names,
   return std::nullopt;
 }
 
+std::string PercentDecoded(const std::string& text) {
+  return PercentDecodedPath(text).value_or(text);
+}
+
 std::optional<TProxyAddress> ParseProxy(std::string value) {
   if (const std::size_t scheme = value.find("://"); scheme != std::string::npos) {
     if (!SameTextAscii(value.substr(0, scheme), "http")) return std::nullopt;
     value.erase(0, scheme + 3);
   }
   value = value.substr(0, value.find('/'));
-  // user:password@ is not supported by the request composer; drop it.
-  if (const std::size_t at = value.rfind('@'); at != std::string::npos) value.erase(0, at + 1);
   TProxyAddress proxy;
+  // "user:password@host": the userinfo is percent-decoded (a ":" or "@" in a
+  // password is written %3A, %40); the last "@" ends it.
+  if (const std::size_t at = value.rfind('@'); at != std::string::npos) {
+    std::string userinfo = value.substr(0, at);
+    value.erase(0, at + 1);
+    const std::size_t colon = userinfo.find(':');
+    proxy.Username = PercentDecoded(userinfo.substr(0, colon));
+    if (colon != std::string::npos) proxy.Password = PercentDecoded(userinfo.substr(colon + 1));
+  }
   proxy.Port = 80;
   const std::size_t colon = value.rfind(':');
   if (colon != std::string::npos) {

@@ -15,6 +15,10 @@ namespace peloria {
 struct TProxyAddress {
   std::string Host;
   std::int32_t Port = 0;
+  // From "user:password@" before the host, percent-decoded; empty without.
+  // They go to this proxy only (Proxy-Authorization), never to a web server.
+  std::string Username;
+  std::string Password;
   bool operator==(const TProxyAddress&) const = default;
 };
 
@@ -25,7 +29,8 @@ std::optional<std::string> ProcessEnvironment(const char* name);
 
 // The proxy for a request with `scheme` ("http" or "https", any letter
 // case) to `host`; none for a direct connection. A proxy value is
-// "[http://]host[:port][/]" (port 80 when absent, as for any http address);
+// "[http://][user[:password]@]host[:port][/]" (port 80 when absent, as for
+// any http address);
 // a value with another scheme (socks5://, https://) is a proxy this client
 // cannot speak to and counts as unset. no_proxy holds names separated by
 // commas or blanks: "*" (every host), a host name or IP address (also its

@@ -284,6 +284,11 @@ TEST(ResolveUrlTest, RedirectTargets) {
   EXPECT_EQ(ResolveUrl("http://h.test", "a.jpg"), "http://h.test/a.jpg");
 }
 
+TProxyAddress Proxy(const char* host, std::int32_t port, const char* user = "",
+                    const char* password = "") {
+  return TProxyAddress{host, port, user, password};
+}
+
 TEST(ProxyEnvironmentTest, VariablesAndExceptions) {
   const char* const kBlocks = "10.0.0.0/8,127.0.0.0/8,::1/128,192.168.1.0/24";
   using Env = std::map<std::string, std::string>;
@@ -293,69 +298,64 @@ TEST(ProxyEnvironmentTest, VariablesAndExceptions) {
     const char* host;
     std::optional<TProxyAddress> proxy;
   } rows[] = {
-      {{{"http_proxy", "http://p.test:3128/"}}, "http", "a.test", TProxyAddress{"p.test", 3128}},
-      {{{"http_proxy", "p.test"}}, "http", "a.test", TProxyAddress{"p.test", 80}},
+      {{{"http_proxy", "http://p.test:3128/"}}, "http", "a.test", Proxy("p.test", 3128)},
+      {{{"http_proxy", "p.test"}}, "http", "a.test", Proxy("p.test", 80)},
       // HTTP_PROXY may be set by a CGI server from a request header: never read.
       {{{"HTTP_PROXY", "p.test:1"}}, "http", "a.test", std::nullopt},
       {{{"http_proxy", "p.test:1"}}, "https", "a.test", std::nullopt},
       {{{"https_proxy", "s.test:2"}, {"HTTPS_PROXY", "S.test:3"}},
        "https",
        "a",
-       TProxyAddress{"s.test", 2}},
-      {{{"HTTPS_PROXY", "S.test:3"}}, "HTTPS", "a", TProxyAddress{"S.test", 3}},
-      {{{"all_proxy", "x.test:4"}, {"http_proxy", ""}}, "http", "a", TProxyAddress{"x.test", 4}},
-      {{{"ALL_PROXY", "x.test:5"}}, "https", "a", TProxyAddress{"x.test", 5}},
+       Proxy("s.test", 2)},
+      {{{"HTTPS_PROXY", "S.test:3"}}, "HTTPS", "a", Proxy("S.test", 3)},
+      {{{"all_proxy", "x.test:4"}, {"http_proxy", ""}}, "http", "a", Proxy("x.test", 4)},
+      {{{"ALL_PROXY", "x.test:5"}}, "https", "a", Proxy("x.test", 5)},
       {{{"all_proxy", "socks5://x.test:1080"}}, "http", "a", std::nullopt},
-      {{{"http_proxy", "http://user:pw@p.test:8"}}, "http", "a", TProxyAddress{"p.test", 8}},
+      // A proxy that cannot be spoken to means a direct connection, not the
+      // next variable.
+      {{{"https_proxy", "socks4://x.test:1080"}, {"all_proxy", "y.test:3"}},
+       "https",
+       "a",
+       std::nullopt},
+      // Credentials before the host, percent-decoded.
+      {{{"http_proxy", "http://user:pw@p.test:8"}}, "http", "a", Proxy("p.test", 8, "user", "pw")},
+      {{{"http_proxy", "u%40x:p%3A%2F%zz@p.test:8/"}},
+       "http",
+       "a",
+       Proxy("p.test", 8, "u@x", "p:/%zz")},
+      {{{"http_proxy", "http://only@p.test"}}, "http", "a", Proxy("p.test", 80, "only", "")},
+      {{{"http_proxy", "http://a:b@c@p.test"}}, "http", "a", Proxy("p.test", 80, "a", "b@c")},
       {{{"http_proxy", "p.test:99999"}}, "http", "a", std::nullopt},
       {{{"http_proxy", "p:1"}, {"no_proxy", "*"}}, "http", "a.test", std::nullopt},
       {{{"http_proxy", "p:1"}, {"no_proxy", "b.test, a.test"}}, "http", "A.TEST", std::nullopt},
       {{{"http_proxy", "p:1"}, {"no_proxy", ".test"}}, "http", "img.a.test", std::nullopt},
       {{{"http_proxy", "p:1"}, {"NO_PROXY", "a.test"}}, "http", "www.a.test", std::nullopt},
-      {{{"http_proxy", "p:1"}, {"no_proxy", "a.test"}}, "http", "xa.test", TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "a.test"}}, "http", "xa.test", Proxy("p", 1)},
       {{{"http_proxy", "p:1"}, {"no_proxy", "127.0.0.1:8080"}}, "http", "127.0.0.1", std::nullopt},
-      {{{"http_proxy", "p:1"}, {"no_proxy", "127.0.0.1"}},
-       "http",
-       "127.0.0.10",
-       TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "127.0.0.1"}}, "http", "127.0.0.10", Proxy("p", 1)},
       // Address blocks hold literal addresses of their own family; names are
       // not looked up for them.
       {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "10.200.3.4", std::nullopt},
       {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "127.0.0.1", std::nullopt},
       {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "192.168.1.255", std::nullopt},
-      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}},
-       "http",
-       "192.168.2.1",
-       TProxyAddress{"p", 1}},
-      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "11.0.0.1", TProxyAddress{"p", 1}},
-      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "localhost", TProxyAddress{"p", 1}},
-      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}},
-       "http",
-       "10.0.0.1.test",
-       TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "192.168.2.1", Proxy("p", 1)},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "11.0.0.1", Proxy("p", 1)},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "localhost", Proxy("p", 1)},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "10.0.0.1.test", Proxy("p", 1)},
       {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "[::1]", std::nullopt},
-      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "[::2]", TProxyAddress{"p", 1}},
-      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}},
-       "http",
-       "[::ffff:10.0.0.1]",
-       TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "[::2]", Proxy("p", 1)},
+      {{{"http_proxy", "p:1"}, {"no_proxy", kBlocks}}, "http", "[::ffff:10.0.0.1]", Proxy("p", 1)},
       {{{"http_proxy", "p:1"}, {"no_proxy", "fe80::/10"}}, "http", "[FEBF::1]", std::nullopt},
-      {{{"http_proxy", "p:1"}, {"no_proxy", "fe80::/10"}},
-       "http",
-       "[fec0::1]",
-       TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "fe80::/10"}}, "http", "[fec0::1]", Proxy("p", 1)},
       {{{"http_proxy", "p:1"}, {"no_proxy", "10.1.2.3/0"}}, "http", "203.0.113.9", std::nullopt},
       {{{"http_proxy", "p:1"}, {"no_proxy", "10.1.2.3/8"}}, "http", "10.9.9.9", std::nullopt},
       {{{"http_proxy", "p:1"}, {"no_proxy", "10.1.2.3/31"}}, "http", "10.1.2.2", std::nullopt},
-      {{{"http_proxy", "p:1"}, {"no_proxy", "10.1.2.3/31"}},
-       "http",
-       "10.1.2.4",
-       TProxyAddress{"p", 1}},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "10.1.2.3/31"}}, "http", "10.1.2.4", Proxy("p", 1)},
       // Malformed blocks hold nothing.
       {{{"http_proxy", "p:1"}, {"no_proxy", "10.0.0.0/33,10.0.0.0/,10.0.0.0/x,10/8"}},
        "http",
        "10.0.0.1",
-       TProxyAddress{"p", 1}},
+       Proxy("p", 1)},
       // A plain IPv6 entry, with or without brackets and port.
       {{{"http_proxy", "p:1"}, {"no_proxy", "::1"}}, "http", "[::1]", std::nullopt},
       {{{"http_proxy", "p:1"}, {"no_proxy", "[::1]:8080"}}, "http", "[::1]", std::nullopt},
