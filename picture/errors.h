@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "picture/limits.h"
+#include "picture/picture_limits.h"
 #include "platform/exception.h"
 #include "platform/message.h"
 

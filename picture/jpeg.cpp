@@ -34,7 +34,7 @@ constexpr std::size_t kHeaderPiece = std::size_t{64} << 10;
 // Rows handed to the decoder per call at most.
 constexpr int kRowsPerCall = 16;
 // The bounds of the JPEG decoder (kMaxJpegScans, kMaxJpegDecoderBytes) are
-// in picture/limits.h with the reasons for them.
+// in picture/picture_limits.h with the reasons for them.
 constexpr int kMaxScans = kMaxJpegScans;
 constexpr long kMaxDecoderMemory = kMaxJpegDecoderBytes;
 
