@@ -184,13 +184,14 @@ void ParseHeaderLines(TIdHeaderList& lines, TIdHeaderInfo& into) {
 std::int32_t ParseChunkSize(std::string_view line) {
   // The size ends at blanks (SP, HTAB) or at a chunk extension (";name=value").
   std::string_view size = line.substr(0, line.find_first_of(" \t;"));
-  if (size.empty()) return 0;
+  const auto malformed = [] { throw EIdMalformedChunk("malformed chunk size"); };
+  if (size.empty()) malformed();
   std::int64_t value = 0;
   for (char c : size) {
     const int digit = HexDigitValue(c);
-    if (digit < 0) return 0;
+    if (digit < 0) malformed();
     value = value * 16 + digit;
-    if (value > std::numeric_limits<std::int32_t>::max()) return 0;
+    if (value > std::numeric_limits<std::int32_t>::max()) malformed();
   }
   return static_cast<std::int32_t>(value);
 }

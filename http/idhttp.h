@@ -56,6 +56,9 @@ PELORIA_DECLARE_EXCEPTION(EIdRedirectRefused, EIdException);
 PELORIA_DECLARE_EXCEPTION(EIdReplyTooLarge, EIdException);
 // More than kHttpMaxInterimReplies interim (1xx) replies.
 PELORIA_DECLARE_EXCEPTION(EIdTooManyInterimReplies, EIdException);
+// A chunked body whose chunk-size line is no size: the body cannot be framed,
+// and taking the line for the last chunk would pass a cut-off body as whole.
+PELORIA_DECLARE_EXCEPTION(EIdMalformedChunk, EIdException);
 
 enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
 enum TIdHTTPMethod { hmGet, hmHead };
@@ -73,7 +76,8 @@ void ParseHeaderLines(TIdHeaderList& lines, TIdHeaderInfo& into);
 
 // The size of a chunk-size line (RFC 9112 7.1): hexadecimal digits in either
 // letter case, cut at the first SP, HTAB or ";" (a chunk extension, which is
-// ignored). 0 for anything else, which ends the body.
+// ignored); 0 is the last chunk. Anything else, also a size beyond 2^31 - 1,
+// fails with EIdMalformedChunk.
 std::int32_t ParseChunkSize(std::string_view line);
 
 class TIdHTTP : public TIdTCPClient {

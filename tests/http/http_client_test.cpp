@@ -174,6 +174,9 @@ TEST(HttpReplyTest, Framing) {
        "1a ;ext\r\n" +
            kAlphabet + "\r\n0\r\n\r\n",
        kAlphabet, "", ""},
+      {"chunk size that is no number: a failure, not a body cut short there",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk + "<html>\r\nrest",
+       kAlphabet, "EIdMalformedChunk", "malformed chunk size"},
       {"Chunked capital",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n" + chunk + "0\r\n\r\n",
        chunk + "0\r\n\r\n", "", ""},
