@@ -123,7 +123,10 @@ void ParseText(std::string_view text) {
   for (const std::string& line : lines) {
     (void)peloria::SplitUrl(line);
     (void)peloria::InternetDateToLocal(line, 9 * 3600);
-    (void)peloria::ParseChunkSize(line);
+    try {
+      (void)peloria::ParseChunkSize(line);
+    } catch (const peloria::EIdMalformedChunk&) {
+    }
 
     // SetValue folds long values but must keep what Value() gives back.
     const std::string_view name = peloria::TIdHeaderList::NameOf(line);
