@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "tests/support/jpeg_fixtures.h"
-#include "tests/support/tiff_writer.h"
 #include "tests/support/picture_fixtures.h"
+#include "tests/support/tiff_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -390,6 +390,7 @@ void RasterSeeds() {
   Write("png", "alpha-interlaced-late-exif", MakePng(alpha, late));
   Write("webp", "lossless-exif", MakeWebP(alpha, exif));
   Write("webp", "lossy-prefixed-exif", MakeWebP(opaque, prefixed));
+  Write("webp", "animated", MakeAnimatedWebP({opaque, alpha}));
   Write("heif", "heic-exif", MakeHeif(Gradient(32, 16), exif));
   ContainerOptions avif;
   avif.avif = true;

@@ -1,8 +1,6 @@
 // Animated WebP files: the first frame is shown, a cut-off animation fails,
 // and a canvas beyond the bounds is refused before anything is allocated.
 #include <gtest/gtest.h>
-#include <webp/encode.h>
-#include <webp/mux.h>
 
 #include <string>
 #include <vector>
@@ -14,45 +12,11 @@
 namespace peloria {
 namespace {
 
+using testing::MakeAnimatedWebP;
 using testing::Pixels;
 
 using testing::MaxDifference;
 using testing::Span;
-
-// An animation of the frames (all of the canvas's size), lossless, 100 ms
-// each, made by libwebpmux's animation encoder.
-std::string MakeAnimatedWebP(const std::vector<Pixels>& frames) {
-  const int width = frames.front().width;
-  const int height = frames.front().height;
-  WebPAnimEncoderOptions options;
-  EXPECT_TRUE(WebPAnimEncoderOptionsInit(&options));
-  WebPAnimEncoder* encoder = WebPAnimEncoderNew(width, height, &options);
-  WebPConfig config;
-  EXPECT_TRUE(WebPConfigInit(&config));
-  config.lossless = 1;
-  int timestamp = 0;
-  for (const Pixels& frame : frames) {
-    WebPPicture picture;
-    EXPECT_TRUE(WebPPictureInit(&picture));
-    picture.use_argb = 1;
-    picture.width = width;
-    picture.height = height;
-    // 0xAARRGGBB words in memory on a little-endian machine: B, G, R, A.
-    EXPECT_TRUE(WebPPictureImportBGRA(
-        &picture, reinterpret_cast<const std::uint8_t*>(frame.argb.data()), 4 * width));
-    EXPECT_TRUE(WebPAnimEncoderAdd(encoder, &picture, timestamp, &config));
-    WebPPictureFree(&picture);
-    timestamp += 100;
-  }
-  EXPECT_TRUE(WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr));
-  WebPData data;
-  WebPDataInit(&data);
-  EXPECT_TRUE(WebPAnimEncoderAssemble(encoder, &data));
-  std::string file(reinterpret_cast<const char*>(data.bytes), data.size);
-  WebPDataClear(&data);
-  WebPAnimEncoderDelete(encoder);
-  return file;
-}
 
 TEST(WebPDecoderTest, AnimatedFileShowsItsFirstFrame) {
   const Pixels first = testing::Gradient(40, 30, true);

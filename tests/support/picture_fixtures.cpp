@@ -7,6 +7,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 #include <webp/encode.h>
+#include <webp/mux.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -186,6 +187,41 @@ std::string MakeWebP(const Pixels& pixels, const ContainerOptions& options) {
   if (exif.size() % 2 != 0) exifChunk += '\0';
   const std::string body = "WEBP" + header + chunks + exifChunk;
   return "RIFF" + U32Le(static_cast<std::uint32_t>(body.size())) + body;
+}
+
+std::string MakeAnimatedWebP(const std::vector<Pixels>& frames) {
+  const int width = frames.front().width;
+  const int height = frames.front().height;
+  WebPAnimEncoderOptions options;
+  Need(WebPAnimEncoderOptionsInit(&options) != 0, "WebPAnimEncoderOptionsInit");
+  std::unique_ptr<WebPAnimEncoder, void (*)(WebPAnimEncoder*)> encoder(
+      WebPAnimEncoderNew(width, height, &options), WebPAnimEncoderDelete);
+  Need(encoder != nullptr, "WebPAnimEncoderNew");
+  WebPConfig config;
+  Need(WebPConfigInit(&config) != 0, "WebPConfigInit");
+  config.lossless = 1;
+  int timestamp = 0;
+  for (const Pixels& frame : frames) {
+    WebPPicture picture;
+    Need(WebPPictureInit(&picture) != 0, "WebPPictureInit");
+    picture.use_argb = 1;
+    picture.width = width;
+    picture.height = height;
+    // 0xAARRGGBB words in memory on a little-endian machine: B, G, R, A.
+    const bool imported = WebPPictureImportBGRA(
+        &picture, reinterpret_cast<const std::uint8_t*>(frame.argb.data()), 4 * width);
+    const bool added = imported && WebPAnimEncoderAdd(encoder.get(), &picture, timestamp, &config);
+    WebPPictureFree(&picture);
+    Need(added, "WebPAnimEncoderAdd");
+    timestamp += 100;
+  }
+  Need(WebPAnimEncoderAdd(encoder.get(), nullptr, timestamp, nullptr) != 0, "WebPAnimEncoderAdd");
+  WebPData data;
+  WebPDataInit(&data);
+  Need(WebPAnimEncoderAssemble(encoder.get(), &data) != 0, "WebPAnimEncoderAssemble");
+  std::string file(reinterpret_cast<const char*>(data.bytes), data.size);
+  WebPDataClear(&data);
+  return file;
 }
 
 // -------------------------------------------------------------------- HEIF

@@ -53,6 +53,9 @@ std::string MakePng(const Pixels& pixels, const ContainerOptions& options = {});
 // after a test changed its data.
 void FixPngCrc(std::string& png, std::size_t at);
 std::string MakeWebP(const Pixels& pixels, const ContainerOptions& options = {});
+// An animation of the frames (all of the first's size), lossless, 100 ms
+// each, made by libwebpmux's animation encoder.
+std::string MakeAnimatedWebP(const std::vector<Pixels>& frames);
 std::string MakeHeif(const Pixels& pixels, const ContainerOptions& options = {});
 std::string MakeGif(const Pixels& pixels, bool interlaced = false);
 
