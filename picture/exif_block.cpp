@@ -4,10 +4,10 @@
 #include <cstring>
 #include <memory>
 
+#include "picture/decoder_libraries.h"
 #include "picture/errors.h"
 #include "picture/formats.h"
 #include "picture/graphic.h"
-#include "picture/heif_library.h"
 #include "platform/stream.h"
 
 namespace peloria {

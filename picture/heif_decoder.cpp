@@ -3,8 +3,8 @@
 // interleaved red, green, blue (and alpha), then copied into the bitmap.
 #include <memory>
 
+#include "picture/decoder_libraries.h"
 #include "picture/decoder_support.h"
-#include "picture/heif_library.h"
 #include "picture/raster.h"
 
 namespace peloria {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/decoder_libraries.h"
 #include "picture/decoder_support.h"
 #include "picture/raster.h"
 
@@ -94,17 +95,17 @@ int WarningHandler(TIFF*, void*, const char*, const char*, va_list) {
 }
 
 struct OptionsFree {
-  void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+  void operator()(TIFFOpenOptions* o) const { TiffLibrary().TIFFOpenOptionsFree(o); }
 };
 struct TiffClose {
-  void operator()(TIFF* t) const { TIFFClose(t); }
+  void operator()(TIFF* t) const { TiffLibrary().TIFFClose(t); }
 };
 
 struct RgbaImage {
   TIFFRGBAImage image{};
   bool begun = false;
   ~RgbaImage() {
-    if (begun) TIFFRGBAImageEnd(&image);
+    if (begun) TiffLibrary().TIFFRGBAImageEnd(&image);
   }
 };
 
@@ -123,12 +124,12 @@ Layout DirectLayout(TIFF* tiff) {
   std::uint16_t format = 0;
   std::uint16_t extraCount = 0;
   std::uint16_t* extra = nullptr;
-  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return Layout::kOther;
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+  if (!TiffLibrary().TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return Layout::kOther;
+  TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+  TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
   if (bits != 8 || format != SAMPLEFORMAT_UINT) return Layout::kOther;
   if (photometric == PHOTOMETRIC_MINISBLACK && samples == 1) return Layout::kGrey;
   if (photometric != PHOTOMETRIC_RGB || planar != PLANARCONFIG_CONTIG) return Layout::kOther;
@@ -188,20 +189,21 @@ void ConvertRow(Layout layout, const std::uint8_t* src, std::uint8_t* dst, std::
 void DecodeDirect(TIFF* tiff, const MemoryFile& file, Layout layout, TBitmap& into) {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
-  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
-  const bool tiled = TIFFIsTiled(tiff) != 0;
+  TiffLibrary().TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  TiffLibrary().TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  const bool tiled = TiffLibrary().TIFFIsTiled(tiff) != 0;
   std::uint32_t unitWidth = width;
   std::uint32_t unitHeight = 0;
   if (tiled) {
-    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &unitWidth);
-    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unitHeight);
+    TiffLibrary().TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &unitWidth);
+    TiffLibrary().TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unitHeight);
   } else {
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unitHeight);
+    TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unitHeight);
     unitHeight = std::min(unitHeight, height);
   }
   const std::int64_t samples = SamplesOf(layout);
-  const std::int64_t rowBytes = tiled ? TIFFTileRowSize64(tiff) : TIFFScanlineSize64(tiff);
+  const std::int64_t rowBytes =
+      tiled ? TiffLibrary().TIFFTileRowSize64(tiff) : TiffLibrary().TIFFScanlineSize64(tiff);
   if (unitWidth == 0 || unitHeight == 0 || rowBytes != samples * unitWidth) {
     Fail(file, "bad strip or tile size");
   }
@@ -221,9 +223,11 @@ void DecodeDirect(TIFF* tiff, const MemoryFile& file, Layout layout, TBitmap& in
       // A strip at the bottom holds only the rows left; a tile is always whole.
       const tmsize_t want = static_cast<tmsize_t>(tiled ? unitBytes : rowBytes * rows);
       const tmsize_t got =
-          tiled ? TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, left, top, 0, 0), buffer.get(),
-                                      want)
-                : TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, top, 0), buffer.get(), want);
+          tiled
+              ? TiffLibrary().TIFFReadEncodedTile(
+                    tiff, TiffLibrary().TIFFComputeTile(tiff, left, top, 0, 0), buffer.get(), want)
+              : TiffLibrary().TIFFReadEncodedStrip(
+                    tiff, TiffLibrary().TIFFComputeStrip(tiff, top, 0), buffer.get(), want);
       if (got < want) Fail(file, "cannot read the pixels");
       const std::uint32_t columns = std::min(unitWidth, width - left);
       for (std::uint32_t r = 0; r < rows; ++r) {
@@ -237,9 +241,10 @@ void DecodeDirect(TIFF* tiff, const MemoryFile& file, Layout layout, TBitmap& in
 // Every other layout, through libtiff's RGBA interface.
 void DecodeThroughRgba(TIFF* tiff, const MemoryFile& file, TBitmap& into) {
   char message[1024] = {};
-  if (!TIFFRGBAImageOK(tiff, message)) InvalidImage(kKind, message);
+  if (!TiffLibrary().TIFFRGBAImageOK(tiff, message)) InvalidImage(kKind, message);
   RgbaImage rgba;
-  if (!TIFFRGBAImageBegin(&rgba.image, tiff, 1, message)) InvalidImage(kKind, message);
+  if (!TiffLibrary().TIFFRGBAImageBegin(&rgba.image, tiff, 1, message))
+    InvalidImage(kKind, message);
   rgba.begun = true;
   TIFFRGBAImage& image = rgba.image;
   const std::int64_t width = image.width;
@@ -251,10 +256,10 @@ void DecodeThroughRgba(TIFF* tiff, const MemoryFile& file, TBitmap& into) {
   // Bands of whole strips (or tile rows): a band that ended inside a strip
   // would have the next band decode that strip again from its start.
   std::uint32_t unit = 0;
-  if (TIFFIsTiled(tiff)) {
-    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unit);
+  if (TiffLibrary().TIFFIsTiled(tiff)) {
+    TiffLibrary().TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unit);
   } else {
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unit);
+    TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unit);
   }
   const std::int64_t unitRows = std::clamp<std::int64_t>(unit, 1, height);
   const std::int64_t bandRows = std::min<std::int64_t>(
@@ -266,7 +271,8 @@ void DecodeThroughRgba(TIFF* tiff, const MemoryFile& file, TBitmap& into) {
     const auto rows = static_cast<std::uint32_t>(std::min(bandRows, height - top));
     image.row_offset = static_cast<int>(top);
     image.col_offset = 0;
-    if (!TIFFRGBAImageGet(&image, band.data(), static_cast<std::uint32_t>(width), rows)) {
+    if (!TiffLibrary().TIFFRGBAImageGet(&image, band.data(), static_cast<std::uint32_t>(width),
+                                        rows)) {
       Fail(file, "cannot read the pixels");
     }
     for (std::uint32_t r = 0; r < rows; ++r) {
@@ -287,13 +293,13 @@ void DecodeThroughRgba(TIFF* tiff, const MemoryFile& file, TBitmap& into) {
 
 void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
   MemoryFile file{bytes, 0, {}};
-  std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffBlockBytes);
-  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), ErrorHandler, &file);
-  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), WarningHandler, &file);
-  std::unique_ptr<TIFF, TiffClose> tiff(TIFFClientOpenExt("memory", "r", &file, ReadProc, WriteProc,
-                                                          SeekProc, CloseProc, SizeProc, MapProc,
-                                                          UnmapProc, options.get()));
+  std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TiffLibrary().TIFFOpenOptionsAlloc());
+  TiffLibrary().TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffBlockBytes);
+  TiffLibrary().TIFFOpenOptionsSetErrorHandlerExtR(options.get(), ErrorHandler, &file);
+  TiffLibrary().TIFFOpenOptionsSetWarningHandlerExtR(options.get(), WarningHandler, &file);
+  std::unique_ptr<TIFF, TiffClose> tiff(
+      TiffLibrary().TIFFClientOpenExt("memory", "r", &file, ReadProc, WriteProc, SeekProc,
+                                      CloseProc, SizeProc, MapProc, UnmapProc, options.get()));
   if (!tiff) Fail(file, "not a TIFF file");
 
   const Layout layout = DirectLayout(tiff.get());

@@ -123,14 +123,18 @@ TEST_F(LocalFileTest, NoRegularFileIsNoPictureAndTheCauseIsShown) {
   EXPECT_THAT(refused.err, EndsWith(")\n"));
 }
 
-// libheif and its codecs are loaded at the first HEIF file only: a JPEG goes
-// without them, and a HEIC photo still shows its picture and its Exif data.
-TEST_F(LocalFileTest, TheHeifLibraryIsLoadedOnlyForHeifFiles) {
+// libheif and libtiff are loaded at the first file of their kind only: a JPEG
+// goes without them, and a HEIC photo or a TIFF scan still shows its picture
+// and its Exif data.
+TEST_F(LocalFileTest, DecoderLibrariesAreLoadedOnlyForTheirKinds) {
   testing::TiffWriter exif(testing::ByteOrder::kMotorola);
   exif.Ascii(exif.Ifd0(), 0x0110, "Phone 15");
   const fs::path heic = pictures_ / "IMG_0001.HEIC";
   std::ofstream(heic, std::ios::binary)
       << testing::MakeHeif(testing::Quadrants(64, 48), {.exif = exif.Build()});
+  const fs::path tiff = pictures_ / "scan.tif";
+  std::ofstream(tiff, std::ios::binary)
+      << testing::MakeTiff(testing::Quadrants(64, 48), {.model = "Scanner 9"});
   const auto runSeeingLibraries = [this](const std::vector<std::string>& args) {
     Command command = app_.Start(args);
     command.env.push_back("LD_DEBUG=files");
@@ -143,16 +147,23 @@ TEST_F(LocalFileTest, TheHeifLibraryIsLoadedOnlyForHeifFiles) {
     const Outcome o = runSeeingLibraries(args);
     EXPECT_EQ(o.exitCode, 0) << Describe(o);
     EXPECT_THAT(o.err, Not(HasSubstr("libheif"))) << args[0];
+    EXPECT_THAT(o.err, Not(HasSubstr("libtiff"))) << args[0];
   }
 
-  const Outcome exifOut = runSeeingLibraries({"--exif", heic.string()});
-  EXPECT_EQ(exifOut.exitCode, 0) << Describe(exifOut);
-  EXPECT_THAT(exifOut.out, HasSubstr("Phone 15"));
-  EXPECT_THAT(exifOut.err, HasSubstr("libheif.so.1"));
-
-  const Outcome print = Run({"--print", heic.string()});
-  EXPECT_EQ(print.exitCode, 0) << Describe(print);
-  EXPECT_THAT(print.out, HasSubstr("Phone 15"));
+  const struct {
+    fs::path file;
+    std::string model;
+    std::string library;
+  } rows[] = {{heic, "Phone 15", "libheif.so.1"}, {tiff, "Scanner 9", "libtiff.so.6"}};
+  for (const auto& row : rows) {
+    const Outcome exifOut = runSeeingLibraries({"--exif", row.file.string()});
+    EXPECT_EQ(exifOut.exitCode, 0) << Describe(exifOut);
+    EXPECT_THAT(exifOut.out, HasSubstr(row.model));
+    const Outcome print = runSeeingLibraries({"--print", row.file.string()});
+    EXPECT_EQ(print.exitCode, 0) << Describe(print);
+    EXPECT_THAT(print.out, HasSubstr(row.model));
+    EXPECT_THAT(print.err, HasSubstr(row.library));
+  }
 }
 
 // Whether process `pid` holds an open descriptor on `file`.
