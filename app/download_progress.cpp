@@ -43,6 +43,18 @@ void StopCounting(TIdHTTP& http) {
   http.OnWork = nullptr;
 }
 
+std::thread StartDownload(TIdHTTP& http, const std::string& address, TStream& target,
+                          std::exception_ptr& failure, std::function<void()> ended) {
+  return std::thread([&http, &address, &target, &failure, ended = std::move(ended)] {
+    try {
+      http.Download(address, target);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    ended();
+  });
+}
+
 std::string ProgressText(std::int64_t received, std::int64_t total) {
   if (total < 0) return Amount(received);
   const std::int64_t percent =
@@ -61,12 +73,7 @@ void DownloadWithTerminalProgress(TIdHTTP& http, const std::string& address, TSt
   std::condition_variable ended;
   bool done = false;
   std::exception_ptr failure;
-  std::thread worker([&] {
-    try {
-      http.Download(address, target);
-    } catch (...) {
-      failure = std::current_exception();
-    }
+  std::thread worker = StartDownload(http, address, target, failure, [&] {
     const std::lock_guard lock(mutex);
     done = true;
     ended.notify_one();

@@ -6,7 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "http/idhttp.h"
 #include "platform/stream.h"
@@ -29,6 +32,11 @@ struct TProgressCounts {
 // body starts over) until StopCounting.
 void CountProgress(TIdHTTP& http, TProgressCounts& counts);
 void StopCounting(TIdHTTP& http);
+
+// Starts http.Download(address, target) on a thread of its own, which keeps
+// the download's failure in `failure` and calls `ended` when it is over.
+std::thread StartDownload(TIdHTTP& http, const std::string& address, TStream& target,
+                          std::exception_ptr& failure, std::function<void()> ended);
 
 // "1.5 MiB of 4.0 MiB (37%)", "812 KiB", "12 bytes": the progress text
 // (`total` < 0: unknown).

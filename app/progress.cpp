@@ -97,12 +97,7 @@ void DownloadWithProgress(TIdHTTP& http, const std::string& address, TStream& ta
   QEventLoop loop;
   std::atomic<bool> done = false;
   std::exception_ptr failure;
-  std::thread worker([&] {
-    try {
-      http.Download(address, target);
-    } catch (...) {
-      failure = std::current_exception();
-    }
+  std::thread worker = StartDownload(http, address, target, failure, [&] {
     done = true;
     QMetaObject::invokeMethod(
         &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
