@@ -303,7 +303,7 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
   ++redirectDepth_;
   if (redirectDepth_ == 1) chainSecure_ = false;
   CheckAddressBytes(url);
-  TIdUrlParts parts = SplitUrl(url);
+  const TIdUrlParts parts = SplitUrl(url);
   std::string uri = parts.Path + parts.Document;
   std::int32_t port = PortNumber(parts.Port);
   if (!parts.Protocol.empty() && !IsHttp(parts.Protocol) && !IsHttps(parts.Protocol)) {
@@ -320,50 +320,11 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
     uri = requestProtocol_ + "://" + requestHost_ + (requestPort_.empty() ? "" : ":") +
           requestPort_ + uri;
   }
-  const bool secure = IsHttps(requestProtocol_);
 
-  if (IsConnected()) {
-    // A kept connection may have been closed by the server while it was idle
-    // (RFC 9112 9.3): a short receive attempt notices that. Bytes that
-    // arrived unasked belong to no request: the connection has lost its
-    // framing and is not reused.
-    CheckGracefulClose();
-    if (IsConnected() && !InputBuffer().Empty()) CloseConnection();
-  }
-  if (!IsConnected()) OpenChosenConnection();
-
-  HeaderLines.Clear();
-  Request.ContentLength = 0;  // GET and HEAD send no body
-  TIdHeaderInfo sent = Request;
-  // No Referer from an https page to an http one (RFC 9110 10.1.3): the
-  // address of a secure page is not told over a plain connection.
-  if (chainSecure_ && !secure) sent.Referer.clear();
-  // The proxy's credentials go only to the proxy that this request is
-  // addressed to: not to a web server, directly or inside a tunnel (the
-  // tunnel's proxy got them with CONNECT).
-  sent.ProxyServer = absoluteForm ? proxy_.Host : std::string();
-  sent.ProxyUsername = absoluteForm ? proxy_.Username : std::string();
-  sent.ProxyPassword = absoluteForm ? proxy_.Password : std::string();
-  ComposeHeaderLines(sent, HeaderLines);
-  if (secure) chainSecure_ = true;
-
-  // Each line is handed to the socket by itself.
-  WriteLine(std::string(method == hmHead ? "HEAD " : "GET ") + uri + " HTTP/" +
-            (ProtocolVersion == pv1_0 ? "1.0" : "1.1"));
-  WriteLine("Host: " + requestHost_);
-  for (const std::string& line : HeaderLines.Lines()) WriteLine(line);
-  WriteLine("");
-
-  interimReplies_ = 0;
-  bool reply10 = ReadStatusLine();
-  // RFC 9110 15.2: interim replies come before the final one and are skipped.
-  while (statusCode_ / 100 == 1 && statusCode_ != 101) {
-    ReadReplyHeaders();
-    CountInterimReply();
-    reply10 = ReadStatusLine();
-  }
-  ReadReplyHeaders();
-  bool hasBody = !HasNoBody(method, statusCode_);
+  ConnectForRequest();
+  WriteRequest(method, uri, absoluteForm);
+  const bool reply10 = ReadFinalReplyHead();
+  const bool hasBody = !HasNoBody(method, statusCode_);
 
   std::int32_t statusClass = statusCode_ / 100;
   // With redirects followed, only the redirect statuses name another address
@@ -405,6 +366,56 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
   }
   SettleConnection(reply10);
   redirectDepth_ = 0;
+}
+
+void TIdHTTP::ConnectForRequest() {
+  if (IsConnected()) {
+    // A kept connection may have been closed by the server while it was idle
+    // (RFC 9112 9.3): a short receive attempt notices that. Bytes that
+    // arrived unasked belong to no request: the connection has lost its
+    // framing and is not reused.
+    CheckGracefulClose();
+    if (IsConnected() && !InputBuffer().Empty()) CloseConnection();
+  }
+  if (!IsConnected()) OpenChosenConnection();
+}
+
+void TIdHTTP::WriteRequest(TIdHTTPMethod method, const std::string& uri, bool absoluteForm) {
+  const bool secure = IsHttps(requestProtocol_);
+  HeaderLines.Clear();
+  Request.ContentLength = 0;  // GET and HEAD send no body
+  TIdHeaderInfo sent = Request;
+  // No Referer from an https page to an http one (RFC 9110 10.1.3): the
+  // address of a secure page is not told over a plain connection.
+  if (chainSecure_ && !secure) sent.Referer.clear();
+  // The proxy's credentials go only to the proxy that this request is
+  // addressed to: not to a web server, directly or inside a tunnel (the
+  // tunnel's proxy got them with CONNECT).
+  sent.ProxyServer = absoluteForm ? proxy_.Host : std::string();
+  sent.ProxyUsername = absoluteForm ? proxy_.Username : std::string();
+  sent.ProxyPassword = absoluteForm ? proxy_.Password : std::string();
+  ComposeHeaderLines(sent, HeaderLines);
+  if (secure) chainSecure_ = true;
+
+  // Each line is handed to the socket by itself.
+  WriteLine(std::string(method == hmHead ? "HEAD " : "GET ") + uri + " HTTP/" +
+            (ProtocolVersion == pv1_0 ? "1.0" : "1.1"));
+  WriteLine("Host: " + requestHost_);
+  for (const std::string& line : HeaderLines.Lines()) WriteLine(line);
+  WriteLine("");
+}
+
+bool TIdHTTP::ReadFinalReplyHead() {
+  interimReplies_ = 0;
+  bool reply10 = ReadStatusLine();
+  // RFC 9110 15.2: interim replies come before the final one and are skipped.
+  while (statusCode_ / 100 == 1 && statusCode_ != 101) {
+    ReadReplyHeaders();
+    CountInterimReply();
+    reply10 = ReadStatusLine();
+  }
+  ReadReplyHeaders();
+  return reply10;
 }
 
 void TIdHTTP::FollowRedirect(TIdHTTPMethod method, const std::string& url, std::string dest,

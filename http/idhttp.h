@@ -156,6 +156,13 @@ class TIdHTTP : public TIdTCPClient {
   // RedirectMaximum and the http/https schemes.
   void FollowRedirect(TIdHTTPMethod method, const std::string& url, std::string dest,
                       TStream& target);
+  // Steps of SendRequest: the connection to the chosen endpoint (a kept one
+  // when it is still sound), the request line and headers (`uri` in the form
+  // the endpoint takes), and the status line and headers of the final reply
+  // after any interim ones (answers whether that reply is version 1.0).
+  void ConnectForRequest();
+  void WriteRequest(TIdHTTPMethod method, const std::string& uri, bool absoluteForm);
+  bool ReadFinalReplyHead();
   // Opens the connection that ChooseEndpoint chose: plain, TLS, or TLS
   // inside a proxy's CONNECT tunnel.
   void OpenChosenConnection();
