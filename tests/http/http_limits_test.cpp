@@ -22,11 +22,13 @@
 #include "platform/exception.h"
 #include "platform/stream.h"
 #include "tests/support/peers.h"
+#include "tests/support/scoped_environment.h"
 
 namespace peloria {
 namespace {
 
 using testing::PeerScript;
+using testing::ScopedEnvironment;
 using testing::ScriptedPeer;
 
 std::string Base(const ScriptedPeer& peer) {
@@ -376,7 +378,8 @@ TEST(ProxyEnvironmentTest, DownloadGoesToTheEnvironmentsProxyUnlessTheIniNamesOn
       PeerScript().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
   ScriptedPeer iniProxy(
       PeerScript().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nini"));
-  ::setenv("http_proxy", ("127.0.0.1:" + std::to_string(proxy.Port())).c_str(), 1);
+  ScopedEnvironment env;
+  env.Set("http_proxy", "127.0.0.1:" + std::to_string(proxy.Port()));
   {
     TIdHTTP http;
     http.UseEnvironmentProxy = true;
@@ -394,7 +397,6 @@ TEST(ProxyEnvironmentTest, DownloadGoesToTheEnvironmentsProxyUnlessTheIniNamesOn
     EXPECT_EQ(Fetch(http, "http://pictures.test/a.jpg", &body), "");
     EXPECT_EQ(body, "ini");
   }
-  ::unsetenv("http_proxy");
   EXPECT_EQ(proxy.Accepted(), 1u);
 }
 
@@ -403,14 +405,13 @@ TEST(ProxyEnvironmentTest, AnAddressInsideANoProxyBlockIsFetchedDirectly) {
       PeerScript().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nproxy"));
   ScriptedPeer origin(
       PeerScript().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\ndirect"));
-  ::setenv("http_proxy", ("127.0.0.1:" + std::to_string(proxy.Port())).c_str(), 1);
-  ::setenv("no_proxy", "10.0.0.0/8 127.0.0.0/8", 1);
+  ScopedEnvironment env;
+  env.Set("http_proxy", "127.0.0.1:" + std::to_string(proxy.Port()));
+  env.Set("no_proxy", "10.0.0.0/8 127.0.0.0/8");
   TIdHTTP http;
   http.UseEnvironmentProxy = true;
   std::string body;
   EXPECT_EQ(Fetch(http, Base(origin) + "/a.jpg", &body), "");
-  ::unsetenv("no_proxy");
-  ::unsetenv("http_proxy");
   EXPECT_EQ(body, "direct");
   EXPECT_EQ(proxy.Accepted(), 0u);
 }

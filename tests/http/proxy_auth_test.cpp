@@ -18,6 +18,7 @@
 #include "platform/stream.h"
 #include "tests/http/test_certificates.h"
 #include "tests/support/peers.h"
+#include "tests/support/scoped_environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace peloria {
@@ -26,32 +27,11 @@ namespace {
 using testing::CaFileOverride;
 using testing::NginxServer;
 using testing::PeerScript;
+using testing::ScopedEnvironment;
 using testing::ScriptedPeer;
 using testing::TempDir;
 using testing::TestCertificates;
 using testing::TinyproxyServer;
-
-// Sets one environment variable for the life of the object.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 struct Outcome {
   std::string body;
@@ -96,8 +76,9 @@ TEST(ProxyCredentialsTest, SentToTheProxyOnlyNotAfterARedirectToADirectHost) {
                                std::to_string(origin.Port()) +
                                "/b.jpg\r\nContent-Length: 0\r\n\r\n")
                          .WaitRelease());
-  ScopedVariable httpProxy("http_proxy", ProxyValue("us%65r:p%40ss", proxy.Port()));
-  ScopedVariable noProxy("no_proxy", "127.0.0.0/8");
+  ScopedEnvironment env;
+  env.Set("http_proxy", ProxyValue("us%65r:p%40ss", proxy.Port()));
+  env.Set("no_proxy", "127.0.0.0/8");
   const Outcome outcome = Fetch("http://pictures.test/a.jpg");
   EXPECT_EQ(outcome.error, "");
   EXPECT_EQ(outcome.body, "direct");
@@ -145,8 +126,9 @@ class ProxyAuthTest : public ::testing::Test {
 
 TEST_F(ProxyAuthTest, RightCredentialsPassPlainAndThroughTheTunnel) {
   CaFileOverride ca(certificates_->Ca());
-  ScopedVariable httpProxy("http_proxy", ProxyValue(kGoodUserinfo, proxy_->Port()));
-  ScopedVariable httpsProxy("https_proxy", ProxyValue(kGoodUserinfo, proxy_->Port()));
+  ScopedEnvironment env;
+  env.Set("http_proxy", ProxyValue(kGoodUserinfo, proxy_->Port()));
+  env.Set("https_proxy", ProxyValue(kGoodUserinfo, proxy_->Port()));
   const Outcome plain = Fetch(PlainUrl());
   EXPECT_EQ(plain.error, "") << proxy_->Log();
   EXPECT_EQ(plain.body, "the picture");
@@ -170,8 +152,9 @@ TEST_F(ProxyAuthTest, MissingOrWrongCredentialsFailWithTheProxysStatusAndNeverSh
       {std::string("peloria:") + kWrongPassword, {401, 407}},
   };
   for (const auto& row : rows) {
-    ScopedVariable httpProxy("http_proxy", ProxyValue(row.userinfo, proxy_->Port()));
-    ScopedVariable httpsProxy("https_proxy", ProxyValue(row.userinfo, proxy_->Port()));
+    ScopedEnvironment env;
+    env.Set("http_proxy", ProxyValue(row.userinfo, proxy_->Port()));
+    env.Set("https_proxy", ProxyValue(row.userinfo, proxy_->Port()));
     for (const std::string& url : {PlainUrl(), SecureUrl()}) {
       const Outcome outcome = Fetch(url);
       EXPECT_NE(std::find(row.statuses.begin(), row.statuses.end(), outcome.replyCode),

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/support/peers.h"
+#include "tests/support/scoped_environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace peloria::testing {
@@ -68,21 +69,11 @@ class TestCertificates {
 class CaFileOverride {
  public:
   explicit CaFileOverride(const std::filesystem::path& file) {
-    if (const char* old = std::getenv("SSL_CERT_FILE")) old_ = old;
-    ::setenv("SSL_CERT_FILE", file.c_str(), 1);
+    environment_.Set("SSL_CERT_FILE", file.string());
   }
-  ~CaFileOverride() {
-    if (old_.empty()) {
-      ::unsetenv("SSL_CERT_FILE");
-    } else {
-      ::setenv("SSL_CERT_FILE", old_.c_str(), 1);
-    }
-  }
-  CaFileOverride(const CaFileOverride&) = delete;
-  CaFileOverride& operator=(const CaFileOverride&) = delete;
 
  private:
-  std::string old_;
+  ScopedEnvironment environment_;
 };
 
 }  // namespace peloria::testing

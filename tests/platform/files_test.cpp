@@ -16,6 +16,7 @@
 #include "platform/cp932.h"
 #include "platform/exception.h"
 #include "platform/stream.h"
+#include "tests/support/scoped_environment.h"
 
 namespace peloria {
 namespace {
@@ -158,34 +159,6 @@ TEST(FileStreamTest, FailureMessagesNameThePath) {
   EXPECT_THROW(TFileStream(dir.cp932(), TFileStream::Mode::kOpenReadDenyWrite), EFOpenError);
 }
 
-// Environment variables set for one test and restored afterwards.
-class ScopedEnvironment {
- public:
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-  }
-  void Set(const std::string& name, const std::optional<std::string>& value) {
-    if (!saved_.contains(name)) {
-      const char* old = std::getenv(name.c_str());
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    if (value) {
-      ::setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name.c_str());
-    }
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
-
 TEST(FileNameTest, AnyNameTheFileSystemHoldsIsOpenedByItsBytes) {
   TempDir dir;
   // Names CP932 cannot hold, and one that is not even UTF-8.
@@ -303,7 +276,7 @@ TEST(IniTest, ByteOrderMarkSizeBoundAndOnlyRegularFiles) {
 TEST(ProgramFilesTest, PortableFolderOrTheUsersFolders) {
   TempDir dir;
   const std::string base = dir.path().string();
-  ScopedEnvironment env;
+  testing::ScopedEnvironment env;
   env.Set("HOME", base + "/home");
   env.Set("XDG_CACHE_HOME", base + "/cache");
   env.Set("XDG_CONFIG_HOME", base + "/config");
