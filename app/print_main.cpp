@@ -28,8 +28,7 @@ int PrintSummary(const std::string& argument, std::ostream& out, std::ostream& e
     TStartup startup;
     if (!startup.Load(address, argument, picture, http, DownloadWithTerminalProgress,
                       [&cause](const std::exception& failure) { cause = failure.what(); })) {
-      PrintError(err, Utf8(address),
-                 Utf8(FailureReportText(Cp932("データの取得に失敗しました"), *cause)));
+      PrintError(err, Utf8(address), Utf8(FailureReportText(Cp932(kFailureText), *cause)));
       return kExitFailure;
     }
     const std::string summary = SummaryText(exif, startup.LocalPath());

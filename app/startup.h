@@ -71,6 +71,9 @@ class TStartup {
 // 「Exif情報はありません。」 when it has none.
 std::string SummaryText(TExifInfo& exif, const std::string& localPath);
 
+// The failure display's text (UTF-8 here; shown in CP932).
+inline constexpr char kFailureText[] = "データの取得に失敗しました";
+
 // The failure display's report on one line: `caption` and, in parentheses,
 // `cause` with every run of line breaks made one blank (socket errors carry
 // "\r\n" between their number and their text).

@@ -167,7 +167,7 @@ void TForm1::failure(const std::exception& cause) {
   failed_ = true;
   cause_ = cause.what();
   Label1.SetHint(cause_ + "\n" + address_);
-  Label1.SetCaption(Cp932("データの取得に失敗しました"));
+  Label1.SetCaption(Cp932(kFailureText));
   SetCaption("Peloria error");
   Button1.SetTop(Label1.Top() + Label1.Height() + 5);
   SetClientWidth(Label1.Left() + Label1.Width() + 2);
