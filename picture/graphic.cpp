@@ -47,16 +47,30 @@ void TGraphic::Changed() {
   if (OnChange) OnChange();
 }
 
-std::vector<std::uint8_t> ReadRestOfStream(TStream& stream) {
+namespace {
+
+// How many bytes are left from the stream's position, within the bound.
+std::size_t RestOfStreamCount(TStream& stream) {
   const std::int64_t count = stream.Size() - stream.Position();
-  if (count <= 0) return {};
-  // A picture file larger than the largest pixel image is refused before the
-  // block is allocated.
+  if (count <= 0) return 0;
   if (count > kMaxBitmapBytes) {
     throw EOutOfResources(FillMessage(kMsgPictureFileTooLarge, {std::to_string(count)}));
   }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
-  stream.ReadBuffer(bytes.data(), count);
+  return static_cast<std::size_t>(count);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ReadRestOfStream(TStream& stream) {
+  std::vector<std::uint8_t> bytes(RestOfStreamCount(stream));
+  if (!bytes.empty()) stream.ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  return bytes;
+}
+
+PixelMemory ReadRestIntoPixelMemory(TStream& stream) {
+  const std::size_t count = RestOfStreamCount(stream);
+  PixelMemory bytes = AllocatePixels(count, false);
+  if (count > 0) stream.ReadBuffer(bytes.get(), static_cast<std::int64_t>(count));
   return bytes;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "picture/errors.h"
+#include "picture/pixel_memory.h"
 #include "platform/stream.h"
 
 namespace peloria {
@@ -59,8 +60,15 @@ class TGraphic {
   void Changed();
 };
 
-// Reads every byte from the stream's position to its end into one block.
+// Reads every byte from the stream's position to its end into one block. A
+// picture file larger than the largest pixel image is refused with
+// EOutOfResources before the block is allocated.
 std::vector<std::uint8_t> ReadRestOfStream(TStream& stream);
+// The same into pixel memory, which maps a large block in huge pages at once
+// (a heap block of a large file is faulted in one small page at a time while
+// it is read, which costs as much as decoding it); its size is
+// get_deleter().bytes.
+PixelMemory ReadRestIntoPixelMemory(TStream& stream);
 
 // A graphic kept as the bytes of its file, not decoded: metafiles, which the
 // program recognises but never shows or copies.

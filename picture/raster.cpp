@@ -1,10 +1,8 @@
 #include "picture/raster.h"
 
-#include <algorithm>
 #include <string>
 
 #include "picture/decoder_support.h"
-#include "picture/pixel_memory.h"
 
 namespace peloria {
 
@@ -44,19 +42,8 @@ const TGraphicClass& TRasterImage::StaticClass() {
 }
 
 void TRasterImage::LoadFromStream(TStream& stream) {
-  const std::int64_t count = stream.Size() - stream.Position();
-  // A file larger than the largest pixel image is refused unread.
-  if (count > kMaxBitmapBytes) {
-    throw EOutOfResources(FillMessage(kMsgPictureFileTooLarge, {std::to_string(count)}));
-  }
-  // The file goes into a block from the pixel memory, which maps a large one
-  // in huge pages at once, as the JPEG reader does: a heap block of a large
-  // file is faulted in one small page at a time while it is read, which
-  // costs as much as decoding it.
-  const auto size = static_cast<std::size_t>(std::max<std::int64_t>(count, 0));
-  const PixelMemory file = AllocatePixels(size, false);
-  if (size > 0) stream.ReadBuffer(file.get(), count);
-  LoadFromBytes({file.get(), size});
+  const PixelMemory file = ReadRestIntoPixelMemory(stream);
+  LoadFromBytes({file.get(), file.get_deleter().bytes});
 }
 
 void TRasterImage::LoadFromBytes(std::span<const std::uint8_t> file) {
