@@ -395,6 +395,11 @@ void RasterSeeds() {
   ContainerOptions avif;
   avif.avif = true;
   Write("heif", "avif-alpha", MakeHeif(Gradient(16, 16, true), avif));
+  HeifGrid grid;
+  grid.width = 24;
+  grid.height = 20;
+  grid.headerInMeta = true;
+  Write("heif", "heic-grid", MakeHeifGrid(Gradient(16, 16), grid));
   TiffOptions tiff;
   tiff.model = "Seed";
   tiff.fNumberTimesTen = 28;

@@ -23,6 +23,8 @@ namespace peloria {
   X(heif_image_handle_release)                        \
   X(heif_image_handle_get_width)                      \
   X(heif_image_handle_get_height)                     \
+  X(heif_image_handle_get_ispe_width)                 \
+  X(heif_image_handle_get_ispe_height)                \
   X(heif_image_handle_has_alpha_channel)              \
   X(heif_image_handle_is_premultiplied_alpha)         \
   X(heif_image_handle_get_luma_bits_per_pixel)        \

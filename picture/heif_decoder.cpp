@@ -2,9 +2,11 @@
 // mirroring and cutting its file asks for, converted by libheif to 8-bit
 // interleaved red, green, blue (and alpha), then copied into the bitmap.
 #include <memory>
+#include <optional>
 
 #include "picture/decoder_libraries.h"
 #include "picture/decoder_support.h"
+#include "picture/heif_canvas.h"
 #include "picture/raster.h"
 
 namespace peloria {
@@ -61,7 +63,21 @@ void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into) {
   const bool premultiplied = heif.heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
   if (width <= 0 || height <= 0) InvalidImage(kKind, "no pixels");
   CheckedImageBytes(width, height, 24);
-  CheckWorkingBytes(WorkingBytes(heif, handle.get(), width * height, alpha), width, height);
+  // libheif decodes a coded picture at the size of its "ispe" property,
+  // before turning and cutting it, and composes a grid or overlay on the
+  // canvas its header gives (heif_canvas.h).
+  std::int64_t decodedWidth = heif.heif_image_handle_get_ispe_width(handle.get());
+  std::int64_t decodedHeight = heif.heif_image_handle_get_ispe_height(handle.get());
+  if (const std::optional<THeifCanvas> canvas = DerivedCanvas(file)) {
+    decodedWidth = canvas->width;
+    decodedHeight = canvas->height;
+  }
+  if (decodedWidth * decodedHeight < width * height) {
+    decodedWidth = width;
+    decodedHeight = height;
+  }
+  CheckWorkingBytes(WorkingBytes(heif, handle.get(), decodedWidth * decodedHeight, alpha),
+                    decodedWidth, decodedHeight);
 
   std::unique_ptr<heif_decoding_options, OptionsFree> options(heif.heif_decoding_options_alloc());
   options->convert_hdr_to_8bit = 1;

@@ -3,6 +3,7 @@
 #include "picture/raster.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <functional>
 
@@ -40,6 +41,13 @@ Options With(Value Options::*member, Value value) {
   Options options;
   options.*member = value;
   return options;
+}
+
+// The most memory this process has held so far.
+long PeakMemoryKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
 }
 
 std::vector<Kind> Kinds() {
@@ -198,6 +206,71 @@ TEST(RasterTest, HeifDeclaringAHugePictureIsRefusedBeforeAllocating) {
     }
     EXPECT_EQ(bitmap.Width(), 0);
   }
+}
+
+// Phones write HEIC pictures as grids of tiles. The tiles are laid
+// together and cut to the grid's size, also when one tile is larger than the
+// whole picture.
+TEST(RasterTest, HeifGridsAreLaidTogetherAndCut) {
+  const Pixels tile = testing::Quadrants(64, 64);
+  struct Row {
+    int columns, rows;
+    std::uint32_t width, height;
+  };
+  for (const Row row : {Row{2, 2, 100, 90}, Row{3, 1, 160, 64}, Row{1, 1, 40, 30}}) {
+    SCOPED_TRACE(::testing::Message() << row.columns << " x " << row.rows);
+    testing::HeifGrid grid;
+    grid.columns = row.columns;
+    grid.rows = row.rows;
+    grid.width = row.width;
+    grid.height = row.height;
+    TBitmap bitmap;
+    DecodeHeif(Span(testing::MakeHeifGrid(tile, grid)), bitmap);
+    ASSERT_EQ(bitmap.Width(), static_cast<int>(row.width));
+    ASSERT_EQ(bitmap.Height(), static_cast<int>(row.height));
+    Pixels want;
+    want.width = bitmap.Width();
+    want.height = bitmap.Height();
+    for (int y = 0; y < want.height; ++y) {
+      for (int x = 0; x < want.width; ++x) want.argb.push_back(tile.At(x % 64, y % 64));
+    }
+    EXPECT_LE(MaxDifference(bitmap, want), 40);
+  }
+}
+
+// Found by fuzzing: a grid's own header asked for a canvas of about
+// 20000 x 28000 while its declared size was 64 x 64, and libheif allocated
+// over 3 GB for it before the bitmap's bound refused the result. The canvas
+// is now bounded like any picture size before libheif sees it, wherever the
+// header lies; a grid without a readable header is refused.
+TEST(RasterTest, HeifGridCanvasIsBoundedBeforeAllocating) {
+  const Pixels tile = testing::Quadrants(64, 64);
+  for (const bool inMeta : {false, true}) {
+    SCOPED_TRACE(inMeta ? "header in idat" : "header in mdat");
+    testing::HeifGrid grid;
+    grid.width = 30000;
+    grid.height = 30000;
+    grid.declaredWidth = 128;
+    grid.declaredHeight = 128;
+    grid.headerInMeta = inMeta;
+    const long before = PeakMemoryKiB();
+    TBitmap bitmap;
+    try {
+      DecodeHeif(Span(testing::MakeHeifGrid(tile, grid)), bitmap);
+      FAIL() << "decoded";
+    } catch (const EOutOfResources& e) {
+      EXPECT_NE(std::string(e.what()).find("30000"), std::string::npos) << e.what();
+    }
+    EXPECT_LT(PeakMemoryKiB() - before, 256 * 1024);
+    EXPECT_EQ(bitmap.Width(), 0);
+  }
+
+  testing::HeifGrid cut;
+  cut.width = 100;
+  cut.height = 90;
+  cut.headerCut = 4;  // the header loses its height
+  TBitmap bitmap;
+  EXPECT_THROW(DecodeHeif(Span(testing::MakeHeifGrid(tile, cut)), bitmap), EInvalidGraphic);
 }
 
 TEST(RasterTest, PngChunkLongerThanTheFileIsRefusedBeforeLibpngAllocatesIt) {

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 
 #include "tests/support/jpeg_fixtures.h"
 #include "tests/support/tiff_writer.h"
@@ -279,6 +280,93 @@ std::string MakeHeif(const Pixels& pixels, const ContainerOptions& options) {
   heif_image_release(image);
   heif_context_free(context);
   return out;
+}
+
+namespace {
+
+std::string U16Be(std::uint32_t v) {
+  return std::string{static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+std::string Box(std::string_view type, const std::string& payload) {
+  return U32Be(static_cast<std::uint32_t>(8 + payload.size())) + std::string(type) + payload;
+}
+// A box with a version and 24 bits of flags before its payload.
+std::string FullBox(std::string_view type, int version, std::uint32_t flags,
+                    const std::string& payload) {
+  return Box(type, std::string(1, static_cast<char>(version)) + U32Be(flags).substr(1) + payload);
+}
+// The whole first box of `type` in `file` (its size precedes the type).
+std::string FindBox(const std::string& file, std::string_view type) {
+  const std::size_t at = file.find(type);
+  Need(at != std::string::npos && at >= 4, "heif box");
+  std::uint32_t size = 0;
+  for (std::size_t i = at - 4; i < at; ++i) size = size << 8 | static_cast<std::uint8_t>(file[i]);
+  Need(at - 4 + size <= file.size(), "heif box size");
+  return file.substr(at - 4, size);
+}
+
+}  // namespace
+
+// The tiles share one coded picture, taken with its decoder configuration
+// ("hvcC") from a single-picture file libheif wrote; the grid's header sits
+// in the media data after it. Item 1..n are the tiles, n + 1 the grid.
+std::string MakeHeifGrid(const Pixels& tile, const HeifGrid& grid) {
+  const std::string single = MakeHeif(tile);
+  const std::string config = FindBox(single, "hvcC");
+  const std::string coded = FindBox(single, "mdat").substr(8);
+  const auto tiles = static_cast<std::uint32_t>(grid.columns * grid.rows);
+  const std::uint32_t gridId = tiles + 1;
+  std::string header =
+      std::string{0, 1, static_cast<char>(grid.rows - 1), static_cast<char>(grid.columns - 1)} +
+      U32Be(grid.width) + U32Be(grid.height);
+  header.resize(header.size() - grid.headerCut);
+
+  std::string infos;
+  std::string ipma;
+  std::string tileIds;
+  for (std::uint32_t id = 1; id <= tiles; ++id) {
+    // Hidden (flag 1) tiles of HEVC pictures: the configuration (essential)
+    // and the tile's size.
+    infos += FullBox("infe", 2, 1, U16Be(id) + U16Be(0) + "hvc1" + '\0');
+    ipma += U16Be(id) + "\x02\x81\x02";
+    tileIds += U16Be(id);
+  }
+  infos += FullBox("infe", 2, 0, U16Be(gridId) + U16Be(0) + "grid" + '\0');
+  ipma += U16Be(gridId) + "\x01\x03";
+  const std::string properties = Box(
+      "ipco", config + FullBox("ispe", 0, 0, U32Be(tile.width) + U32Be(tile.height)) +
+                  FullBox("ispe", 0, 0,
+                          U32Be(grid.declaredWidth != 0 ? grid.declaredWidth : grid.width) +
+                              U32Be(grid.declaredHeight != 0 ? grid.declaredHeight : grid.height)));
+  // Item locations (4-byte offsets and lengths, one extent each): every
+  // tile at the coded picture, the grid at its header. Version 1 gives each
+  // item a construction method: 1 places it in "idat".
+  const int version = grid.headerInMeta ? 1 : 0;
+  const auto locations = [&](std::uint32_t dataStart) {
+    const auto item = [&](std::uint32_t id, int method, std::uint32_t offset, std::size_t length) {
+      return U16Be(id) + (version == 1 ? U16Be(static_cast<std::uint32_t>(method)) : "") +
+             U16Be(0) + U16Be(1) + U32Be(offset) + U32Be(static_cast<std::uint32_t>(length));
+    };
+    std::string items = U16Be(tiles + 1);
+    for (std::uint32_t id = 1; id <= tiles; ++id) items += item(id, 0, dataStart, coded.size());
+    items +=
+        grid.headerInMeta
+            ? item(gridId, 1, 0, header.size())
+            : item(gridId, 0, dataStart + static_cast<std::uint32_t>(coded.size()), header.size());
+    return FullBox("iloc", version, 0, std::string("\x44\x00", 2) + items);
+  };
+  const auto meta = [&](std::uint32_t dataStart) {
+    return FullBox("meta", 0, 0,
+                   FullBox("hdlr", 0, 0, U32Be(0) + "pict" + std::string(13, '\0')) +
+                       FullBox("pitm", 0, 0, U16Be(gridId)) + locations(dataStart) +
+                       FullBox("iinf", 0, 0, U16Be(tiles + 1) + infos) +
+                       FullBox("iref", 0, 0, Box("dimg", U16Be(gridId) + U16Be(tiles) + tileIds)) +
+                       Box("iprp", properties + FullBox("ipma", 0, 0, U32Be(tiles + 1) + ipma)) +
+                       (grid.headerInMeta ? Box("idat", header) : ""));
+  };
+  const std::string ftyp = Box("ftyp", std::string("heic") + U32Be(0) + "mif1heic");
+  const auto dataStart = static_cast<std::uint32_t>(ftyp.size() + meta(0).size() + 8);
+  return ftyp + meta(dataStart) + Box("mdat", grid.headerInMeta ? coded : coded + header);
 }
 
 // --------------------------------------------------------------------- GIF

@@ -58,6 +58,22 @@ std::string MakeWebP(const Pixels& pixels, const ContainerOptions& options = {})
 std::string MakeAnimatedWebP(const std::vector<Pixels>& frames);
 std::string MakeHeif(const Pixels& pixels, const ContainerOptions& options = {});
 std::string MakeGif(const Pixels& pixels, bool interlaced = false);
+// A HEIC grid picture as phones write them: columns x rows tiles, each the
+// HEVC-coded `tile`, laid onto a canvas of width x height (the grid's own
+// header; tiles beyond it are cut). Its "ispe" property declares
+// declaredWidth x declaredHeight, the canvas size when left at 0 as in a
+// sound file.
+struct HeifGrid {
+  int columns = 2;
+  int rows = 2;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint32_t declaredWidth = 0;
+  std::uint32_t declaredHeight = 0;
+  bool headerInMeta = false;  // the grid header in the "idat" box, not the media data
+  std::size_t headerCut = 0;  // bytes cut off the header's end (a broken file)
+};
+std::string MakeHeifGrid(const Pixels& tile, const HeifGrid& grid);
 
 // A TIFF file with the pixels (uncompressed red, green, blue strips of 2
 // rows; with alpha, an unassociated alpha sample), an orientation tag when
