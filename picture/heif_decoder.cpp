@@ -72,6 +72,7 @@ void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into) {
     decodedWidth = canvas->width;
     decodedHeight = canvas->height;
   }
+  CheckedImageBytes(decodedWidth, decodedHeight, 24);  // also keeps the products below in range
   if (decodedWidth * decodedHeight < width * height) {
     decodedWidth = width;
     decodedHeight = height;

@@ -246,10 +246,12 @@ TEST(RasterTest, HeifGridsAreLaidTogetherAndCut) {
 TEST(RasterTest, HeifGridCanvasIsBoundedBeforeAllocating) {
   const Pixels tile = testing::Quadrants(64, 64);
   for (const bool inMeta : {false, true}) {
+    // The largest 32-bit canvas, too, whose area overflows 64-bit arithmetic.
+    const std::uint32_t side = inMeta ? 30000 : 0xFFFFFFFF;
     SCOPED_TRACE(inMeta ? "header in idat" : "header in mdat");
     testing::HeifGrid grid;
-    grid.width = 30000;
-    grid.height = 30000;
+    grid.width = side;
+    grid.height = side;
     grid.declaredWidth = 128;
     grid.declaredHeight = 128;
     grid.headerInMeta = inMeta;
@@ -259,7 +261,7 @@ TEST(RasterTest, HeifGridCanvasIsBoundedBeforeAllocating) {
       DecodeHeif(Span(testing::MakeHeifGrid(tile, grid)), bitmap);
       FAIL() << "decoded";
     } catch (const EOutOfResources& e) {
-      EXPECT_NE(std::string(e.what()).find("30000"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(std::to_string(side)), std::string::npos) << e.what();
     }
     EXPECT_LT(PeakMemoryKiB() - before, 256 * 1024);
     EXPECT_EQ(bitmap.Width(), 0);
