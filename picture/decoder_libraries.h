@@ -18,6 +18,7 @@ namespace peloria {
   X(heif_init)                                        \
   X(heif_context_alloc)                               \
   X(heif_context_free)                                \
+  X(heif_context_set_maximum_image_size_limit)        \
   X(heif_context_read_from_memory_without_copy)       \
   X(heif_context_get_primary_image_handle)            \
   X(heif_image_handle_release)                        \

@@ -1,13 +1,16 @@
 // HEIC and AVIF through libheif: the primary image, with the rotation,
 // mirroring and cutting its file asks for, converted by libheif to 8-bit
 // interleaved red, green, blue (and alpha), then copied into the bitmap.
+#include <algorithm>
 #include <memory>
 #include <optional>
 
 #include "picture/decoder_libraries.h"
 #include "picture/decoder_support.h"
 #include "picture/heif_canvas.h"
+#include "picture/picture_limits.h"
 #include "picture/raster.h"
+#include "platform/cp932.h"
 
 namespace peloria {
 
@@ -17,7 +20,8 @@ constexpr std::string_view kKind = "HEIF";
 
 void Check(const heif_error& error) {
   if (error.code != heif_error_Ok) {
-    InvalidImage(kKind, error.message != nullptr ? error.message : "unknown error");
+    // libheif ends some of its messages with a line break.
+    InvalidImage(kKind, error.message != nullptr ? Trimmed(error.message) : "unknown error");
   }
 }
 
@@ -65,7 +69,8 @@ void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into) {
   CheckedImageBytes(width, height, 24);
   // libheif decodes a coded picture at the size of its "ispe" property,
   // before turning and cutting it, and composes a grid or overlay on the
-  // canvas its header gives (heif_canvas.h).
+  // canvas its header gives (heif_canvas.h). Both are bounded here; the
+  // coded pictures themselves by libheif's side limit (kMaxHeifTileSide).
   std::int64_t decodedWidth = heif.heif_image_handle_get_ispe_width(handle.get());
   std::int64_t decodedHeight = heif.heif_image_handle_get_ispe_height(handle.get());
   if (const std::optional<THeifCanvas> canvas = DerivedCanvas(file)) {
@@ -73,6 +78,9 @@ void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into) {
     decodedHeight = canvas->height;
   }
   CheckedImageBytes(decodedWidth, decodedHeight, 24);  // also keeps the products below in range
+  const std::int64_t side =
+      std::max({width, height, decodedWidth, decodedHeight, kMaxHeifTileSide});
+  heif.heif_context_set_maximum_image_size_limit(context.get(), static_cast<int>(side + 1));
   if (decodedWidth * decodedHeight < width * height) {
     decodedWidth = width;
     decodedHeight = height;

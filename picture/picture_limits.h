@@ -48,6 +48,14 @@ inline constexpr int kMaxJpegScans = 500;
 // no temporary files to spill to).
 inline constexpr long kMaxJpegDecoderBytes = 1L << 30;
 
+// HEIC and AVIF: libheif checks the size of each coded picture (and of a
+// grid's canvas) against a side limit before decoding it. The limit is the
+// largest side the file declares, but at least this: a grid's tiles may
+// reach beyond a small picture, and conforming files keep tiles within it.
+// libheif's own limit, 32768, would let a file of a few hundred bytes
+// declare a small picture and code a gigapixel one.
+inline constexpr std::int64_t kMaxHeifTileSide = 8192;
+
 // The largest Exif block taken from a PNG, WebP or HEIF container. A JPEG
 // file holds at most 64 KiB of Exif; other containers have no such limit,
 // but a camera's block with maker notes and a preview stays far below this.

@@ -208,6 +208,28 @@ TEST(RasterTest, HeifDeclaringAHugePictureIsRefusedBeforeAllocating) {
   }
 }
 
+// A coded picture far larger than the size its file declares (8256 x 64
+// against 64 x 16) is refused before it is decoded; before, it was decoded
+// at its coded size, up to libheif's own bound of 32768 a side.
+TEST(RasterTest, HeifCodedBeyondTheTileBoundIsRefusedBeforeDecoding) {
+  for (const bool avif : {false, true}) {
+    SCOPED_TRACE(avif ? "AVIF" : "HEIC");
+    std::string file = testing::MakeHeif(testing::Quadrants(8256, 64),
+                                         With(&testing::ContainerOptions::avif, avif));
+    const std::size_t at = file.find("ispe");
+    ASSERT_NE(at, std::string::npos);
+    file.replace(at + 8, 8, std::string("\x00\x00\x00\x40\x00\x00\x00\x10", 8));
+    TBitmap bitmap;
+    try {
+      DecodeHeif(Span(file), bitmap);
+      FAIL() << "decoded";
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_NE(std::string(e.what()).find("8256x64"), std::string::npos) << Utf8(e.what());
+    }
+    EXPECT_EQ(bitmap.Width(), 0);
+  }
+}
+
 // Phones write HEIC pictures as grids of tiles. The tiles are laid
 // together and cut to the grid's size, also when one tile is larger than the
 // whole picture.
