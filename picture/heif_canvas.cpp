@@ -181,6 +181,7 @@ std::optional<THeifCanvas> DerivedCanvas(Bytes file) {
   canvas.width = static_cast<std::uint32_t>(fields.Read(size));
   canvas.height = static_cast<std::uint32_t>(fields.Read(size));
   if (fields.Broken()) InvalidImage("HEIF", "the grid or overlay header is cut off");
+  if (canvas.width == 0 || canvas.height == 0) InvalidImage("HEIF", "the grid or overlay is empty");
   return canvas;
 }
 

@@ -23,8 +23,8 @@ struct THeifCanvas {
 // The canvas of the primary picture when it is a grid ("grid") or an
 // overlay ("iovl"); nothing for a coded picture or when the boxes naming the
 // primary picture are missing or broken (libheif then refuses the file).
-// A grid or overlay whose header cannot be found or is cut off is refused
-// with EInvalidGraphic.
+// A grid or overlay whose header cannot be found, is cut off or gives an
+// empty canvas is refused with EInvalidGraphic.
 std::optional<THeifCanvas> DerivedCanvas(std::span<const std::uint8_t> file);
 
 }  // namespace peloria

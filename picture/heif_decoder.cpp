@@ -38,16 +38,23 @@ struct OptionsFree {
   void operator()(heif_decoding_options* o) const { HeifLibrary().heif_decoding_options_free(o); }
 };
 
+// The bytes of one libheif plane: it rounds the sides up to even numbers
+// and each row to 16 bytes, which counts for a picture a few pixels wide.
+std::int64_t PlaneBytes(std::int64_t width, std::int64_t height, std::int64_t bytesPerPixel) {
+  const auto even = [](std::int64_t n) { return (n + 1) / 2 * 2; };
+  return even(height) * ((even(width) * bytesPerPixel + 15) / 16 * 16);
+}
+
 // What decoding costs beside the bitmap: the decoded colour planes (chroma at
 // full resolution at worst, two bytes a sample beyond 8 bits), a second set
 // for turning or mirroring, and libheif's interleaved output.
 std::int64_t WorkingBytes(const THeifLibrary& heif, const heif_image_handle* handle,
-                          std::int64_t pixels, bool alpha) {
+                          std::int64_t width, std::int64_t height, bool alpha) {
   const int luma = heif.heif_image_handle_get_luma_bits_per_pixel(handle);
   const int chroma = heif.heif_image_handle_get_chroma_bits_per_pixel(handle);
   const std::int64_t sample = (luma > 8 || chroma > 8) ? 2 : 1;
-  const std::int64_t planes = pixels * sample * (alpha ? 4 : 3);
-  return 2 * planes + pixels * (alpha ? 4 : 3);
+  const std::int64_t channels = alpha ? 4 : 3;
+  return 2 * channels * PlaneBytes(width, height, sample) + PlaneBytes(width, height, channels);
 }
 
 }  // namespace
@@ -85,7 +92,7 @@ void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into) {
     decodedWidth = width;
     decodedHeight = height;
   }
-  CheckWorkingBytes(WorkingBytes(heif, handle.get(), decodedWidth * decodedHeight, alpha),
+  CheckWorkingBytes(WorkingBytes(heif, handle.get(), decodedWidth, decodedHeight, alpha),
                     decodedWidth, decodedHeight);
 
   std::unique_ptr<heif_decoding_options, OptionsFree> options(heif.heif_decoding_options_alloc());

@@ -267,34 +267,54 @@ TEST(RasterTest, HeifGridsAreLaidTogetherAndCut) {
 // header lies; a grid without a readable header is refused.
 TEST(RasterTest, HeifGridCanvasIsBoundedBeforeAllocating) {
   const Pixels tile = testing::Quadrants(64, 64);
-  for (const bool inMeta : {false, true}) {
-    // The largest 32-bit canvas, too, whose area overflows 64-bit arithmetic.
-    const std::uint32_t side = inMeta ? 30000 : 0xFFFFFFFF;
-    SCOPED_TRACE(inMeta ? "header in idat" : "header in mdat");
+  struct Row {
+    const char* what;
+    std::uint32_t width, height;
+    bool inMeta;
+  };
+  const Row rows[] = {
+      {"header in idat", 30000, 30000, true},
+      // Its area overflows 64-bit arithmetic.
+      {"largest 32-bit canvas", 0xFFFFFFFF, 0xFFFFFFFF, false},
+      // 160 MB as a bitmap, but libheif pads each plane's rows to 16 bytes:
+      // over 2 GB of planes. Found by fuzzing with an empty canvas.
+      {"two pixels wide", 2, 20000000, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
     testing::HeifGrid grid;
-    grid.width = side;
-    grid.height = side;
+    grid.width = row.width;
+    grid.height = row.height;
     grid.declaredWidth = 128;
     grid.declaredHeight = 128;
-    grid.headerInMeta = inMeta;
+    grid.headerInMeta = row.inMeta;
     const long before = PeakMemoryKiB();
     TBitmap bitmap;
     try {
       DecodeHeif(Span(testing::MakeHeifGrid(tile, grid)), bitmap);
       FAIL() << "decoded";
     } catch (const EOutOfResources& e) {
-      EXPECT_NE(std::string(e.what()).find(std::to_string(side)), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(std::to_string(row.height)), std::string::npos)
+          << e.what();
     }
     EXPECT_LT(PeakMemoryKiB() - before, 256 * 1024);
     EXPECT_EQ(bitmap.Width(), 0);
   }
 
+  // A cut-off header, and an empty canvas.
   testing::HeifGrid cut;
   cut.width = 100;
   cut.height = 90;
   cut.headerCut = 4;  // the header loses its height
-  TBitmap bitmap;
-  EXPECT_THROW(DecodeHeif(Span(testing::MakeHeifGrid(tile, cut)), bitmap), EInvalidGraphic);
+  testing::HeifGrid empty;
+  empty.width = 0;
+  empty.height = 7000000;
+  empty.declaredWidth = 128;
+  empty.declaredHeight = 128;
+  for (const testing::HeifGrid& grid : {cut, empty}) {
+    TBitmap bitmap;
+    EXPECT_THROW(DecodeHeif(Span(testing::MakeHeifGrid(tile, grid)), bitmap), EInvalidGraphic);
+  }
 }
 
 TEST(RasterTest, PngChunkLongerThanTheFileIsRefusedBeforeLibpngAllocatesIt) {
