@@ -30,15 +30,14 @@ std::optional<std::string> ProcessEnvironment(const char* name);
 // The proxy for a request with `scheme` ("http" or "https", any letter
 // case) to `host`; none for a direct connection. A proxy value is
 // "[http://][user[:password]@]host[:port][/]" (port 80 when absent, as for
-// any http address);
-// a value with another scheme (socks5://, https://) is a proxy this client
-// cannot speak to and counts as unset. no_proxy holds names separated by
-// commas or blanks: "*" (every host), a host name or IP address (also its
-// subdomains), ".domain" (its subdomains and the domain), or an address block
-// "address/bits" ("10.0.0.0/8", "::1/128"), which holds the literal IPv4 or
-// IPv6 addresses whose first bits equal its own (host names are not looked
-// up for it); a ":port" on an entry is ignored. An IPv6 address may stand in
-// brackets, in the URL and in the entry.
+// any http address); a value with another scheme (socks5://, https://) is
+// a proxy this client cannot speak to and counts as unset. no_proxy holds
+// names separated by commas or blanks: "*" (every host), a host name or IP
+// address (also its subdomains), ".domain" (its subdomains and the domain),
+// or an address block "address/bits" ("10.0.0.0/8", "::1/128"), which holds
+// the literal IPv4 or IPv6 addresses whose first bits equal its own (host
+// names are not looked up for it); a ":port" on an entry is ignored. An IPv6
+// address may stand in brackets, in the URL and in the entry.
 std::optional<TProxyAddress> ProxyFromEnvironment(
     const std::string& scheme, const std::string& host,
     const TEnvironmentReader& read = ProcessEnvironment);

@@ -117,6 +117,7 @@ struct RgbaImage {
 enum class Layout { kGrey, kRgb, kRgbAssociatedAlpha, kRgbStraightAlpha, kOther };
 
 Layout DirectLayout(TIFF* tiff) {
+  const TTiffLibrary& lib = TiffLibrary();
   std::uint16_t bits = 0;
   std::uint16_t samples = 0;
   std::uint16_t photometric = 0;
@@ -124,12 +125,12 @@ Layout DirectLayout(TIFF* tiff) {
   std::uint16_t format = 0;
   std::uint16_t extraCount = 0;
   std::uint16_t* extra = nullptr;
-  if (!TiffLibrary().TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return Layout::kOther;
-  TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-  TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
-  TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
-  TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+  if (!lib.TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return Layout::kOther;
+  lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+  lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
   if (bits != 8 || format != SAMPLEFORMAT_UINT) return Layout::kOther;
   if (photometric == PHOTOMETRIC_MINISBLACK && samples == 1) return Layout::kGrey;
   if (photometric != PHOTOMETRIC_RGB || planar != PLANARCONFIG_CONTIG) return Layout::kOther;
@@ -187,23 +188,23 @@ void ConvertRow(Layout layout, const std::uint8_t* src, std::uint8_t* dst, std::
 // The common layouts: each strip or tile decoded by libtiff into one buffer
 // of that unit, then converted into the rows it covers.
 void DecodeDirect(TIFF* tiff, const MemoryFile& file, Layout layout, TBitmap& into) {
+  const TTiffLibrary& lib = TiffLibrary();
   std::uint32_t width = 0;
   std::uint32_t height = 0;
-  TiffLibrary().TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
-  TiffLibrary().TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
-  const bool tiled = TiffLibrary().TIFFIsTiled(tiff) != 0;
+  lib.TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  lib.TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  const bool tiled = lib.TIFFIsTiled(tiff) != 0;
   std::uint32_t unitWidth = width;
   std::uint32_t unitHeight = 0;
   if (tiled) {
-    TiffLibrary().TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &unitWidth);
-    TiffLibrary().TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unitHeight);
+    lib.TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &unitWidth);
+    lib.TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unitHeight);
   } else {
-    TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unitHeight);
+    lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unitHeight);
     unitHeight = std::min(unitHeight, height);
   }
   const std::int64_t samples = SamplesOf(layout);
-  const std::int64_t rowBytes =
-      tiled ? TiffLibrary().TIFFTileRowSize64(tiff) : TiffLibrary().TIFFScanlineSize64(tiff);
+  const std::int64_t rowBytes = tiled ? lib.TIFFTileRowSize64(tiff) : lib.TIFFScanlineSize64(tiff);
   if (unitWidth == 0 || unitHeight == 0 || rowBytes != samples * unitWidth) {
     Fail(file, "bad strip or tile size");
   }
@@ -223,11 +224,10 @@ void DecodeDirect(TIFF* tiff, const MemoryFile& file, Layout layout, TBitmap& in
       // A strip at the bottom holds only the rows left; a tile is always whole.
       const tmsize_t want = static_cast<tmsize_t>(tiled ? unitBytes : rowBytes * rows);
       const tmsize_t got =
-          tiled
-              ? TiffLibrary().TIFFReadEncodedTile(
-                    tiff, TiffLibrary().TIFFComputeTile(tiff, left, top, 0, 0), buffer.get(), want)
-              : TiffLibrary().TIFFReadEncodedStrip(
-                    tiff, TiffLibrary().TIFFComputeStrip(tiff, top, 0), buffer.get(), want);
+          tiled ? lib.TIFFReadEncodedTile(tiff, lib.TIFFComputeTile(tiff, left, top, 0, 0),
+                                          buffer.get(), want)
+                : lib.TIFFReadEncodedStrip(tiff, lib.TIFFComputeStrip(tiff, top, 0), buffer.get(),
+                                           want);
       if (got < want) Fail(file, "cannot read the pixels");
       const std::uint32_t columns = std::min(unitWidth, width - left);
       for (std::uint32_t r = 0; r < rows; ++r) {
@@ -240,11 +240,11 @@ void DecodeDirect(TIFF* tiff, const MemoryFile& file, Layout layout, TBitmap& in
 
 // Every other layout, through libtiff's RGBA interface.
 void DecodeThroughRgba(TIFF* tiff, const MemoryFile& file, TBitmap& into) {
+  const TTiffLibrary& lib = TiffLibrary();
   char message[1024] = {};
-  if (!TiffLibrary().TIFFRGBAImageOK(tiff, message)) InvalidImage(kKind, message);
+  if (!lib.TIFFRGBAImageOK(tiff, message)) InvalidImage(kKind, message);
   RgbaImage rgba;
-  if (!TiffLibrary().TIFFRGBAImageBegin(&rgba.image, tiff, 1, message))
-    InvalidImage(kKind, message);
+  if (!lib.TIFFRGBAImageBegin(&rgba.image, tiff, 1, message)) InvalidImage(kKind, message);
   rgba.begun = true;
   TIFFRGBAImage& image = rgba.image;
   const std::int64_t width = image.width;
@@ -256,10 +256,10 @@ void DecodeThroughRgba(TIFF* tiff, const MemoryFile& file, TBitmap& into) {
   // Bands of whole strips (or tile rows): a band that ended inside a strip
   // would have the next band decode that strip again from its start.
   std::uint32_t unit = 0;
-  if (TiffLibrary().TIFFIsTiled(tiff)) {
-    TiffLibrary().TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unit);
+  if (lib.TIFFIsTiled(tiff)) {
+    lib.TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unit);
   } else {
-    TiffLibrary().TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unit);
+    lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unit);
   }
   const std::int64_t unitRows = std::clamp<std::int64_t>(unit, 1, height);
   const std::int64_t bandRows = std::min<std::int64_t>(
@@ -271,8 +271,7 @@ void DecodeThroughRgba(TIFF* tiff, const MemoryFile& file, TBitmap& into) {
     const auto rows = static_cast<std::uint32_t>(std::min(bandRows, height - top));
     image.row_offset = static_cast<int>(top);
     image.col_offset = 0;
-    if (!TiffLibrary().TIFFRGBAImageGet(&image, band.data(), static_cast<std::uint32_t>(width),
-                                        rows)) {
+    if (!lib.TIFFRGBAImageGet(&image, band.data(), static_cast<std::uint32_t>(width), rows)) {
       Fail(file, "cannot read the pixels");
     }
     for (std::uint32_t r = 0; r < rows; ++r) {
@@ -292,14 +291,15 @@ void DecodeThroughRgba(TIFF* tiff, const MemoryFile& file, TBitmap& into) {
 }  // namespace
 
 void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
+  const TTiffLibrary& lib = TiffLibrary();
   MemoryFile file{bytes, 0, {}};
-  std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TiffLibrary().TIFFOpenOptionsAlloc());
-  TiffLibrary().TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffBlockBytes);
-  TiffLibrary().TIFFOpenOptionsSetErrorHandlerExtR(options.get(), ErrorHandler, &file);
-  TiffLibrary().TIFFOpenOptionsSetWarningHandlerExtR(options.get(), WarningHandler, &file);
+  std::unique_ptr<TIFFOpenOptions, OptionsFree> options(lib.TIFFOpenOptionsAlloc());
+  lib.TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffBlockBytes);
+  lib.TIFFOpenOptionsSetErrorHandlerExtR(options.get(), ErrorHandler, &file);
+  lib.TIFFOpenOptionsSetWarningHandlerExtR(options.get(), WarningHandler, &file);
   std::unique_ptr<TIFF, TiffClose> tiff(
-      TiffLibrary().TIFFClientOpenExt("memory", "r", &file, ReadProc, WriteProc, SeekProc,
-                                      CloseProc, SizeProc, MapProc, UnmapProc, options.get()));
+      lib.TIFFClientOpenExt("memory", "r", &file, ReadProc, WriteProc, SeekProc, CloseProc,
+                            SizeProc, MapProc, UnmapProc, options.get()));
   if (!tiff) Fail(file, "not a TIFF file");
 
   const Layout layout = DirectLayout(tiff.get());

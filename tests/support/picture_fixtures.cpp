@@ -309,7 +309,8 @@ std::string FindBox(const std::string& file, std::string_view type) {
 
 // The tiles share one coded picture, taken with its decoder configuration
 // ("hvcC") from a single-picture file libheif wrote; the grid's header sits
-// in the media data after it. Item 1..n are the tiles, n + 1 the grid.
+// in the media data after it, or in "idat". Item 1..n are the tiles, n + 1
+// the grid.
 std::string MakeHeifGrid(const Pixels& tile, const HeifGrid& grid) {
   const std::string single = MakeHeif(tile);
   const std::string config = FindBox(single, "hvcC");
