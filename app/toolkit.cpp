@@ -15,9 +15,7 @@
 #include <cstdlib>
 
 #include "picture/bitmap.h"
-#include "picture/jpeg.h"
 #include "picture/orientation.h"
-#include "picture/raster.h"
 #include "platform/cp932.h"
 #include "platform/exception.h"
 
@@ -33,17 +31,13 @@ QRgb ToRgb(TColor color) {
 
 // The pixels of a picture's graphic, or none for graphics that are not drawn
 // (metafiles) and for a JPEG that cannot be decoded.
-const TBitmap* PixelsOf(TGraphic* graphic) {
-  if (auto* bitmap = dynamic_cast<TBitmap*>(graphic)) return bitmap;
-  if (auto* raster = dynamic_cast<TRasterImage*>(graphic)) return &raster->Bitmap();
-  if (auto* jpeg = dynamic_cast<TJPEGImage*>(graphic)) {
-    try {
-      return &jpeg->Bitmap();
-    } catch (const std::exception&) {
-      return nullptr;
-    }
+const TBitmap* PixelsOf(const TGraphic* graphic) {
+  if (graphic == nullptr) return nullptr;
+  try {
+    return graphic->Pixels();
+  } catch (const std::exception&) {
+    return nullptr;
   }
-  return nullptr;
 }
 
 // Renders `source` for a widget of `target` size: stretched to it, or at the

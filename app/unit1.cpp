@@ -17,8 +17,8 @@
 #include "http/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
+#include "picture/graphic.h"
 #include "picture/orientation.h"
-#include "picture/raster.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -211,9 +211,9 @@ void TForm1::layout() {
   // The thumbnail shows the picture upright: its Exif orientation is
   // applied, unless its decoder turned it already (HEIF). The box follows the
   // turned width and height.
-  const auto* raster = dynamic_cast<const TRasterImage*>(Image1.Picture().Graphic());
+  const TGraphic* graphic = Image1.Picture().Graphic();
   const int orientation =
-      raster != nullptr && raster->Upright() ? 1 : ExifOrientationCode(ExifInfo1.Orientation);
+      graphic != nullptr && graphic->Upright() ? 1 : ExifOrientationCode(ExifInfo1.Orientation);
   int w = Image1.Picture().Width();
   int h = Image1.Picture().Height();
   if (SwapsSides(orientation)) std::swap(w, h);

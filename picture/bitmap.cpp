@@ -6,9 +6,6 @@
 #include <mutex>
 #include <new>
 
-#include "picture/jpeg.h"
-#include "picture/raster.h"
-
 namespace peloria {
 
 namespace {
@@ -115,26 +112,21 @@ bool TBitmap::TopDown() const {
 void TBitmap::Assign(const TGraphic* source) {
   if (source == nullptr) {
     SetImage(nullptr);
-  } else if (const auto* bitmap = dynamic_cast<const TBitmap*>(source)) {
-    if (bitmap != this) {
-      std::shared_ptr<Image> shared;
-      {
-        std::lock_guard guard(ImageLock());
-        shared = bitmap->image_;
-      }
-      SetImage(std::move(shared));
-      transparent_ = bitmap->transparent_;
-    }
-  } else if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(source)) {
-    // Decoding changes only the JPEG graphic's cache of its own pixels.
-    const TBitmap& decoded = const_cast<TJPEGImage*>(jpeg)->Bitmap();
-    Assign(&decoded);
+    Changed();
     return;
-  } else if (const auto* raster = dynamic_cast<const TRasterImage*>(source)) {
-    Assign(&raster->Bitmap());
-    return;
-  } else {
+  }
+  const TBitmap* pixels = source->Pixels();
+  if (pixels == nullptr) {
     throw EConvertError(FillMessage(kMsgCannotAssign, {source->ClassName(), ClassName()}));
+  }
+  if (pixels != this) {
+    std::shared_ptr<Image> shared;
+    {
+      std::lock_guard guard(ImageLock());
+      shared = pixels->image_;
+    }
+    SetImage(std::move(shared));
+    transparent_ = pixels->transparent_;
   }
   Changed();
 }

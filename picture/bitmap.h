@@ -35,8 +35,10 @@ class TBitmap final : public TGraphic {
   ~TBitmap() override;
 
   static const TGraphicClass& StaticClass();
+  static const TPictureKind kKind;
   const TGraphicClass& Class() const override { return StaticClass(); }
   const char* ClassName() const override { return "TBitmap"; }
+  const TBitmap* Pixels() const override { return this; }
 
   int Width() const override;
   // The absolute value of the stored height.
@@ -57,10 +59,10 @@ class TBitmap final : public TGraphic {
   bool Transparent() const { return transparent_; }
   void SetTransparent(bool on) { transparent_ = on; }
 
-  // Makes this bitmap a copy of `source`: a TBitmap shares its pixel image; a
-  // TJPEGImage is decoded first (if it was not yet) and its decoded bitmap
-  // shared, as is the bitmap of a kind decoded at load (raster.h); nullptr
-  // empties this bitmap. Any other kind fails with
+  // Makes this bitmap a copy of `source`: it shares the pixel image of the
+  // source's pixels (TGraphic::Pixels: a TBitmap's own, the decoded bitmap
+  // of a TJPEGImage, decoded first if it was not yet, or of a kind decoded
+  // at load); nullptr empties this bitmap. A kind without pixels fails with
   // EConvertError "%s を %s に代入することはできません" (source's class,
   // TBitmap). Signals a change.
   void Assign(const TGraphic* source);

@@ -292,4 +292,18 @@ void TBitmap::LoadFromStream(TStream& stream) {
   Changed();
 }
 
+// BMP files start with "BM" and one of the known header sizes at 14; they
+// carry no Exif data, and the bitmap reads them itself.
+constinit const TPictureKind TBitmap::kKind{
+    .graphic = TBitmap::StaticClass,
+    .names = {{{"bmp", "ビットマップ"}}},
+    .signature =
+        [](ByteSpan head) {
+          if (!HasBytesAt(head, 0, "BM")) return false;
+          const std::uint32_t size = U32Le(head, 14).value_or(0);
+          return size == 12 || size == 40 || size == 52 || size == 56 || size == 64 ||
+                 size == 108 || size == 124;
+        },
+};
+
 }  // namespace peloria

@@ -21,12 +21,6 @@ bool Equal(Bytes data, std::size_t at, const char* text, std::size_t count) {
   return data.size() >= at + count && std::memcmp(data.data() + at, text, count) == 0;
 }
 
-std::uint32_t U32(Bytes data, std::size_t at, bool bigEndian) {
-  const std::uint8_t* p = data.data() + at;
-  return bigEndian ? static_cast<std::uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]
-                   : static_cast<std::uint32_t>(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0];
-}
-
 // A TIFF block, after an optional "Exif\0\0" (some writers keep the JPEG
 // segment's header); none when it does not start with a TIFF header.
 Block TiffBlock(Bytes data, std::size_t limit) {
@@ -36,12 +30,14 @@ Block TiffBlock(Bytes data, std::size_t limit) {
   return std::vector<std::uint8_t>(data.begin(), data.end());
 }
 
+}  // namespace
+
 // PNG: the signature, then chunks of a 4-byte big-endian length, a 4-byte
 // type, the data and a 4-byte CRC, up to IEND. The first eXIf chunk counts.
-Block FromPng(Bytes file) {
+Block PngExifBlock(Bytes file) {
   std::size_t at = 8;
   while (file.size() >= at + 8) {
-    const std::uint64_t length = U32(file, at, true);
+    const std::uint64_t length = *U32Be(file, at);
     const std::size_t data = at + 8;
     if (length > file.size() - data) return std::nullopt;
     if (Equal(file, at + 4, "eXIf", 4))
@@ -55,10 +51,10 @@ Block FromPng(Bytes file) {
 // WebP: "RIFF", the little-endian size, "WEBP", then chunks of a 4-byte type,
 // a 4-byte little-endian size, the data and one byte of padding after an odd
 // size. The EXIF chunk counts.
-Block FromWebP(Bytes file) {
+Block WebPExifBlock(Bytes file) {
   std::size_t at = 12;
   while (file.size() >= at + 8) {
-    const std::uint64_t size = U32(file, at + 4, false);
+    const std::uint64_t size = *U32Le(file, at + 4);
     const std::size_t data = at + 8;
     if (size > file.size() - data) return std::nullopt;
     if (Equal(file, at, "EXIF", 4)) return TiffBlock(file.subspan(data, size), kMaxExifBlockBytes);
@@ -67,6 +63,8 @@ Block FromWebP(Bytes file) {
   return std::nullopt;
 }
 
+namespace {
+
 struct ContextFree {
   void operator()(heif_context* c) const { HeifLibrary().heif_context_free(c); }
 };
@@ -74,10 +72,12 @@ struct HandleFree {
   void operator()(heif_image_handle* h) const { HeifLibrary().heif_image_handle_release(h); }
 };
 
+}  // namespace
+
 // HEIF: the primary image's first metadata item of type "Exif". Its data
 // starts with the 4-byte big-endian offset of the TIFF header from the end
 // of that field.
-Block FromHeif(Bytes file) {
+Block HeifExifBlock(Bytes file) {
   const THeifLibrary& heif = HeifLibrary();
   std::unique_ptr<heif_context, ContextFree> context(heif.heif_context_alloc());
   if (heif.heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
@@ -100,34 +100,31 @@ Block FromHeif(Bytes file) {
   if (heif.heif_image_handle_get_metadata(handle.get(), id, item.data()).code != heif_error_Ok) {
     return std::nullopt;
   }
-  const std::uint64_t offset = U32(item, 0, true);
+  const std::uint64_t offset = *U32Be(item, 0);
   if (offset > size - 4) return std::nullopt;
   return TiffBlock(Bytes(item).subspan(4 + offset), kMaxExifBlockBytes);
 }
 
-}  // namespace
+// TIFF: the file itself.
+Block TiffExifBlock(Bytes file) {
+  return TiffBlock(file, static_cast<std::size_t>(kMaxBitmapBytes));
+}
 
 Block ExifBlockOf(Bytes file) {
-  const TGraphicClass* kind = KindBySignature(file.first(std::min(file.size(), kSignatureBytes)));
-  if (kind == &TPngImage::StaticClass()) return FromPng(file);
-  if (kind == &TWebPImage::StaticClass()) return FromWebP(file);
-  if (kind == &THeifImage::StaticClass()) return FromHeif(file);
-  if (kind == &TTiffImage::StaticClass())
-    return TiffBlock(file, static_cast<std::size_t>(kMaxBitmapBytes));
-  return std::nullopt;
+  const TPictureKind* kind =
+      PictureKindBySignature(file.first(std::min(file.size(), kSignatureBytes)));
+  if (kind == nullptr || kind->exifBlock == nullptr) return std::nullopt;
+  return kind->exifBlock(file);
 }
 
 Block ReadExifBlock(const std::string& path) {
   try {
     TFileStream stream(path, TFileStream::Mode::kOpenReadDenyWrite);
-    // Only the containers above are read whole.
+    // Only the files of kinds with an Exif block are read whole.
     std::uint8_t head[kSignatureBytes] = {};
     const auto got = stream.Read(head, sizeof head);
-    const TGraphicClass* kind = KindBySignature(Bytes(head, static_cast<std::size_t>(got)));
-    if (kind != &TPngImage::StaticClass() && kind != &TWebPImage::StaticClass() &&
-        kind != &THeifImage::StaticClass() && kind != &TTiffImage::StaticClass()) {
-      return std::nullopt;
-    }
+    const TPictureKind* kind = PictureKindBySignature(Bytes(head, static_cast<std::size_t>(got)));
+    if (kind == nullptr || kind->exifBlock == nullptr) return std::nullopt;
     stream.Seek(0);
     const std::vector<std::uint8_t> file = ReadRestOfStream(stream);
     return ExifBlockOf(file);

@@ -22,4 +22,11 @@ std::optional<std::vector<std::uint8_t>> ReadExifBlock(const std::string& path);
 // The same for a whole file held in memory.
 std::optional<std::vector<std::uint8_t>> ExifBlockOf(std::span<const std::uint8_t> file);
 
+// The readers of each container, for the kinds' declarations (kind.h): the
+// TIFF block of a whole PNG, WebP, HEIF or TIFF file, as ExifBlockOf.
+std::optional<std::vector<std::uint8_t>> PngExifBlock(std::span<const std::uint8_t> file);
+std::optional<std::vector<std::uint8_t>> WebPExifBlock(std::span<const std::uint8_t> file);
+std::optional<std::vector<std::uint8_t>> HeifExifBlock(std::span<const std::uint8_t> file);
+std::optional<std::vector<std::uint8_t>> TiffExifBlock(std::span<const std::uint8_t> file);
+
 }  // namespace peloria

@@ -1,20 +1,9 @@
 // The registry of picture file types: which graphic kind reads files of which
-// extension. One process-wide list, made at first use with the built-in kinds
-// in this order:
-//   wmf  "メタファイル"             TMetafile
-//   emf  "エンハンス メタファイル"  TMetafile
-//   ico  "アイコン"                 TIcon
-//   bmp  "ビットマップ"             TBitmap
-//   jpeg "JPEG イメージファイル"    TJPEGImage
-//   jpg  "JPEG イメージファイル"    TJPEGImage
-// followed by the kinds decoded at load (raster.h):
-//   png  "PNG イメージファイル"     TPngImage
-//   gif  "GIF イメージファイル"     TGifImage
-//   tif, tiff "TIFF イメージファイル"  TTiffImage
-//   webp "WebP イメージファイル"    TWebPImage
-//   heic, heif "HEIF イメージファイル" THeifImage
-//   avif "AVIF イメージファイル"    THeifImage
-// Icons (ico) are decoded too; metafiles are recognised but never shown.
+// extension. One process-wide list, made at first use from the declarations
+// of the built-in kinds (kind.h), in the order of PictureKinds(): metafiles
+// (wmf, emf), icons (ico), bitmaps (bmp), JPEG (jpeg, jpg), then the kinds
+// decoded at load (raster.h). Icons are decoded too; metafiles are
+// recognised but never shown.
 //
 // The content decides: a file whose first bytes are the signature of a kind
 // is read as that kind whatever its extension says (see KindBySignature).
@@ -61,26 +50,20 @@ class TFileFormatsList {
 // The process-wide registry with the built-in kinds.
 TFileFormatsList& FileFormats();
 
+// Appends the registry rows of one kind's declaration to `list`.
+void RegisterKind(TFileFormatsList& list, const TPictureKind& kind);
+
 // Registers the JPEG kind (jpeg, jpg) in `list`; FileFormats() does this once
 // when it is made. UnregisterJpegFormats removes both entries again.
 void RegisterJpegFormats(TFileFormatsList& list);
 void UnregisterJpegFormats(TFileFormatsList& list);
 
-// Registers the kinds decoded at load (png ... avif, above) in `list`;
-// FileFormats() does this once, after the JPEG kind.
-void RegisterRasterFormats(TFileFormatsList& list);
-
-// The kind whose signature the first bytes of a file carry (up to
-// kSignatureBytes of them), or nullptr when they carry none of these:
-//   JPEG  FF D8 FF
-//   PNG   89 "PNG" 0D 0A 1A 0A
-//   GIF   "GIF87a" or "GIF89a"
-//   TIFF  "II" 2A 00 or "MM" 00 2A (and BigTIFF's 2B)
-//   WebP  "RIFF", 4 bytes, "WEBP"
-//   HEIF  a file-type box ("ftyp" at 4) naming a HEIF or AVIF brand, as
-//         major brand or among the compatible brands it holds
-//   BMP   "BM" and a header size of 12, 40, 52, 56, 64, 108 or 124 at 14
-//   icon  00 00 01 00 and at least one image
+// The kind whose signature (its declaration's test) the first bytes of a
+// file carry, up to kSignatureBytes of them, or nullptr when they carry
+// none. The kinds are asked from the last to the first, as Find compares
+// the entries.
+const TPictureKind* PictureKindBySignature(std::span<const std::uint8_t> head);
+// The same kind's graphic class.
 const TGraphicClass* KindBySignature(std::span<const std::uint8_t> head);
 
 // The extension of a path (CP932), without its dot: the text after the last

@@ -129,4 +129,15 @@ void DecodeGif(std::span<const std::uint8_t> bytes, TBitmap& into) {
   }
 }
 
+// GIF files start with "GIF87a" or "GIF89a" and carry no Exif data.
+PELORIA_RASTER_KIND_DEFINITION(TGifImage){
+    .graphic = TGifImage::StaticClass,
+    .names = {{{"gif", "GIF イメージファイル"}}},
+    .signature =
+        [](ByteSpan head) {
+          return HasBytesAt(head, 0, "GIF87a") || HasBytesAt(head, 0, "GIF89a");
+        },
+    .decode = DecodeGif,
+};
+
 }  // namespace peloria

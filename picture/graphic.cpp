@@ -103,6 +103,12 @@ const TGraphicClass& TMetafile::StaticClass() {
   return kClass;
 }
 
+// Metafiles are recognised by their extension only and have no pixels.
+constinit const TPictureKind TMetafile::kKind{
+    .graphic = TMetafile::StaticClass,
+    .names = {{{"wmf", "メタファイル"}, {"emf", "エンハンス メタファイル"}}},
+};
+
 // Placeable metafile header (little-endian):
 //   0  4  key 0x9AC6CDD7
 //   4  2  handle, 0

@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "picture/errors.h"
+#include "picture/kind.h"
 #include "picture/pixel_memory.h"
 #include "platform/stream.h"
 
 namespace peloria {
 
+class TBitmap;
 class TGraphic;
 
 // The record of one graphic class: its name, the class it derives from (none
@@ -45,6 +47,15 @@ class TGraphic {
   virtual int Height() const = 0;
   // True when the graphic holds no image.
   virtual bool Empty() const = 0;
+
+  // The graphic's pixels as a bitmap, had the way its kind has them (a JPEG
+  // is decoded now if it was not yet, and fails as its decoding does); none
+  // for a graphic that has no pixels to give (a metafile).
+  virtual const TBitmap* Pixels() const { return nullptr; }
+  // True when the pixels are already turned and mirrored as the file says
+  // the picture is to be seen, so that an Exif orientation must not be
+  // applied to them again.
+  virtual bool Upright() const { return false; }
 
   // Reads the graphic from the stream, starting at its current position.
   virtual void LoadFromStream(TStream& stream) = 0;
@@ -97,6 +108,7 @@ class TUndecodedGraphic : public TGraphic {
 class TMetafile final : public TUndecodedGraphic {
  public:
   static const TGraphicClass& StaticClass();
+  static const TPictureKind kKind;
   const TGraphicClass& Class() const override { return StaticClass(); }
   const char* ClassName() const override { return "TMetafile"; }
   void LoadFromStream(TStream& stream) override;

@@ -2,11 +2,13 @@
 // mirroring and cutting its file asks for, converted by libheif to 8-bit
 // interleaved red, green, blue (and alpha), then copied into the bitmap.
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <optional>
 
 #include "picture/decoder_libraries.h"
 #include "picture/decoder_support.h"
+#include "picture/exif_block.h"
 #include "picture/heif_canvas.h"
 #include "picture/picture_limits.h"
 #include "picture/raster.h"
@@ -131,5 +133,42 @@ void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into) {
     }
   }
 }
+
+namespace {
+
+// A file-type box ("ftyp" at 4) naming a HEIF or AVIF brand: the major brand
+// at 8, the compatible ones from 16 to the box's end (as far as `head`
+// reaches).
+bool IsHeif(ByteSpan head) {
+  if (!HasBytesAt(head, 4, "ftyp") || head.size() < 12) return false;
+  static constexpr std::array<std::string_view, 12> kBrands = {"heic", "heix", "hevc", "hevx",
+                                                               "heim", "heis", "hevm", "hevs",
+                                                               "mif1", "msf1", "avif", "avis"};
+  const auto branded = [&](std::size_t at) {
+    return std::any_of(kBrands.begin(), kBrands.end(),
+                       [&](std::string_view brand) { return HasBytesAt(head, at, brand); });
+  };
+  if (branded(8)) return true;
+  const std::size_t end = std::min<std::size_t>(U32Be(head, 0).value_or(0), head.size());
+  for (std::size_t at = 16; at + 4 <= end; at += 4) {
+    if (branded(at)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// The Exif block is the primary image's Exif item; the decoder applies the
+// file's own turning and mirroring.
+PELORIA_RASTER_KIND_DEFINITION(THeifImage){
+    .graphic = THeifImage::StaticClass,
+    .names = {{{"heic", "HEIF イメージファイル"},
+               {"heif", "HEIF イメージファイル"},
+               {"avif", "AVIF イメージファイル"}}},
+    .signature = IsHeif,
+    .decode = DecodeHeif,
+    .exifBlock = HeifExifBlock,
+    .upright = true,
+};
 
 }  // namespace peloria

@@ -155,4 +155,17 @@ void DecodeIcon(std::span<const std::uint8_t> file, TBitmap& into) {
   }
 }
 
+// Icon files start with 00 00 01 00 and a count of at least one image; they
+// carry no Exif data.
+PELORIA_RASTER_KIND_DEFINITION(TIcon){
+    .graphic = TIcon::StaticClass,
+    .names = {{{"ico", "アイコン"}}},
+    .signature =
+        [](ByteSpan head) {
+          using namespace std::string_view_literals;
+          return HasBytesAt(head, 0, "\0\0\x01\0"sv) && U16Le(head, 4).value_or(0) != 0;
+        },
+    .decode = DecodeIcon,
+};
+
 }  // namespace peloria

@@ -413,6 +413,15 @@ const TGraphicClass& TJPEGImage::StaticClass() {
   return kClass;
 }
 
+// JPEG files start with the start-of-image marker and the next marker's
+// FF. Their pixels are decoded at first need; the Exif reader finds their
+// Exif segment itself.
+constinit const TPictureKind TJPEGImage::kKind{
+    .graphic = TJPEGImage::StaticClass,
+    .names = {{{"jpeg", "JPEG イメージファイル"}, {"jpg", "JPEG イメージファイル"}}},
+    .signature = [](ByteSpan head) { return HasBytesAt(head, 0, "\xFF\xD8\xFF"); },
+};
+
 TJPEGImage::TJPEGImage()
     : pixelFormat_(ScreenBitsPerPixel() <= 8 ? TJPEGPixelFormat::jf8Bit
                                              : TJPEGPixelFormat::jf24Bit) {}
@@ -497,8 +506,12 @@ void TJPEGImage::Assign(const TJPEGImage& other) {
 }
 
 const TBitmap& TJPEGImage::Bitmap() {
+  return *Pixels();
+}
+
+const TBitmap* TJPEGImage::Pixels() const {
   if (!Decoded()) Decode();
-  return *bitmap_;
+  return bitmap_.get();
 }
 
 void TJPEGImage::DropBitmap() {
@@ -521,7 +534,7 @@ PELORIA_JPEG_SETTER(SetPerformance, performance_, TJPEGPerformance)
 PELORIA_JPEG_SETTER(SetProgressiveDisplay, progressiveDisplay_, bool)
 #undef PELORIA_JPEG_SETTER
 
-void TJPEGImage::Decode() {
+void TJPEGImage::Decode() const {
   bitmap_ = std::make_unique<TBitmap>();
   decodedOk_ = false;
   ++decodeCount_;

@@ -63,8 +63,11 @@ class TJPEGImage final : public TGraphic {
   ~TJPEGImage() override;
 
   static const TGraphicClass& StaticClass();
+  static const TPictureKind kKind;
   const TGraphicClass& Class() const override { return StaticClass(); }
   const char* ClassName() const override { return "TJPEGImage"; }
+  // The decoded bitmap, as Bitmap().
+  const TBitmap* Pixels() const override;
 
   // Those of the decoded bitmap when there is one; otherwise the header's
   // size scaled as the decoder would scale it.
@@ -112,14 +115,16 @@ class TJPEGImage final : public TGraphic {
   std::function<void()> OnProgress;
 
  private:
-  void Decode();
+  // Decoding fills the graphic's cache of its own pixels, which is why it
+  // may run on a const graphic.
+  void Decode() const;
   void DropBitmap();
 
   std::shared_ptr<const TJPEGData> data_;
   bool progressive_ = false;
-  std::unique_ptr<TBitmap> bitmap_;
-  bool decodedOk_ = false;
-  int decodeCount_ = 0;
+  mutable std::unique_ptr<TBitmap> bitmap_;
+  mutable bool decodedOk_ = false;
+  mutable int decodeCount_ = 0;
 
   TJPEGScale scale_ = TJPEGScale::jsFullSize;
   bool smoothing_ = true;

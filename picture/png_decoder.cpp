@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "picture/decoder_support.h"
+#include "picture/exif_block.h"
 #include "picture/raster.h"
 
 namespace peloria {
@@ -74,5 +75,15 @@ void DecodePng(std::span<const std::uint8_t> file, TBitmap& into) {
   }
   BgraOntoWhite(bgra.get(), width, height, into);
 }
+
+// PNG files start with their 8-byte signature; the Exif block is the first
+// eXIf chunk's.
+PELORIA_RASTER_KIND_DEFINITION(TPngImage){
+    .graphic = TPngImage::StaticClass,
+    .names = {{{"png", "PNG イメージファイル"}}},
+    .signature = [](ByteSpan head) { return HasBytesAt(head, 0, "\x89PNG\r\n\x1A\n"); },
+    .decode = DecodePng,
+    .exifBlock = PngExifBlock,
+};
 
 }  // namespace peloria

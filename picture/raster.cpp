@@ -48,28 +48,9 @@ void TRasterImage::LoadFromStream(TStream& stream) {
 
 void TRasterImage::LoadFromBytes(std::span<const std::uint8_t> file) {
   TBitmap decoded;
-  Decode(file, decoded);
+  Kind().decode(file, decoded);
   bitmap_.Assign(&decoded);
   Changed();
 }
-
-#define PELORIA_RASTER_KIND_BODY(Name, Decoder)                                              \
-  const TGraphicClass& Name::StaticClass() {                                                 \
-    static const TGraphicClass kClass{#Name, &TRasterImage::StaticClass(),                   \
-                                      [] { return std::unique_ptr<TGraphic>(new Name()); }}; \
-    return kClass;                                                                           \
-  }                                                                                          \
-  void Name::Decode(std::span<const std::uint8_t> file, TBitmap& into) const {               \
-    Decoder(file, into);                                                                     \
-  }
-
-PELORIA_RASTER_KIND_BODY(TPngImage, DecodePng)
-PELORIA_RASTER_KIND_BODY(TWebPImage, DecodeWebP)
-PELORIA_RASTER_KIND_BODY(THeifImage, DecodeHeif)
-PELORIA_RASTER_KIND_BODY(TTiffImage, DecodeTiff)
-PELORIA_RASTER_KIND_BODY(TGifImage, DecodeGif)
-PELORIA_RASTER_KIND_BODY(TIcon, DecodeIcon)
-
-#undef PELORIA_RASTER_KIND_BODY
 
 }  // namespace peloria

@@ -27,35 +27,35 @@ class TRasterImage : public TGraphic {
   int Width() const override { return bitmap_.Width(); }
   int Height() const override { return bitmap_.Height(); }
   bool Empty() const override { return bitmap_.Empty(); }
+  const TBitmap* Pixels() const override { return &bitmap_; }
+  bool Upright() const override { return Kind().upright; }
 
   void LoadFromStream(TStream& stream) override;
-  // Decodes a whole file held in memory, as LoadFromStream does.
+  // Decodes a whole file held in memory, as LoadFromStream does, with the
+  // decoder of the graphic's kind.
   void LoadFromBytes(std::span<const std::uint8_t> file);
 
   // The decoded picture.
   const TBitmap& Bitmap() const { return bitmap_; }
 
-  // True when the decoder itself turns and mirrors the picture as its file
-  // says it is to be seen, so that an Exif orientation must not be applied
-  // a second time.
-  virtual bool Upright() const { return false; }
-
- protected:
-  virtual void Decode(std::span<const std::uint8_t> file, TBitmap& into) const = 0;
+  // The declaration of the graphic's kind.
+  virtual const TPictureKind& Kind() const = 0;
 
  private:
   TBitmap bitmap_;
 };
 
-#define PELORIA_RASTER_KIND(Name)                                                  \
-  class Name final : public TRasterImage {                                         \
-   public:                                                                         \
-    static const TGraphicClass& StaticClass();                                     \
-    const TGraphicClass& Class() const override { return StaticClass(); }          \
-    const char* ClassName() const override { return #Name; }                       \
-                                                                                   \
-   protected:                                                                      \
-    void Decode(std::span<const std::uint8_t> file, TBitmap& into) const override; \
+// The classes of the kinds decoded at load. Each one's declaration (kKind:
+// its extensions, signature, decoder and Exif block) is made beside its
+// decoder, with PELORIA_RASTER_KIND_DEFINITION.
+#define PELORIA_RASTER_KIND(Name)                                         \
+  class Name final : public TRasterImage {                                \
+   public:                                                                \
+    static const TGraphicClass& StaticClass();                            \
+    static const TPictureKind kKind;                                      \
+    const TGraphicClass& Class() const override { return StaticClass(); } \
+    const char* ClassName() const override { return #Name; }              \
+    const TPictureKind& Kind() const override { return kKind; }           \
   }
 
 PELORIA_RASTER_KIND(TPngImage);
@@ -66,20 +66,21 @@ PELORIA_RASTER_KIND(TGifImage);
 // pixels, then the most bits per pixel), a BMP without its file header (with
 // its AND mask) or a PNG file.
 PELORIA_RASTER_KIND(TIcon);
+// HEIC and AVIF: the primary image, turned, mirrored and cut as the file says.
+PELORIA_RASTER_KIND(THeifImage);
 
 #undef PELORIA_RASTER_KIND
 
-// HEIC and AVIF: the primary image, turned, mirrored and cut as the file says.
-class THeifImage final : public TRasterImage {
- public:
-  static const TGraphicClass& StaticClass();
-  const TGraphicClass& Class() const override { return StaticClass(); }
-  const char* ClassName() const override { return "THeifImage"; }
-  bool Upright() const override { return true; }
-
- protected:
-  void Decode(std::span<const std::uint8_t> file, TBitmap& into) const override;
-};
+// The class record of a kind decoded at load, then the start of its
+// declaration, which the braced initialiser after the macro completes:
+//   PELORIA_RASTER_KIND_DEFINITION(TPngImage){.graphic = ..., ...};
+#define PELORIA_RASTER_KIND_DEFINITION(Name)                                                 \
+  const TGraphicClass& Name::StaticClass() {                                                 \
+    static const TGraphicClass kClass{#Name, &TRasterImage::StaticClass(),                   \
+                                      [] { return std::unique_ptr<TGraphic>(new Name()); }}; \
+    return kClass;                                                                           \
+  }                                                                                          \
+  constinit const TPictureKind Name::kKind
 
 // The decoders themselves, each filling `into` with the 24-bit picture of a
 // whole file held in memory (for tests, fuzzing and benchmarks as well).

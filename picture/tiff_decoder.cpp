@@ -19,6 +19,7 @@
 
 #include "picture/decoder_libraries.h"
 #include "picture/decoder_support.h"
+#include "picture/exif_block.h"
 #include "picture/raster.h"
 
 namespace peloria {
@@ -309,5 +310,20 @@ void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
     DecodeDirect(tiff.get(), file, layout, into);
   }
 }
+
+// TIFF files start with "II" 2A 00 or "MM" 00 2A (BigTIFF: 2B); the file
+// itself is the Exif block.
+PELORIA_RASTER_KIND_DEFINITION(TTiffImage){
+    .graphic = TTiffImage::StaticClass,
+    .names = {{{"tif", "TIFF イメージファイル"}, {"tiff", "TIFF イメージファイル"}}},
+    .signature =
+        [](ByteSpan head) {
+          using namespace std::string_view_literals;
+          return HasBytesAt(head, 0, "II*\0"sv) || HasBytesAt(head, 0, "MM\0*"sv) ||
+                 HasBytesAt(head, 0, "II+\0"sv) || HasBytesAt(head, 0, "MM\0+"sv);
+        },
+    .decode = DecodeTiff,
+    .exifBlock = TiffExifBlock,
+};
 
 }  // namespace peloria

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "picture/decoder_support.h"
+#include "picture/exif_block.h"
 #include "picture/raster.h"
 
 namespace peloria {
@@ -122,5 +123,16 @@ void DecodeWebP(std::span<const std::uint8_t> file, TBitmap& into) {
   if (status != VP8_STATUS_OK) InvalidImage(kKind, StatusText(status));
   if (alpha) BgraOntoWhite(bgra.get(), width, height, into);
 }
+
+// WebP files are RIFF files of form "WEBP"; the Exif block is the EXIF
+// chunk's.
+PELORIA_RASTER_KIND_DEFINITION(TWebPImage){
+    .graphic = TWebPImage::StaticClass,
+    .names = {{{"webp", "WebP イメージファイル"}}},
+    .signature =
+        [](ByteSpan head) { return HasBytesAt(head, 0, "RIFF") && HasBytesAt(head, 8, "WEBP"); },
+    .decode = DecodeWebP,
+    .exifBlock = WebPExifBlock,
+};
 
 }  // namespace peloria

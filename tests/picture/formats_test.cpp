@@ -77,6 +77,27 @@ TEST(FileFormatsTest, RemovingAKindRemovesDerivedKinds) {
   EXPECT_TRUE(list.Entries().empty());
 }
 
+// The signatures are distinct but for one pair: an icon's 00 00 01 00 may
+// begin a HEIF file-type box 256 bytes long, and then HEIF wins.
+TEST(FileFormatsTest, SignaturesPickOneKind) {
+  using namespace std::string_view_literals;
+  const std::pair<std::string_view, const char*> rows[] = {
+      {"\0\0\x01\0ftypheic\0\0\0\0"sv, "THeifImage"},
+      {"\0\0\x01\0\x01\0"sv, "TIcon"},
+      {"\0\0\x01\0\0\0"sv, "(none)"},
+      {"\xFF\xD8\xFF\xE0"sv, "TJPEGImage"},
+      {"BM\0\0\0\0\0\0\0\0\0\0\0\0\x28\0\0\0"sv, "TBitmap"},
+      {"BM\0\0\0\0\0\0\0\0\0\0\0\0\x28\0\0"sv, "(none)"},
+      {"MM\0+"sv, "TTiffImage"},
+      {""sv, "(none)"},
+  };
+  for (const auto& [head, name] : rows) {
+    const TGraphicClass* kind =
+        KindBySignature({reinterpret_cast<const std::uint8_t*>(head.data()), head.size()});
+    EXPECT_STREQ(kind != nullptr ? kind->name : "(none)", name) << testing::PrintToString(head);
+  }
+}
+
 TEST(PathExtensionTest, LastDotSlashOrColonDecides) {
   const std::pair<std::string, std::string> rows[] = {
       {"photo.JPG", "JPG"},
