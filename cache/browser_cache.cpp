@@ -1,4 +1,4 @@
-#include "http/browser_cache.h"
+#include "cache/browser_cache.h"
 
 #include <zlib.h>
 
@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <limits>
 
-#include "http/url_parts.h"
 #include "platform/cp932.h"
 #include "platform/exception.h"
 #include "platform/files.h"
@@ -144,7 +143,7 @@ bool ParseResponseHead(std::string_view head, char separator, TBrowserCacheEntry
     } else if (line.empty()) {
       break;
     } else {
-      entry.headers.Add(std::string(line));
+      entry.headers.emplace_back(line);
     }
   }
   return !first;
@@ -359,6 +358,22 @@ std::optional<TBrowserCacheEntry> ReadChromiumEntry(TStream& file, bool keyOnly)
 
 // ------------------------------------------------------------------ bodies
 
+// The name of a header line: its text before the first ":", empty without one.
+std::string_view NameOf(std::string_view line) {
+  const std::size_t colon = line.find(':');
+  return colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
+}
+
+// The text after the ":" of the first line named `name` (letter case
+// ignored); none without such a line. Browsers store heads unfolded.
+std::optional<std::string_view> HeaderValue(const std::vector<std::string>& headers,
+                                            std::string_view name) {
+  for (const std::string& line : headers) {
+    if (SameTextAscii(NameOf(line), name)) return std::string_view(line).substr(name.size() + 1);
+  }
+  return std::nullopt;
+}
+
 // A decimal Content-Length; none when it is no such number.
 std::optional<std::int64_t> ParseLength(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -376,10 +391,10 @@ enum class Coding { kIdentity, kGzip, kUnsupported };
 
 // The body's content coding from every Content-Encoding line; "identity"
 // counts as none. One gzip coding is decoded; anything else is not.
-Coding ContentCoding(const TIdHeaderList& headers) {
+Coding ContentCoding(const std::vector<std::string>& headers) {
   std::vector<std::string> codings;
-  for (const std::string& line : headers.Lines()) {
-    if (!SameTextAscii(TIdHeaderList::NameOf(line), "Content-Encoding")) continue;
+  for (const std::string& line : headers) {
+    if (!SameTextAscii(NameOf(line), "Content-Encoding")) continue;
     std::string_view value = std::string_view(line).substr(line.find(':') + 1);
     while (!value.empty()) {
       const std::size_t comma = std::min(value.find(','), value.size());
@@ -406,8 +421,8 @@ std::optional<std::vector<std::uint8_t>> UsableBody(TStream& file, const TBrowse
                                                     std::int64_t maxBodyBytes) {
   if (entry.statusCode != 200 || entry.bodySize > maxBodyBytes) return std::nullopt;
   // A stored body shorter (or longer) than announced is a cut transfer.
-  if (entry.headers.IndexOfName("Content-Length")) {
-    const auto length = ParseLength(entry.headers.Value("Content-Length"));
+  if (const auto value = HeaderValue(entry.headers, "Content-Length")) {
+    const auto length = ParseLength(*value);
     if (!length || *length != entry.bodySize) return std::nullopt;
   }
   const Coding coding = ContentCoding(entry.headers);
@@ -435,6 +450,49 @@ struct Match {
   std::filesystem::file_time_type modified;
 };
 
+// An address taken apart as the HTTP client does: backslashes count as "/"
+// (not the trail byte of a CP932 character), the authority ends at the first
+// "/", an IPv6 host keeps its brackets, and the fragment is dropped.
+struct AddressParts {
+  std::string scheme;  // empty without "://"
+  std::string host;
+  std::string port;
+  std::string target;  // path and query, beginning with "/"
+};
+
+AddressParts SplitAddress(std::string_view address) {
+  std::string text(address);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(text[i]))) {
+      ++i;
+    } else if (text[i] == '\\') {
+      text[i] = '/';
+    }
+  }
+  AddressParts parts;
+  std::string_view rest = text;
+  rest = rest.substr(0, rest.find('#'));
+  const std::size_t scheme = rest.find("://");
+  if (scheme == std::string_view::npos) return parts;
+  parts.scheme = rest.substr(0, scheme);
+  rest.remove_prefix(scheme + 3);
+  const std::size_t slash = std::min(rest.find('/'), rest.size());
+  std::string_view authority = rest.substr(0, slash);
+  rest.remove_prefix(slash);
+  std::size_t hostEnd = authority.find(':');
+  if (const std::size_t close = authority.find(']');
+      authority.starts_with('[') && close != std::string_view::npos) {
+    hostEnd = close + 1;
+  }
+  hostEnd = std::min(hostEnd, authority.size());
+  parts.host = authority.substr(0, hostEnd);
+  authority.remove_prefix(hostEnd);
+  if (authority.starts_with(':')) authority.remove_prefix(1);
+  parts.port = authority;
+  parts.target = rest.starts_with('/') ? std::string(rest) : "/" + std::string(rest);
+  return parts;
+}
+
 std::string Hex(unsigned char c) {
   constexpr char kDigits[] = "0123456789ABCDEF";
   return {'%', kDigits[c >> 4], kDigits[c & 15]};
@@ -460,17 +518,17 @@ std::optional<TBrowserCacheEntry> ReadBrowserCacheEntry(TStream& file, TBrowserC
 }
 
 std::string BrowserCacheAddress(std::string_view address) {
-  const TIdUrlParts parts = SplitUrl(address);
+  const AddressParts parts = SplitAddress(address);
   std::string text;
-  if (parts.Protocol.empty()) {
+  if (parts.scheme.empty()) {
     text = std::string(address);
   } else {
-    const std::string scheme = LowerAscii(parts.Protocol);
-    text = scheme + "://" + LowerAscii(parts.Host);
+    const std::string scheme = LowerAscii(parts.scheme);
+    text = scheme + "://" + LowerAscii(parts.host);
     const bool defaultPort =
-        (scheme == "http" && parts.Port == "80") || (scheme == "https" && parts.Port == "443");
-    if (!parts.Port.empty() && !defaultPort) text += ":" + parts.Port;
-    text += parts.Path + parts.Document;
+        (scheme == "http" && parts.port == "80") || (scheme == "https" && parts.port == "443");
+    if (!parts.port.empty() && !defaultPort) text += ":" + parts.port;
+    text += parts.target;
   }
   // Browsers key the address as they sent it: UTF-8, with these escaped.
   std::string keyed;
