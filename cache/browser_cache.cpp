@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "platform/bytes.h"
 #include "platform/cp932.h"
 #include "platform/exception.h"
 #include "platform/files.h"
@@ -91,22 +92,9 @@ bool ReadAt(TStream& file, std::int64_t offset, std::int64_t count, std::string&
   return count == 0 || file.Read(out.data(), count) == count;
 }
 
-std::uint32_t BigEndian32(std::string_view b, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) << 24 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 16 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 8 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3]));
-}
-
-std::uint32_t LittleEndian32(std::string_view b, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
-}
-
-std::uint64_t LittleEndian64(std::string_view b, std::size_t at) {
-  return static_cast<std::uint64_t>(LittleEndian32(b, at + 4)) << 32 | LittleEndian32(b, at);
+// The bytes of what was read, for the byte-order readers.
+ByteSpan BytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 // ----------------------------------------------------------- response head
@@ -199,8 +187,9 @@ std::optional<TBrowserCacheEntry> ReadFirefoxEntry(TStream& file, bool keyOnly) 
   std::string tail;
   const std::int64_t tailAt = size - std::min(size, kFirstReadSize);
   if (size < 4 || !ReadAt(file, tailAt, size - tailAt, tail)) return std::nullopt;
-  const std::int64_t bodySize = BigEndian32(tail, tail.size() - 4);
-  if (bodySize > size - 4) return std::nullopt;
+  const auto offset = U32Be(BytesOf(tail), tail.size() - 4);
+  if (!offset || *offset > size - 4) return std::nullopt;
+  const std::int64_t bodySize = *offset;
   const std::int64_t metadataSize = size - 4 - bodySize;
   const std::int64_t chunks = (bodySize + kFirefoxChunkSize - 1) / kFirefoxChunkSize;
   const std::int64_t headerAt = 4 + 2 * chunks;
@@ -217,8 +206,10 @@ std::optional<TBrowserCacheEntry> ReadFirefoxEntry(TStream& file, bool keyOnly) 
     return std::nullopt;
   }
   const auto header = static_cast<std::size_t>(headerAt);
-  if (BigEndian32(meta, header) < kFirefoxFirstVersionWithFlags) return std::nullopt;
-  const std::size_t keySize = BigEndian32(meta, header + 24);
+  const auto version = U32Be(BytesOf(meta), header);
+  const auto key = U32Be(BytesOf(meta), header + 24);
+  if (!version || *version < kFirefoxFirstVersionWithFlags || !key) return std::nullopt;
+  const std::size_t keySize = *key;
   const std::size_t keyAt = header + kFirefoxHeaderSize;
   if (keySize >= meta.size() - keyAt || meta[keyAt + keySize] != '\0') return std::nullopt;
   auto url = FirefoxKeyAddress(std::string_view(meta).substr(keyAt, keySize));
@@ -290,10 +281,9 @@ std::string ChromiumKeyAddress(std::string_view key) {
 bool ParseChromiumResponseInfo(std::string_view info, TBrowserCacheEntry& entry) {
   for (std::size_t at = info.find("HTTP/"); at != std::string_view::npos;
        at = info.find("HTTP/", at + 1)) {
-    if (at < 4) continue;
-    const std::size_t length = LittleEndian32(info, at - 4);
-    if (length > info.size() - at) continue;
-    return ParseResponseHead(info.substr(at, length), '\0', entry);
+    const auto length = at < 4 ? std::nullopt : U32Le(BytesOf(info), at - 4);
+    if (!length || *length > info.size() - at) continue;
+    return ParseResponseHead(info.substr(at, *length), '\0', entry);
   }
   return false;
 }
@@ -306,11 +296,13 @@ std::optional<TBrowserCacheEntry> ReadChromiumEntry(TStream& file, bool keyOnly)
       !ReadAt(file, 0, std::min(size, kFirstReadSize), bytes)) {
     return std::nullopt;
   }
-  if (LittleEndian64(bytes, 0) != kSimpleInitialMagic ||
-      LittleEndian32(bytes, 8) < kSimpleFirstVersion) {
+  const auto version = U32Le(BytesOf(bytes), 8);
+  const auto length = U32Le(BytesOf(bytes), 12);
+  if (U64Le(BytesOf(bytes), 0) != kSimpleInitialMagic || !version ||
+      *version < kSimpleFirstVersion || !length) {
     return std::nullopt;
   }
-  const std::int64_t keyLength = LittleEndian32(bytes, 12);
+  const std::int64_t keyLength = *length;
   const std::int64_t bodyOffset = kSimpleHeaderSize + keyLength;
   if (keyLength == 0 || keyLength > kBrowserCacheMetadataLimit ||
       bodyOffset + 2 * kSimpleEndRecordSize > size) {
@@ -329,22 +321,24 @@ std::optional<TBrowserCacheEntry> ReadChromiumEntry(TStream& file, bool keyOnly)
 
   // The last end record gives the size of stream 0 and so where stream 1 ends.
   std::string last;
-  if (!ReadAt(file, size - kSimpleEndRecordSize, kSimpleEndRecordSize, last) ||
-      LittleEndian64(last, 0) != kSimpleFinalMagic) {
+  if (!ReadAt(file, size - kSimpleEndRecordSize, kSimpleEndRecordSize, last)) return std::nullopt;
+  const auto lastFlags = U32Le(BytesOf(last), 8);
+  const auto lastSize = U32Le(BytesOf(last), 16);
+  if (U64Le(BytesOf(last), 0) != kSimpleFinalMagic || !lastFlags || !lastSize) {
     return std::nullopt;
   }
-  const std::int64_t shaSize = (LittleEndian32(last, 8) & kSimpleFlagKeySha256) ? kSha256Size : 0;
-  const std::int64_t infoSize = LittleEndian32(last, 16);
+  const std::int64_t shaSize = (*lastFlags & kSimpleFlagKeySha256) ? kSha256Size : 0;
+  const std::int64_t infoSize = *lastSize;
   const std::int64_t infoEnd = size - kSimpleEndRecordSize - shaSize;
   const std::int64_t infoAt = infoEnd - infoSize;
   const std::int64_t bodyEnd = infoAt - kSimpleEndRecordSize;
   if (bodyEnd < bodyOffset) return std::nullopt;
   std::string record;
-  if (!ReadAt(file, bodyEnd, kSimpleEndRecordSize, record) ||
-      LittleEndian64(record, 0) != kSimpleFinalMagic) {
-    return std::nullopt;
-  }
-  if ((LittleEndian32(record, 8) & kSimpleFlagCrc) != 0) entry.bodyCrc = LittleEndian32(record, 12);
+  if (!ReadAt(file, bodyEnd, kSimpleEndRecordSize, record)) return std::nullopt;
+  const auto flags = U32Le(BytesOf(record), 8);
+  const auto crc = U32Le(BytesOf(record), 12);
+  if (U64Le(BytesOf(record), 0) != kSimpleFinalMagic || !flags || !crc) return std::nullopt;
+  if ((*flags & kSimpleFlagCrc) != 0) entry.bodyCrc = *crc;
   std::string info;
   const std::int64_t infoBudget = kBrowserCacheMetadataLimit - keyLength;
   if (!ReadAt(file, infoAt, std::min(infoSize, infoBudget), info) ||
