@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "app/address.h"
-#include "http/browser_cache.h"
+#include "cache/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
 #include "platform/cp932.h"

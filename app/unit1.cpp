@@ -14,7 +14,7 @@
 #include "app/histogram_count.h"
 #include "app/progress.h"
 #include "app/startup.h"
-#include "http/browser_cache.h"
+#include "cache/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
 #include "picture/graphic.h"

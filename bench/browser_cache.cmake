@@ -3,5 +3,5 @@
 find_package(ZLIB REQUIRED)
 peloria_add_bench(browser_cache_bench
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/browser_cache_bench.cpp
-  LIBS peloria_http ZLIB::ZLIB)
+  LIBS peloria_cache ZLIB::ZLIB)
 target_include_directories(browser_cache_bench PRIVATE ${PROJECT_SOURCE_DIR})

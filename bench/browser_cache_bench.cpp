@@ -11,9 +11,9 @@
 #include <fstream>
 #include <string>
 
-#include "http/browser_cache.h"
+#include "cache/browser_cache.h"
 #include "platform/cp932.h"
-#include "tests/http/browser_cache_entries.h"
+#include "tests/cache/browser_cache_entries.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

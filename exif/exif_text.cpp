@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/bytes.h"
 #include "platform/cp932.h"
 
 namespace peloria {
@@ -50,26 +51,17 @@ std::string DecodeUserComment(std::string_view hex, bool motorolaOrder) {
     // the TIFF header's, so "A" is 41 00 in an Intel file, 00 41 in a
     // Motorola one. A leading byte-order mark (U+FEFF) overrides that for
     // this comment and is not part of the text.
-    std::string bytes = HexToBytes(rest);
+    const std::string bytes = HexToBytes(rest);
+    const ByteSpan units(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     std::size_t start = 0;
-    if (bytes.size() >= 2) {
-      auto first = static_cast<unsigned char>(bytes[0]);
-      auto second = static_cast<unsigned char>(bytes[1]);
-      if (first == 0xFE && second == 0xFF) {
-        motorolaOrder = true;
-        start = 2;
-      } else if (first == 0xFF && second == 0xFE) {
-        motorolaOrder = false;
-        start = 2;
-      }
+    if (const auto mark = U16Be(units, 0); mark == 0xFEFF || mark == 0xFFFE) {
+      motorolaOrder = mark == 0xFEFF;
+      start = 2;
     }
+    const ByteOrder order = motorolaOrder ? ByteOrder::kBig : ByteOrder::kLittle;
     std::string text;
-    for (std::size_t i = start; i + 1 < bytes.size(); i += 2) {
-      auto first = static_cast<unsigned char>(bytes[i]);
-      auto second = static_cast<unsigned char>(bytes[i + 1]);
-      auto unit =
-          static_cast<std::uint16_t>(motorolaOrder ? first << 8 | second : second << 8 | first);
-      text += Utf16UnitToCp932(unit);
+    for (std::size_t i = start; const auto unit = ReadU16(units, i, order); i += 2) {
+      text += Utf16UnitToCp932(*unit);
     }
     return text;
   }

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 
+#include "platform/bytes.h"
 #include "text/format.h"
 
 namespace peloria {
@@ -30,13 +31,10 @@ int tiff::UnitSize(std::uint8_t type) {
 }
 
 std::uint32_t ToUnsigned(const std::uint8_t* bytes, int size, bool motorolaOrder) {
-  if (size != 2 && size != 4) return 0;
-  std::uint32_t value = 0;
-  for (int i = 0; i < size; ++i) {
-    int at = motorolaOrder ? i : size - 1 - i;  // most significant byte first
-    value = (value << 8) | bytes[at];
-  }
-  return value;
+  const ByteOrder order = motorolaOrder ? ByteOrder::kBig : ByteOrder::kLittle;
+  if (size == 2) return ReadU16(ByteSpan(bytes, 2), 0, order).value_or(0);
+  if (size == 4) return ReadU32(ByteSpan(bytes, 4), 0, order).value_or(0);
+  return 0;
 }
 
 std::int32_t ToSigned(const std::uint8_t* bytes, int size, bool motorolaOrder) {
@@ -167,8 +165,7 @@ void ReadFloat(TStream& stream, std::int64_t at, bool motorolaOrder, TDatas& dat
 void ReadDouble(TStream& stream, std::int64_t at, bool motorolaOrder, TDatas& datas) {
   std::array<std::uint8_t, 8> b{};
   if (!ReadExactly(stream, at, b.data(), 8)) return;
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 8; ++i) bits = (bits << 8) | b[motorolaOrder ? i : 7 - i];
+  const std::uint64_t bits = *ReadU64(b, 0, motorolaOrder ? ByteOrder::kBig : ByteOrder::kLittle);
   datas.FloatValue = std::bit_cast<double>(bits);
 }
 

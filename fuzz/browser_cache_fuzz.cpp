@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "http/browser_cache.h"
+#include "cache/browser_cache.h"
 #include "platform/stream.h"
 
 namespace {

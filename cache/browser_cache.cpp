@@ -1,4 +1,4 @@
-#include "http/browser_cache.h"
+#include "cache/browser_cache.h"
 
 #include <zlib.h>
 
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "http/url_parts.h"
+#include "platform/bytes.h"
 #include "platform/cp932.h"
 #include "platform/exception.h"
 #include "platform/files.h"
@@ -92,22 +92,9 @@ bool ReadAt(TStream& file, std::int64_t offset, std::int64_t count, std::string&
   return count == 0 || file.Read(out.data(), count) == count;
 }
 
-std::uint32_t BigEndian32(std::string_view b, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) << 24 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 16 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 8 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3]));
-}
-
-std::uint32_t LittleEndian32(std::string_view b, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
-}
-
-std::uint64_t LittleEndian64(std::string_view b, std::size_t at) {
-  return static_cast<std::uint64_t>(LittleEndian32(b, at + 4)) << 32 | LittleEndian32(b, at);
+// The bytes of what was read, for the byte-order readers.
+ByteSpan BytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 // ----------------------------------------------------------- response head
@@ -144,7 +131,7 @@ bool ParseResponseHead(std::string_view head, char separator, TBrowserCacheEntry
     } else if (line.empty()) {
       break;
     } else {
-      entry.headers.Add(std::string(line));
+      entry.headers.emplace_back(line);
     }
   }
   return !first;
@@ -200,8 +187,9 @@ std::optional<TBrowserCacheEntry> ReadFirefoxEntry(TStream& file, bool keyOnly) 
   std::string tail;
   const std::int64_t tailAt = size - std::min(size, kFirstReadSize);
   if (size < 4 || !ReadAt(file, tailAt, size - tailAt, tail)) return std::nullopt;
-  const std::int64_t bodySize = BigEndian32(tail, tail.size() - 4);
-  if (bodySize > size - 4) return std::nullopt;
+  const auto offset = U32Be(BytesOf(tail), tail.size() - 4);
+  if (!offset || *offset > size - 4) return std::nullopt;
+  const std::int64_t bodySize = *offset;
   const std::int64_t metadataSize = size - 4 - bodySize;
   const std::int64_t chunks = (bodySize + kFirefoxChunkSize - 1) / kFirefoxChunkSize;
   const std::int64_t headerAt = 4 + 2 * chunks;
@@ -218,8 +206,10 @@ std::optional<TBrowserCacheEntry> ReadFirefoxEntry(TStream& file, bool keyOnly) 
     return std::nullopt;
   }
   const auto header = static_cast<std::size_t>(headerAt);
-  if (BigEndian32(meta, header) < kFirefoxFirstVersionWithFlags) return std::nullopt;
-  const std::size_t keySize = BigEndian32(meta, header + 24);
+  const auto version = U32Be(BytesOf(meta), header);
+  const auto key = U32Be(BytesOf(meta), header + 24);
+  if (!version || *version < kFirefoxFirstVersionWithFlags || !key) return std::nullopt;
+  const std::size_t keySize = *key;
   const std::size_t keyAt = header + kFirefoxHeaderSize;
   if (keySize >= meta.size() - keyAt || meta[keyAt + keySize] != '\0') return std::nullopt;
   auto url = FirefoxKeyAddress(std::string_view(meta).substr(keyAt, keySize));
@@ -291,10 +281,9 @@ std::string ChromiumKeyAddress(std::string_view key) {
 bool ParseChromiumResponseInfo(std::string_view info, TBrowserCacheEntry& entry) {
   for (std::size_t at = info.find("HTTP/"); at != std::string_view::npos;
        at = info.find("HTTP/", at + 1)) {
-    if (at < 4) continue;
-    const std::size_t length = LittleEndian32(info, at - 4);
-    if (length > info.size() - at) continue;
-    return ParseResponseHead(info.substr(at, length), '\0', entry);
+    const auto length = at < 4 ? std::nullopt : U32Le(BytesOf(info), at - 4);
+    if (!length || *length > info.size() - at) continue;
+    return ParseResponseHead(info.substr(at, *length), '\0', entry);
   }
   return false;
 }
@@ -307,11 +296,13 @@ std::optional<TBrowserCacheEntry> ReadChromiumEntry(TStream& file, bool keyOnly)
       !ReadAt(file, 0, std::min(size, kFirstReadSize), bytes)) {
     return std::nullopt;
   }
-  if (LittleEndian64(bytes, 0) != kSimpleInitialMagic ||
-      LittleEndian32(bytes, 8) < kSimpleFirstVersion) {
+  const auto version = U32Le(BytesOf(bytes), 8);
+  const auto length = U32Le(BytesOf(bytes), 12);
+  if (U64Le(BytesOf(bytes), 0) != kSimpleInitialMagic || !version ||
+      *version < kSimpleFirstVersion || !length) {
     return std::nullopt;
   }
-  const std::int64_t keyLength = LittleEndian32(bytes, 12);
+  const std::int64_t keyLength = *length;
   const std::int64_t bodyOffset = kSimpleHeaderSize + keyLength;
   if (keyLength == 0 || keyLength > kBrowserCacheMetadataLimit ||
       bodyOffset + 2 * kSimpleEndRecordSize > size) {
@@ -330,22 +321,24 @@ std::optional<TBrowserCacheEntry> ReadChromiumEntry(TStream& file, bool keyOnly)
 
   // The last end record gives the size of stream 0 and so where stream 1 ends.
   std::string last;
-  if (!ReadAt(file, size - kSimpleEndRecordSize, kSimpleEndRecordSize, last) ||
-      LittleEndian64(last, 0) != kSimpleFinalMagic) {
+  if (!ReadAt(file, size - kSimpleEndRecordSize, kSimpleEndRecordSize, last)) return std::nullopt;
+  const auto lastFlags = U32Le(BytesOf(last), 8);
+  const auto lastSize = U32Le(BytesOf(last), 16);
+  if (U64Le(BytesOf(last), 0) != kSimpleFinalMagic || !lastFlags || !lastSize) {
     return std::nullopt;
   }
-  const std::int64_t shaSize = (LittleEndian32(last, 8) & kSimpleFlagKeySha256) ? kSha256Size : 0;
-  const std::int64_t infoSize = LittleEndian32(last, 16);
+  const std::int64_t shaSize = (*lastFlags & kSimpleFlagKeySha256) ? kSha256Size : 0;
+  const std::int64_t infoSize = *lastSize;
   const std::int64_t infoEnd = size - kSimpleEndRecordSize - shaSize;
   const std::int64_t infoAt = infoEnd - infoSize;
   const std::int64_t bodyEnd = infoAt - kSimpleEndRecordSize;
   if (bodyEnd < bodyOffset) return std::nullopt;
   std::string record;
-  if (!ReadAt(file, bodyEnd, kSimpleEndRecordSize, record) ||
-      LittleEndian64(record, 0) != kSimpleFinalMagic) {
-    return std::nullopt;
-  }
-  if ((LittleEndian32(record, 8) & kSimpleFlagCrc) != 0) entry.bodyCrc = LittleEndian32(record, 12);
+  if (!ReadAt(file, bodyEnd, kSimpleEndRecordSize, record)) return std::nullopt;
+  const auto flags = U32Le(BytesOf(record), 8);
+  const auto crc = U32Le(BytesOf(record), 12);
+  if (U64Le(BytesOf(record), 0) != kSimpleFinalMagic || !flags || !crc) return std::nullopt;
+  if ((*flags & kSimpleFlagCrc) != 0) entry.bodyCrc = *crc;
   std::string info;
   const std::int64_t infoBudget = kBrowserCacheMetadataLimit - keyLength;
   if (!ReadAt(file, infoAt, std::min(infoSize, infoBudget), info) ||
@@ -358,6 +351,22 @@ std::optional<TBrowserCacheEntry> ReadChromiumEntry(TStream& file, bool keyOnly)
 }
 
 // ------------------------------------------------------------------ bodies
+
+// The name of a header line: its text before the first ":", empty without one.
+std::string_view NameOf(std::string_view line) {
+  const std::size_t colon = line.find(':');
+  return colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
+}
+
+// The text after the ":" of the first line named `name` (letter case
+// ignored); none without such a line. Browsers store heads unfolded.
+std::optional<std::string_view> HeaderValue(const std::vector<std::string>& headers,
+                                            std::string_view name) {
+  for (const std::string& line : headers) {
+    if (SameTextAscii(NameOf(line), name)) return std::string_view(line).substr(name.size() + 1);
+  }
+  return std::nullopt;
+}
 
 // A decimal Content-Length; none when it is no such number.
 std::optional<std::int64_t> ParseLength(std::string_view text) {
@@ -376,10 +385,10 @@ enum class Coding { kIdentity, kGzip, kUnsupported };
 
 // The body's content coding from every Content-Encoding line; "identity"
 // counts as none. One gzip coding is decoded; anything else is not.
-Coding ContentCoding(const TIdHeaderList& headers) {
+Coding ContentCoding(const std::vector<std::string>& headers) {
   std::vector<std::string> codings;
-  for (const std::string& line : headers.Lines()) {
-    if (!SameTextAscii(TIdHeaderList::NameOf(line), "Content-Encoding")) continue;
+  for (const std::string& line : headers) {
+    if (!SameTextAscii(NameOf(line), "Content-Encoding")) continue;
     std::string_view value = std::string_view(line).substr(line.find(':') + 1);
     while (!value.empty()) {
       const std::size_t comma = std::min(value.find(','), value.size());
@@ -406,8 +415,8 @@ std::optional<std::vector<std::uint8_t>> UsableBody(TStream& file, const TBrowse
                                                     std::int64_t maxBodyBytes) {
   if (entry.statusCode != 200 || entry.bodySize > maxBodyBytes) return std::nullopt;
   // A stored body shorter (or longer) than announced is a cut transfer.
-  if (entry.headers.IndexOfName("Content-Length")) {
-    const auto length = ParseLength(entry.headers.Value("Content-Length"));
+  if (const auto value = HeaderValue(entry.headers, "Content-Length")) {
+    const auto length = ParseLength(*value);
     if (!length || *length != entry.bodySize) return std::nullopt;
   }
   const Coding coding = ContentCoding(entry.headers);
@@ -435,6 +444,49 @@ struct Match {
   std::filesystem::file_time_type modified;
 };
 
+// An address taken apart as the HTTP client does: backslashes count as "/"
+// (not the trail byte of a CP932 character), the authority ends at the first
+// "/", an IPv6 host keeps its brackets, and the fragment is dropped.
+struct AddressParts {
+  std::string scheme;  // empty without "://"
+  std::string host;
+  std::string port;
+  std::string target;  // path and query, beginning with "/"
+};
+
+AddressParts SplitAddress(std::string_view address) {
+  std::string text(address);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(text[i]))) {
+      ++i;
+    } else if (text[i] == '\\') {
+      text[i] = '/';
+    }
+  }
+  AddressParts parts;
+  std::string_view rest = text;
+  rest = rest.substr(0, rest.find('#'));
+  const std::size_t scheme = rest.find("://");
+  if (scheme == std::string_view::npos) return parts;
+  parts.scheme = rest.substr(0, scheme);
+  rest.remove_prefix(scheme + 3);
+  const std::size_t slash = std::min(rest.find('/'), rest.size());
+  std::string_view authority = rest.substr(0, slash);
+  rest.remove_prefix(slash);
+  std::size_t hostEnd = authority.find(':');
+  if (const std::size_t close = authority.find(']');
+      authority.starts_with('[') && close != std::string_view::npos) {
+    hostEnd = close + 1;
+  }
+  hostEnd = std::min(hostEnd, authority.size());
+  parts.host = authority.substr(0, hostEnd);
+  authority.remove_prefix(hostEnd);
+  if (authority.starts_with(':')) authority.remove_prefix(1);
+  parts.port = authority;
+  parts.target = rest.starts_with('/') ? std::string(rest) : "/" + std::string(rest);
+  return parts;
+}
+
 std::string Hex(unsigned char c) {
   constexpr char kDigits[] = "0123456789ABCDEF";
   return {'%', kDigits[c >> 4], kDigits[c & 15]};
@@ -460,17 +512,17 @@ std::optional<TBrowserCacheEntry> ReadBrowserCacheEntry(TStream& file, TBrowserC
 }
 
 std::string BrowserCacheAddress(std::string_view address) {
-  const TIdUrlParts parts = SplitUrl(address);
+  const AddressParts parts = SplitAddress(address);
   std::string text;
-  if (parts.Protocol.empty()) {
+  if (parts.scheme.empty()) {
     text = std::string(address);
   } else {
-    const std::string scheme = LowerAscii(parts.Protocol);
-    text = scheme + "://" + LowerAscii(parts.Host);
+    const std::string scheme = LowerAscii(parts.scheme);
+    text = scheme + "://" + LowerAscii(parts.host);
     const bool defaultPort =
-        (scheme == "http" && parts.Port == "80") || (scheme == "https" && parts.Port == "443");
-    if (!parts.Port.empty() && !defaultPort) text += ":" + parts.Port;
-    text += parts.Path + parts.Document;
+        (scheme == "http" && parts.port == "80") || (scheme == "https" && parts.port == "443");
+    if (!parts.port.empty() && !defaultPort) text += ":" + parts.port;
+    text += parts.target;
   }
   // Browsers key the address as they sent it: UTF-8, with these escaped.
   std::string keyed;

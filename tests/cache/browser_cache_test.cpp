@@ -2,7 +2,7 @@
 // layouts: addresses and keys, responses that serve and those that do not,
 // damaged files, the newest of several entries, the folders looked at, and
 // a cache of 20,000 entries.
-#include "http/browser_cache.h"
+#include "cache/browser_cache.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <string>
 
 #include "platform/cp932.h"
-#include "tests/http/browser_cache_entries.h"
+#include "tests/cache/browser_cache_entries.h"
 #include "tests/support/temp_dir.h"
 
 namespace peloria {

@@ -21,7 +21,6 @@
 #include <string_view>
 #include <vector>
 
-#include "http/header_list.h"
 #include "platform/stream.h"
 
 namespace peloria {
@@ -51,8 +50,8 @@ std::vector<TBrowserCacheFolder> BrowserCacheFolders(const std::string& cacheFol
 struct TBrowserCacheEntry {
   std::string url;  // the address part of the entry's key
   // Known only when the whole entry was read (not just its key):
-  int statusCode = 0;  // from the status line of the stored response head
-  TIdHeaderList headers;
+  int statusCode = 0;                // from the status line of the stored response head
+  std::vector<std::string> headers;  // the head's "Name: value" lines after the status line
   std::int64_t bodyOffset = 0;
   std::int64_t bodySize = 0;
   std::optional<std::uint32_t> bodyCrc;  // the CRC-32 a Chromium entry records for its body
