@@ -151,7 +151,7 @@ void TStartup::PrepareDownload(TIdHTTP& http, const std::string& address) const 
 
 std::string SummaryText(TExifInfo& exif, const std::string& localPath) {
   // A JPEG file's Exif segment, else the Exif block of another container
-  // (PNG, WebP, HEIF, TIFF): the same reader walks both.
+  // (each kind's reader, picture/kind.h): the same reader walks both.
   if (exif.HasExif(localPath)) {
     exif.SetImageFileName(localPath);
   } else if (const auto block = ReadExifBlock(localPath)) {

@@ -67,7 +67,7 @@ class TStartup {
 
 // The summary of the Exif data of the picture file `localPath` (CP932, ten
 // lines at most), read into `exif`: a JPEG file's Exif segment, else the Exif
-// block of another container (PNG, WebP, HEIF, TIFF);
+// block of another container (picture/exif_block.h);
 // 「Exif情報はありません。」 when it has none.
 std::string SummaryText(TExifInfo& exif, const std::string& localPath);
 

@@ -10,7 +10,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -19,6 +18,7 @@
 #include "tests/e2e/installation.h"
 #include "tests/support/peers.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace peloria::e2e {
 namespace {
@@ -151,14 +151,10 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Waits until `holds` or the deadline; answers whether it held.
+// Waits until `holds` or the deadline, asking the display every 100 ms;
+// answers whether it held.
 bool WaitFor(const std::function<bool()>& holds, milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!holds()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(milliseconds(100));
-  }
-  return true;
+  return testing::WaitUntil(holds, timeout, milliseconds(100));
 }
 
 // The desktop entry as launchers on a desktop without a full environment
