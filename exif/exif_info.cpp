@@ -314,6 +314,14 @@ class TBlockStream final : public TStream {
 
 }  // namespace
 
+void TExifInfo::Assign(const TExifInfo& source) {
+  static_cast<TExifResults&>(*this) = source;
+  SearchRange = source.SearchRange;
+  FMotorolaOrder = source.FMotorolaOrder;
+  FWalked = source.FWalked;
+  FImageFileName = source.FImageFileName;
+}
+
 void TExifInfo::ClearData() {
   static_cast<TExifResults&>(*this) = TExifResults();
   FWalked = false;

@@ -72,6 +72,10 @@ class TExifInfo : public TExifResults {
   // The byte order of the last walk: true for "MM" (big-endian).
   bool MotorolaOrder() const { return FMotorolaOrder; }
 
+  // Makes this component hold the results of `source`'s last assignment (its
+  // fields, file name, byte order and search range); OnReadError stays.
+  void Assign(const TExifInfo& source);
+
   // Resets every result field. Keeps ImageFileName, SearchRange, OnReadError
   // and the byte order of the last walk.
   void ClearData();
