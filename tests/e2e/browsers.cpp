@@ -175,8 +175,14 @@ class Chromium final : public Browser {
         if (n <= 0) Fail("chromium closed its pipe during " + method);
         buffer_.append(chunk, static_cast<std::size_t>(n));
       }
-      TJsonValue reply = ParseJson(std::string_view(buffer_).substr(0, end));
+      const std::string text = buffer_.substr(0, end);
       buffer_.erase(0, end + 1);
+      TJsonValue reply;
+      try {
+        reply = ParseJson(text);
+      } catch (const EJsonError& failure) {
+        Fail("chromium sent no JSON (" + failure.Message() + "): " + text.substr(0, 200));
+      }
       const TJsonValue* replyId = reply.Member("id");
       if (replyId == nullptr || replyId->text != std::to_string(id)) continue;
       if (const TJsonValue* error = reply.Member("error")) {
@@ -209,9 +215,22 @@ if (!win) return resolve("no background page");
 const bg = win.wrappedJSObject;
 const done = Cu.exportFunction((r) => resolve(JSON.stringify(r)), win);
 const failed = Cu.exportFunction((e) => resolve("failed: " + e), win);
-bg.browser.tabs.query(Cu.cloneInto({url: pageUrl}, win))
-  .then(Cu.exportFunction((tabs) => bg.openInPeloria(Cu.cloneInto(info, win), tabs[0]), win))
+// Firefox's match patterns hold no port, so the tab is found by its address.
+bg.browser.tabs.query(Cu.cloneInto({}, win))
+  .then(Cu.exportFunction((tabs) => {
+    const tab = Array.from(tabs).find((t) => t.url === pageUrl);
+    return tab ? bg.openInPeloria(Cu.cloneInto(info, win), tab) : "no tab shows " + pageUrl;
+  }, win))
   .then(done, failed);
+)";
+
+constexpr char kFirefoxGrant[] = R"(
+const [id, resolve] = arguments;
+const { ExtensionPermissions } =
+  ChromeUtils.importESModule("resource://gre/modules/ExtensionPermissions.sys.mjs");
+const policy = WebExtensionPolicy.getByID(id);
+ExtensionPermissions.add(id, { permissions: [], origins: ["<all_urls>"] }, policy.extension)
+  .then(() => resolve(true), (e) => resolve(String(e)));
 )";
 
 constexpr char kFirefoxWaitLoaded[] = R"(
@@ -297,6 +316,11 @@ user_pref("browser.safebrowsing.update.enabled", false);
             kStartTimeout, 200ms)) {
       Fail("firefox did not start the extension");
     }
+    // Firefox asks the user before an extension may read pages ("<all_urls>"
+    // is optional there); the test gives the answer a user gives.
+    Call("WebDriver:ExecuteAsyncScript", "{\"script\": " + JsonQuoted(kFirefoxGrant) +
+                                             ", \"args\": [" + JsonQuoted(PELORIA_GECKO_ID) +
+                                             "], \"scriptTimeout\": 30000}");
   }
 
   ~Firefox() override {
