@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -153,6 +154,19 @@ class ExtensionTest : public ::testing::Test {
     return WindowImage(window.pid());
   }
 
+  // The failures the user is told of in a notification: what the host
+  // refuses, and a host that is not installed (after `removeHost`).
+  void RunFailures(Browser& browser, const std::function<void()>& removeHost) {
+    const std::string refused = browser.OpenInPeloria(page_, {"", "ftp://127.0.0.1/a", page_});
+    EXPECT_THAT(refused, HasSubstr("\"ok\":false"));
+    EXPECT_THAT(refused, HasSubstr("Peloria could not be started: \\\"address\\\" is no http"));
+    removeHost();
+    const std::string missing = browser.OpenInPeloria(page_, cases_[0].info);
+    EXPECT_THAT(missing, HasSubstr("Peloria's helper program is not installed"));
+    EXPECT_THAT(missing, HasSubstr("peloria-host --register"));
+    EXPECT_TRUE(FromBrowserWindows(app_.program()).empty());
+  }
+
   // Each case through `browser`: one window on its picture, then closed.
   void RunCases(Browser& browser) {
     browser.Open(page_);
@@ -202,6 +216,7 @@ TEST_F(ExtensionTest, ChromiumOpensEachPictureInPeloria) {
   auto browser = StartChromium(chromium, PELORIA_EXTENSION_DIR, userData, Environment(),
                                app_.scratch() / "chromium.log");
   RunCases(*browser);
+  RunFailures(*browser, [&] { fs::remove(userData / "NativeMessagingHosts/peloria.json"); });
 }
 
 TEST_F(ExtensionTest, FirefoxOpensEachPictureInPeloria) {
