@@ -78,6 +78,8 @@ class TIdMemoryTransport final : public TIdTransport {
   // runs out), with the time limit of that wait.
   std::function<void(int timeoutMs)> OnBlockedEnd;
   std::function<void()> OnWaitForever;
+  // Called with the count of each receive (the fuzzer weighs the work).
+  std::function<void(std::size_t count)> OnReceive;
 
   const std::string& Sent() const { return sent_; }
   std::int64_t VirtualWaitMs() const { return virtualWaitMs_; }
