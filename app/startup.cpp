@@ -12,6 +12,7 @@
 #include "picture/exif_block.h"
 #include "picture/picture.h"
 #include "platform/cp932.h"
+#include "platform/files.h"
 #include "platform/numbers.h"
 #include "text/format.h"
 
@@ -269,7 +270,8 @@ void FindFile(const std::string& name, std::string folder, std::string& result) 
   while (result.empty() && entries.Next(entry)) {
     if (entry.isDirectory && entry.name != "." && entry.name != "..") {
       FindFile(name, folder + entry.name, result);
-    } else if (LowerAscii(ShownName(entry.name)) == wanted) {
+    } else if (LowerAscii(ShownName(entry.name)) == wanted && !IsSpecialFile(folder + entry.name)) {
+      // A FIFO or device of the name holds no picture: the search goes on.
       result = folder + entry.name;
     }
   }

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTextDocument>
 #include <QtMath>
 #include <algorithm>
 #include <cstdlib>
@@ -172,6 +173,8 @@ void TApplication::HandleException(const std::exception& failure) {
     return;
   }
   QMessageBox box(QMessageBox::Critical, DisplayText(Title), DisplayText(message), QMessageBox::Ok);
+  // A message may carry a server's or a file's text: never markup.
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 
@@ -236,7 +239,9 @@ void TControl::SetEnabled(bool enabled) {
 }
 void TControl::SetHint(const std::string& cp932) {
   hint_ = cp932;
-  widget_->setToolTip(DisplayText(cp932));
+  // Tooltips take markup when the text looks like it; a hint may carry a
+  // server's text, so it goes as escaped plain text, line ends kept.
+  widget_->setToolTip(Qt::convertFromPlainText(DisplayText(cp932)));
 }
 
 // ---------------------------------------------------------------------- label

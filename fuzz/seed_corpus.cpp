@@ -115,9 +115,25 @@ void HttpSeeds() {
       "HTTP/1.1 200 OK\r\nDate: Tue, 15 Nov 94 08:12:31 +0900\r\ncontent-length:    3\r\n\r\nabc",
       "HTTP/1.1 abc\r\n\r\n",
       "\r\n",
+      // Framing that two readers would read differently, and no status line.
+      "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabcde",
+      "HTTP/1.1 200 OK\r\nContent-Length: 5, 5\r\n\r\nabcde",
+      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "3\r\nabc\r\n0\r\nX-Trailer: 1\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcXYZ\r\n0\r\n\r\n",
+      "<html><h1>\x1b]0;title\x07\x1b[2J</h1></html>\r\n\r\n",
+      "HTTP/1.0 200 OK\r\n\r\n",
   };
   int n = 0;
   for (const char* reply : replies) Write("http", "reply-" + std::to_string(n++), reply);
+  // A reply that never ends: 1-byte chunks whose extensions carry the bulk,
+  // and a chunk-size line one byte past its bound.
+  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  std::string endless = head;
+  for (int i = 0; i < 64; ++i) endless += "1;" + std::string(200, 'e') + "\r\nA\r\n";
+  Write("http", "reply-" + std::to_string(n++), endless);
+  Write("http", "reply-" + std::to_string(n++),
+        head + "1;" + std::string(4096 - 1, 'e') + "\r\nA\r\n0\r\n\r\n");
 }
 
 // --- BMP files: both header forms, every bit depth, bit fields, run-length
