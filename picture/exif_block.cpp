@@ -8,6 +8,7 @@
 #include "picture/errors.h"
 #include "picture/formats.h"
 #include "picture/graphic.h"
+#include "picture/heif_canvas.h"
 #include "platform/stream.h"
 
 namespace peloria {
@@ -79,6 +80,11 @@ struct HandleFree {
 // of that field.
 Block HeifExifBlock(Bytes file) {
   const THeifLibrary& heif = HeifLibrary();
+  try {
+    CheckHeifItems(file);  // libheif reads every item before the Exif item
+  } catch (const EInvalidGraphic&) {
+    return std::nullopt;
+  }
   std::unique_ptr<heif_context, ContextFree> context(heif.heif_context_alloc());
   if (heif.heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
                                                       nullptr)

@@ -90,6 +90,10 @@ struct TiffOptions {
 std::string MakeTiff(const Pixels& pixels, const TiffOptions& options = {});
 // The same picture written by libtiff itself: LZW, tiled 16 x 16.
 std::string MakeTiledTiff(const Pixels& pixels);
+// A greyscale side x side TIFF of JPEG-compressed 16 x 16 tiles that all
+// point at one progressive stream of `scans` empty scans (MakeEmptyScansJpeg):
+// a few bytes per tile make libtiff run every scan for every tile.
+std::string MakeSharedJpegTileTiff(std::uint32_t side, int scans);
 
 // An icon file holding the given images: each a BMP image (32-bit with
 // alpha when `alpha`, else 24-bit with an AND mask taken from alpha < 128)
