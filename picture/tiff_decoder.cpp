@@ -384,7 +384,7 @@ void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
 }
 
 // TIFF files start with "II" 2A 00 or "MM" 00 2A (BigTIFF: 2B); the file
-// itself is the Exif block.
+// itself is the Exif block when its first directory holds Exif data.
 PELORIA_RASTER_KIND_DEFINITION(TTiffImage){
     .graphic = TTiffImage::StaticClass,
     .names = {{{"tif", "TIFF イメージファイル"}, {"tiff", "TIFF イメージファイル"}}},
