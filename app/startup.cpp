@@ -10,6 +10,7 @@
 #include "cache/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
@@ -47,11 +48,11 @@ std::string ShownName(const std::string& name) {
 bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFolder,
                           TStream& target) {
   const char* home = std::getenv("HOME");
-  const auto hit = FindInBrowserCache(
-      address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""), kMaxBitmapBytes);
-  if (!hit) return false;
-  target.WriteBuffer(hit->body.data(), static_cast<std::int64_t>(hit->body.size()));
-  return true;
+  // Only a body that starts like a picture is copied (or inflated) further.
+  const auto picture = [](ByteSpan start) { return PictureKindBySignature(start) != nullptr; };
+  return FindInBrowserCache(address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""),
+                            kMaxBitmapBytes, target, picture)
+      .has_value();
 }
 
 std::string Reversed(const std::string& text) {
