@@ -406,6 +406,7 @@ class ImageWidget final : public QWidget {
   }
   bool hasCanvas() const { return canvas_ != nullptr; }
 
+  std::function<void()>* onPress = nullptr;
   std::function<void()>* onClick = nullptr;
 
  protected:
@@ -442,6 +443,10 @@ class ImageWidget final : public QWidget {
     if (!cache_.isNull()) painter.drawImage(QPoint(0, 0), cache_);
   }
 
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && onPress && *onPress) (*onPress)();
+  }
+
   void mouseReleaseEvent(QMouseEvent* event) override {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
         onClick && *onClick) {
@@ -464,6 +469,7 @@ class ImageWidget final : public QWidget {
 
 TImage::TImage(QWidget* parent) : TImage(new ImageWidget(parent)) {}
 TImage::TImage(ImageWidget* widget) : TControl(widget), image_(widget) {
+  image_->onPress = &OnPress;
   image_->onClick = &OnClick;
 }
 TPicture& TImage::Picture() {
@@ -511,6 +517,9 @@ void TButton::Click() {
 TRadioButton::TRadioButton(QWidget* parent) : TRadioButton(new QRadioButton(parent)) {}
 TRadioButton::TRadioButton(QRadioButton* radio) : TControl(radio), radio_(radio) {
   QObject::connect(radio_, &QRadioButton::clicked, [this] { Click(); });
+  QObject::connect(radio_, &QRadioButton::pressed, [this] {
+    if (OnPress) OnPress();
+  });
 }
 void TRadioButton::SetCaption(const std::string& cp932) {
   caption_ = cp932;
@@ -566,6 +575,12 @@ void TForm::SetClientWidth(int width) {
   ApplyGeometry();
 }
 void TForm::SetClientHeight(int height) {
+  clientHeight_ = std::max(height, 0);
+  ApplyGeometry();
+}
+
+void TForm::SetClientSize(int width, int height) {
+  clientWidth_ = std::max(width, 0);
   clientHeight_ = std::max(height, 0);
   ApplyGeometry();
 }

@@ -89,6 +89,7 @@ TForm1::TForm1()
   Label1.SetCaption("System Error!!");
 
   Image1.SetBounds(192, 0, 160, 120);
+  Image1.OnPress = [this] { prepare(3); };
   Image1.OnClick = [this] { Image1Click(); };
 
   Image2.SetBounds(192, 128, 255, 120);
@@ -105,17 +106,19 @@ TForm1::TForm1()
     const char* caption;
     bool visible;
     void (TForm1::*handler)();
+    int type;  // the histogram it draws
   };
   for (const RadioDesign& design : {
-           RadioDesign{Red, 200, 33, "R", false, &TForm1::RedClick},
-           RadioDesign{Green, 240, 33, "G", true, &TForm1::GreenClick},
-           RadioDesign{Blue, 272, 33, "B", true, &TForm1::BlueClick},
-           RadioDesign{All_c, 312, 41, "ALL", false, &TForm1::All_cClick},
+           RadioDesign{Red, 200, 33, "R", false, &TForm1::RedClick, 0},
+           RadioDesign{Green, 240, 33, "G", true, &TForm1::GreenClick, 1},
+           RadioDesign{Blue, 272, 33, "B", true, &TForm1::BlueClick, 2},
+           RadioDesign{All_c, 312, 41, "ALL", false, &TForm1::All_cClick, 3},
        }) {
     design.button.SetBounds(design.left, 152, design.width, 17);
     design.button.SetCaption(design.caption);
     design.button.SetVisible(design.visible);
     design.button.OnClick = [this, handler = design.handler] { (this->*handler)(); };
+    design.button.OnPress = [this, type = design.type] { prepare(type); };
   }
 
   // Tab order: Close, then R, G, B, ALL.
@@ -296,6 +299,27 @@ void TForm1::rewait() {
   All_c.SetEnabled(true);
 }
 
+void TForm1::prepare(int type) {
+  if (!bmp || (prepared_.valid() && preparedType_ == type)) return;
+  if (prepared_.valid()) prepared_.wait();  // one count at a time
+  preparedType_ = type;
+  prepared_ = std::async(std::launch::async, [&bitmap = *bmp, type] {
+    THistogramCounts counts{};
+    CountHistogram(bitmap, type, counts);
+    return counts;
+  });
+}
+
+THistogramCounts TForm1::counts(int type) {
+  if (prepared_.valid()) {
+    THistogramCounts counts = prepared_.get();
+    if (preparedType_ == type) return counts;
+  }
+  THistogramCounts counts{};
+  if (bmp) CountHistogram(*bmp, type, counts);
+  return counts;
+}
+
 void TForm1::hist(int type) {
   wait();
   Image2.SetHeight(kSurfaceHeight);
@@ -304,8 +328,7 @@ void TForm1::hist(int type) {
   canvas.FillRect(0, 0, kSurfaceWidth, kSurfaceHeight);
   canvas.PenColor = kPenColors.at(static_cast<std::size_t>(type));
 
-  THistogramCounts counts{};
-  if (bmp) CountHistogram(*bmp, type, counts);
+  const THistogramCounts counts = this->counts(type);
   const std::int64_t max = *std::max_element(counts.begin(), counts.end());
 
   // One vertical line per counter from the bottom edge upwards; the start
@@ -322,8 +345,8 @@ void TForm1::hist(int type) {
 
   placehist();
   Button1.SetTop(std::max(Bottom(Label1), Bottom(Image2)) + 25);
-  SetClientHeight(Bottom(Button1) + 5);
-  SetClientWidth(Image2.Left() + Image2.Width() + 3);
+  // Client height, then width, given to the window at once.
+  SetClientSize(Image2.Left() + Image2.Width() + 3, Bottom(Button1) + 5);
   Button1.SetLeft(Centred(Width(), Button1.Width()));
   Image2.Show();
 

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 
+#include "app/histogram_count.h"
 #include "app/startup.h"
 #include "app/toolkit.h"
 #include "exif/exif_info.h"
@@ -59,6 +61,10 @@ class TForm1 final : public TForm {
 
   // The histogram of type 0 (red), 1 (green), 2 (blue) or 3 (brightness).
   void hist(int type);
+  // Starts counting the histogram of `type` on a worker thread, when the
+  // button goes down on the thumbnail or a radio button: the click that
+  // follows on release draws from that count instead of counting anew.
+  void prepare(int type);
   // Disable and enable the four radio buttons.
   void wait();
   void rewait();
@@ -91,6 +97,15 @@ class TForm1 final : public TForm {
   void layout();
   void centre();
   void placehist();
+
+  // The counts of `bmp` for one type, as hist needs them: the prepared
+  // count when it is of that type, else counted now.
+  THistogramCounts counts(int type);
+
+  // The count begun by prepare; declared after `bmp`, which it reads, so
+  // that it ends first.
+  int preparedType_ = -1;
+  std::future<THistogramCounts> prepared_;
 
   bool failed_ = false;
   std::string address_;  // CP932
