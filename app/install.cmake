@@ -87,10 +87,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so no library dependency names them: the SVG plugin
-# that draws the icon (by Qt), libheif and libtiff (by Peloria at the first
-# HEIF, AVIF or TIFF file); the fonts whose columns the summary needs, and
-# the Wayland display plugin.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, libheif1, libtiff6")
+# that draws the icon (by Qt), libheif, libtiff and libjxl (by Peloria at the
+# first HEIF, AVIF, TIFF or JPEG XL file); the fonts whose columns the summary
+# needs, and the Wayland display plugin.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, libheif1, libtiff6, libjxl0.7")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)

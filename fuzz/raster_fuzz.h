@@ -1,5 +1,5 @@
 // The body of the harnesses for the kinds decoded at load, one harness per
-// container (png, webp, heif, tiff, gif, ico): the input is decoded as that
+// container (png, webp, heif, tiff, gif, ico, jxl): the input is decoded as that
 // kind, the bitmap copied and every row of both read; then the container's
 // Exif block is taken out of the same bytes.
 //

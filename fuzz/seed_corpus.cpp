@@ -413,6 +413,17 @@ void RasterSeeds() {
   Write("gif", "interlaced", MakeGif(Quadrants(10, 20), true));
   Write("ico", "bmp-and-png", MakeIcon({{Quadrants(16, 16), false, false}, {alpha, true, true}}));
   Write("ico", "bmp-alpha", MakeIcon({{alpha, false, true}}));
+  JxlOptions jxl;
+  Write("jxl", "lossless-bare", MakeJxl(alpha, jxl));
+  jxl.lossless = false;
+  jxl.exif = intel;
+  Write("jxl", "lossy-exif-box", MakeJxl(opaque, jxl));
+  JpegRecipe transcoded;
+  transcoded.width = 24;
+  transcoded.height = 16;
+  transcoded.jfif = false;
+  transcoded.markers = {{0xE1, std::string("Exif\0\0", 6) + motorola}};
+  Write("jxl", "jpeg-brob-exif", JxlFromJpeg(MakeJpeg(transcoded)));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "picture/decoder_libraries.h"
 
+#include <jxl/version.h>
+
 #include <string_view>
 
 #include "picture/decoder_support.h"
@@ -15,6 +17,10 @@ static_assert(LIBHEIF_NUMERIC_VERSION >> 24 == 1, "libheif 1.x expected");
 static_assert(TIFFLIB_VERSION >= 20221213, "libtiff 4.5 or later expected");
 constexpr const char* kHeifFile = "libheif.so.1";
 constexpr const char* kTiffFile = "libtiff.so.6";
+// libjxl's file name changes with each 0.x release.
+static_assert(JPEGXL_MAJOR_VERSION == 0 && JPEGXL_MINOR_VERSION == 7, "libjxl 0.7 expected");
+constexpr const char* kJxlFile = "libjxl.so.0.7";
+constexpr const char* kJxlThreadsFile = "libjxl_threads.so.0.7";
 
 // Loads `file` and lets `bind` fill the function table from it.
 template <class Functions, class Bind>
@@ -53,6 +59,24 @@ const TTiffLibrary& TiffLibrary() {
       kTiffFile, "TIFF", [](TTiffLibrary& functions, const TSharedLibrary& library) {
         PELORIA_TIFF_FUNCTIONS(PELORIA_LIBRARY_BIND)
       });
+  return library;
+}
+
+const TJxlLibrary& JxlLibrary() {
+  static const TJxlLibrary library = [] {
+    TJxlLibrary functions = Load<TJxlLibrary>(
+        kJxlFile, "JXL", [](TJxlLibrary& functions, const TSharedLibrary& library) {
+          PELORIA_JXL_FUNCTIONS(PELORIA_LIBRARY_BIND)
+        });
+    const TJxlLibrary threads = Load<TJxlLibrary>(
+        kJxlThreadsFile, "JXL", [](TJxlLibrary& functions, const TSharedLibrary& library) {
+          PELORIA_JXL_THREADS_FUNCTIONS(PELORIA_LIBRARY_BIND)
+        });
+#define PELORIA_LIBRARY_COPY(name) functions.name = threads.name;
+    PELORIA_JXL_THREADS_FUNCTIONS(PELORIA_LIBRARY_COPY)
+#undef PELORIA_LIBRARY_COPY
+    return functions;
+  }();
   return library;
 }
 

@@ -4,9 +4,11 @@
 // canvas size of a grid or overlay header.
 #include "picture/heif_canvas.h"
 
+#include <optional>
 #include <vector>
 
 #include "picture/decoder_support.h"
+#include "platform/bytes.h"
 
 namespace peloria {
 
@@ -21,30 +23,51 @@ constexpr std::uint32_t FourCc(const char (&name)[5]) {
          static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[3]));
 }
 
-// Big-endian fields read in turn. A read past the end gives 0 and leaves
-// the reader broken, so a loop over a count a file declares ends at the
-// file's end.
+// Big-endian fields read in turn. A read past the end, or of a width other
+// than 0, 1, 2, 4 or 8 bytes (the box layouts use no other; an "iloc" box's
+// field sizes are 0, 4 or 8), gives 0 and leaves the reader broken, so a
+// loop over a count a file declares ends at the file's end.
 class TFields {
  public:
   explicit TFields(Bytes bytes) : bytes_(bytes) {}
 
   std::uint64_t Read(std::size_t size) {
-    if (size > 8 || size > bytes_.size() - at_) {
+    std::optional<std::uint64_t> value;
+    switch (size) {
+      case 0:
+        value = 0;
+        break;
+      case 1:
+        value = ReadUnsigned<std::uint8_t>(bytes_, at_, ByteOrder::kBig);
+        break;
+      case 2:
+        value = U16Be(bytes_, at_);
+        break;
+      case 4:
+        value = U32Be(bytes_, at_);
+        break;
+      case 8:
+        value = U64Be(bytes_, at_);
+        break;
+      default:
+        break;
+    }
+    if (!value) {
       broken_ = true;
       at_ = bytes_.size();
       return 0;
     }
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < size; ++i) value = value << 8 | bytes_[at_++];
-    return value;
+    at_ += size;
+    return *value;
   }
   std::uint32_t U8() { return static_cast<std::uint32_t>(Read(1)); }
   std::uint32_t U16() { return static_cast<std::uint32_t>(Read(2)); }
   std::uint32_t U32() { return static_cast<std::uint32_t>(Read(4)); }
-  // A full box's version; its flags are skipped.
+  // A full box's version; its 24 bits of flags are skipped.
   std::uint32_t Version() {
     const std::uint32_t version = U8();
-    Read(3);
+    Read(1);
+    Read(2);
     return version;
   }
   bool Broken() const { return broken_; }
