@@ -371,6 +371,8 @@ class ImageWidget final : public QWidget {
  public:
   explicit ImageWidget(QWidget* parent) : QWidget(parent) {
     picture_.OnChange = [this] {
+      // Pixels shown in its place belong to the picture held before.
+      shown_.reset();
       cache_ = QImage();
       if (autoSize_ && picture_.Graphic()) resize(picture_.Width(), picture_.Height());
       update();
@@ -390,6 +392,12 @@ class ImageWidget final : public QWidget {
     cache_ = QImage();
     update();
   }
+  void setShownPixels(std::shared_ptr<const TBitmap> pixels) {
+    shown_ = std::move(pixels);
+    cache_ = QImage();
+    update();
+  }
+  const TBitmap* shownPixels() const { return shown_.get(); }
   bool autoSize() const { return autoSize_; }
   void setAutoSize(bool autoSize) {
     autoSize_ = autoSize;
@@ -427,7 +435,7 @@ class ImageWidget final : public QWidget {
     if (cache_.isNull() || cacheSize_ != size() || cacheRatio_ != ratio) {
       cacheSize_ = size();
       cacheRatio_ = ratio;
-      const TBitmap* pixels = PixelsOf(picture_.Graphic());
+      const TBitmap* pixels = shown_ ? shown_.get() : PixelsOf(picture_.Graphic());
       if (!pixels) {
         cache_ = QImage();
       } else if (stretch_) {
@@ -458,6 +466,7 @@ class ImageWidget final : public QWidget {
 
  private:
   TPicture picture_;
+  std::shared_ptr<const TBitmap> shown_;
   std::unique_ptr<TCanvas> canvas_;
   bool stretch_ = false;
   bool autoSize_ = false;
@@ -492,6 +501,12 @@ int TImage::Orientation() const {
 }
 void TImage::SetOrientation(int orientation) {
   image_->setOrientation(orientation);
+}
+void TImage::SetShownPixels(std::shared_ptr<const TBitmap> pixels) {
+  image_->setShownPixels(std::move(pixels));
+}
+const TBitmap* TImage::ShownPixels() const {
+  return image_->shownPixels();
 }
 TCanvas& TImage::Canvas() {
   return image_->canvas();

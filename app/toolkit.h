@@ -217,6 +217,12 @@ class TImage final : public TControl {
   int Orientation() const;
   void SetOrientation(int orientation);
 
+  // Pixels to show in place of the picture's own (a reduced decode of it):
+  // the picture keeps its size for the layout, and its own pixels are not
+  // asked for while these are set. None shows the picture's own.
+  void SetShownPixels(std::shared_ptr<const TBitmap> pixels);
+  const TBitmap* ShownPixels() const;
+
   // The drawing surface, made at the widget's present size on first use.
   TCanvas& Canvas();
   bool HasCanvas() const;

@@ -50,6 +50,11 @@ void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic) {
   Changed();
 }
 
+std::unique_ptr<TGraphic> TPicture::TakeGraphic() {
+  if (graphic_) graphic_->OnChange = nullptr;
+  return std::move(graphic_);
+}
+
 int TPicture::Width() const {
   return graphic_ ? graphic_->Width() : 0;
 }
