@@ -10,6 +10,7 @@
 #include "cache/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
+#include "picture/picture.h"
 #include "platform/cp932.h"
 #include "platform/numbers.h"
 #include "text/format.h"
@@ -70,7 +71,9 @@ int DownloadTimeoutMs(const std::string& setting) {
 
 // ------------------------------------------------------------------ the start
 
-TStartup::TStartup() : files_(ProgramFilesFor(ProgramFolder())) {
+TStartup::TStartup() : TStartup(ProgramFilesFor(ProgramFolder())) {}
+
+TStartup::TStartup(ProgramFiles files) : files_(std::move(files)) {
   // 1. Configuration; a missing file, section or key gives the default.
   const std::string& ini = files_.iniPath;
   proxyServer_ = GetPrivateProfileString("internet", "proxy_server", "", ini);
@@ -81,9 +84,31 @@ TStartup::TStartup() : files_(ProgramFilesFor(ProgramFolder())) {
 
 TStartup::~TStartup() = default;
 
-bool TStartup::Load(const std::string& address, const std::string& addressBytes, TPicture& picture,
-                    TIdHTTP& http, const TDownloadRunner& run,
-                    const std::function<void(const std::exception&)>& failed) {
+TPhoto TStartup::Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
+                      const TDownloadRunner& run) const {
+  TPhoto photo(address, addressBytes);
+  // A download's temp.jpg stays locked until the photo is made.
+  std::unique_ptr<TFileStream> download;
+  try {
+    if (Load(photo, http, run, download)) {
+      // 9. The summary; its failures are not the failure display.
+      photo.summary_ = SummaryText(*photo.exif_, photo.localPath_);
+    }
+  } catch (...) {
+    photo.error_ = std::current_exception();
+  }
+  return photo;
+}
+
+bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
+                    std::unique_ptr<TFileStream>& download) const {
+  const std::string& address = photo.address_;
+  const auto failed = [&photo](const std::exception& cause) {
+    photo.failed_ = true;
+    photo.cause_ = cause.what();
+    return false;
+  };
+
   // 2. The browser cache folder, asked for on every start.
   const std::string cacheFolder = SpecialFolderPath(kCsidlInternetCache);
 
@@ -93,42 +118,45 @@ bool TStartup::Load(const std::string& address, const std::string& addressBytes,
 
   // 5. and 6. The local path: a file address or an existing file, else a
   // browser-cache copy or a download.
-  localPath_ = LocalPathOf(addressBytes).value_or("");
-  if (localPath_.empty()) {
-    if (localFile_ == 1) FindFile(cacheName, cacheFolder, localPath_);
-    if (localPath_.empty()) {
+  std::string& localPath = photo.localPath_;
+  localPath = LocalPathOf(photo.addressBytes_).value_or("");
+  photo.local_ = !localPath.empty();
+  if (localPath.empty()) {
+    if (localFile_ == 1) FindFile(cacheName, cacheFolder, localPath);
+    if (localPath.empty()) {
       // 7. Download into temp.jpg. Creating the file is not guarded: its
       // failure (also after waiting for another download to end) leaves by
       // its exception.
       MakeFolders(files_.downloadFolder);
-      localPath_ = files_.downloadFolder + kDownloadName;
-      download_ = std::make_unique<TFileStream>(localPath_, TFileStream::Mode::kCreateExclusive,
-                                                kDownloadLockWait);
+      localPath = files_.downloadFolder + kDownloadName;
+      download = std::make_unique<TFileStream>(localPath, TFileStream::Mode::kCreateExclusive,
+                                               kDownloadLockWait);
       try {
         // With local_file=1, a copy in a web browser's disk cache stands in
         // for the download.
-        if (localFile_ != 1 || !CopyFromBrowserCache(address, cacheFolder, *download_)) {
+        if (localFile_ != 1 || !CopyFromBrowserCache(address, cacheFolder, *download)) {
           PrepareDownload(http, address);
-          run(http, address, *download_);
+          run(http, address, *download);
         }
       } catch (const std::exception& cause) {
         // Any failure of the request or the transfer; the file keeps what
         // was written.
-        failed(cause);
-        return false;
+        return failed(cause);
       }
-      download_->ShareLock();
+      download->ShareLock();
     }
   }
 
-  // 8. Load the picture and make the bitmap copy.
+  // 8. Load the picture and make the bitmap copy (which stays, empty, when
+  // copying fails).
   try {
-    picture.LoadFromFile(localPath_);
-    bitmap_ = std::make_unique<TBitmap>();
-    bitmap_->Assign(picture.Graphic());
+    TPicture picture;
+    picture.LoadFromFile(localPath);
+    photo.graphic_ = picture.TakeGraphic();
+    photo.bitmap_ = std::make_unique<TBitmap>();
+    photo.bitmap_->Assign(photo.graphic_.get());
   } catch (const std::exception& cause) {
-    failed(cause);
-    return false;
+    return failed(cause);
   }
   return true;
 }
@@ -151,7 +179,7 @@ void TStartup::PrepareDownload(TIdHTTP& http, const std::string& address) const 
 
 std::string SummaryText(TExifInfo& exif, const std::string& localPath) {
   // A JPEG file's Exif segment, else the Exif block of another container
-  // (PNG, WebP, HEIF, TIFF): the same reader walks both.
+  // (each kind's reader, picture/kind.h): the same reader walks both.
   if (exif.HasExif(localPath)) {
     exif.SetImageFileName(localPath);
   } else if (const auto block = ReadExifBlock(localPath)) {

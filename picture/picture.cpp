@@ -51,8 +51,10 @@ void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic) {
 }
 
 std::unique_ptr<TGraphic> TPicture::TakeGraphic() {
-  if (graphic_) graphic_->OnChange = nullptr;
-  return std::move(graphic_);
+  std::unique_ptr<TGraphic> graphic = std::move(graphic_);
+  if (graphic) graphic->OnChange = nullptr;
+  Changed();
+  return graphic;
 }
 
 int TPicture::Width() const {

@@ -31,11 +31,11 @@ class TPicture {
 
   // The held graphic, or nullptr.
   TGraphic* Graphic() const { return graphic_.get(); }
-  // Hands the held graphic over to the caller (none is held then), without
-  // signalling a change.
-  std::unique_ptr<TGraphic> TakeGraphic();
   // Takes over `graphic` (nullptr: holds none) and signals a change.
   void SetGraphic(std::unique_ptr<TGraphic> graphic);
+  // Hands the held graphic over (nullptr when none) and holds none; signals a
+  // change.
+  std::unique_ptr<TGraphic> TakeGraphic();
 
   // Those of the held graphic; 0 when there is none.
   int Width() const;

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -20,6 +19,7 @@
 #include "tests/support/peers.h"
 #include "tests/support/picture_fixtures.h"
 #include "tests/support/tiff_writer.h"
+#include "tests/support/wait.h"
 
 namespace peloria::e2e {
 namespace {
@@ -199,18 +199,13 @@ TEST_F(LocalFileTest, TwoDownloadsAtOnceTakeTurns) {
   const fs::path firstLog = app_.scratch() / "first.log";
   const fs::path secondLog = app_.scratch() / "second.log";
   Process first(app_.Start({"--print", url}), firstLog);
-  const auto deadline = std::chrono::steady_clock::now() + milliseconds(kProgramTimeout);
-  while (server.Accepted() < 1 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(milliseconds(20));
-  }
+  testing::WaitUntil([&] { return server.Accepted() >= 1; }, milliseconds(kProgramTimeout));
   ASSERT_EQ(server.Accepted(), 1u) << "the first download did not start";
 
   // The second has temp.jpg open and waits for the first's lock.
   Process second(app_.Start({"--print", url}), secondLog);
-  while (!HoldsOpen(second.pid(), app_.tempJpg()) && !second.Poll() &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(milliseconds(20));
-  }
+  testing::WaitUntil([&] { return HoldsOpen(second.pid(), app_.tempJpg()) || second.Poll(); },
+                     milliseconds(kProgramTimeout));
   ASSERT_FALSE(second.Poll()) << ReadFile(secondLog).value_or("");
   EXPECT_EQ(server.Accepted(), 1u) << "the second must not download while the first does";
 

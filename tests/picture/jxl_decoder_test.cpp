@@ -122,6 +122,18 @@ TEST(JxlDecoderTest, ExifBoxAtTheBlockLimit) {
   }
 }
 
+// Grey pictures come as one sample a pixel, repeated for blue, green and red.
+TEST(JxlDecoderTest, GreyPicturesBecomeGreyRows) {
+  testing::Pixels pixels = testing::Gradient(24, 16);
+  for (std::uint32_t& p : pixels.argb) p = 0xFF000000u | (p >> 8 & 0xFF) * 0x010101u;
+  testing::JxlOptions options;
+  options.grey = true;
+  TBitmap bitmap;
+  DecodeJxl(Span(testing::MakeJxl(pixels, options)), bitmap);
+  ASSERT_EQ(bitmap.Width(), 24);
+  EXPECT_EQ(testing::MaxDifference(bitmap, pixels), 0);
+}
+
 // The codestream's orientation counts and libjxl applies it, so the kind is
 // upright: a JPEG turned by its Exif orientation 6 keeps that turn when
 // transcoded, while an Exif box beside a codestream without one turns

@@ -37,13 +37,22 @@ std::string BigEndian32(std::size_t value) {
   return bytes;
 }
 
+// A binary PGM file of the pixels' green samples.
+std::string GreyPgm(const Pixels& pixels) {
+  std::string file =
+      "P5\n" + std::to_string(pixels.width) + " " + std::to_string(pixels.height) + "\n255\n";
+  for (const std::uint32_t argb : pixels.argb) file += static_cast<char>(argb >> 8 & 0xFF);
+  return file;
+}
+
 }  // namespace
 
 std::string MakeJxl(const Pixels& pixels, const JxlOptions& options) {
   std::string arguments = options.lossless ? "-d 0" : "-d 1";
   if (options.container || !options.exif.empty()) arguments += " --container=1";
   if (options.effort != 0) arguments += " -e " + std::to_string(options.effort);
-  std::string file = RunCjxl(MakePng(pixels), "in.png", arguments);
+  std::string file = options.grey ? RunCjxl(GreyPgm(pixels), "in.pgm", arguments)
+                                  : RunCjxl(MakePng(pixels), "in.png", arguments);
   if (!options.exif.empty()) file = WithJxlBox(file, "Exif", BigEndian32(0) + options.exif);
   return file;
 }

@@ -99,7 +99,8 @@ struct JxlOptions {
   bool lossless = true;
   bool container = false;
   std::string exif;
-  int effort = 0;  // cjxl's -e; 0 keeps its default
+  int effort = 0;     // cjxl's -e; 0 keeps its default
+  bool grey = false;  // a greyscale picture of the pixels' green samples, without alpha
 };
 std::string MakeJxl(const Pixels& pixels, const JxlOptions& options = {});
 // A JPEG file transcoded by cjxl without loss, as a camera's photo is
