@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "picture/decoder_support.h"
+#include "picture/orientation.h"
 #include "platform/bytes.h"
 
 extern "C" {
@@ -279,6 +280,16 @@ struct DecodeSettings {
   bool progressiveDisplay;
 };
 
+// The settings of `image` with another scale.
+DecodeSettings SettingsOf(const TJPEGImage& image, TJPEGScale scale) {
+  return {scale,
+          image.Smoothing(),
+          image.Grayscale(),
+          image.PixelFormat(),
+          image.Performance(),
+          image.ProgressiveDisplay()};
+}
+
 // What the settings made of the decoder's output, for the steps after.
 struct OutputPlan {
   bool quantize;          // palette indices (8 bits) instead of blue-green-red
@@ -440,6 +451,87 @@ void ZeroRowPadding(TBitmap::Image& image, std::size_t usedBytes) {
   }
 }
 
+// A file of several scans keeps every coefficient of the picture while it
+// decodes: per component, its blocks (rounded up to whole sampling units) of
+// 64 two-byte coefficients, whatever the output scale. libjpeg allocates them
+// when decoding starts and refuses them beyond kMaxDecoderMemory with
+// JERR_NO_BACKING_STORE; the same refusal is made here from the header, so
+// that it comes before any decode starts. The sum is a lower bound of what
+// libjpeg counts, so no file it would take is refused.
+void CheckCoefficientMemory(Decompressor& d) {
+  jpeg_decompress_struct& ci = d.cinfo;
+  bool multipleScans = false;
+  d.Run([&] { multipleScans = jpeg_has_multiple_scans(&ci) != 0; });
+  if (!multipleScans && !ci.buffered_image) return;
+  std::int64_t bytes = 0;
+  for (int i = 0; i < ci.num_components; ++i) {
+    const jpeg_component_info& c = ci.comp_info[i];
+    const auto roundUp = [](std::int64_t n, std::int64_t unit) {
+      return unit > 0 ? (n + unit - 1) / unit * unit : n;
+    };
+    bytes += roundUp(c.width_in_blocks, c.h_samp_factor) *
+             roundUp(c.height_in_blocks, c.v_samp_factor) * std::int64_t{sizeof(JBLOCK)};
+  }
+  if (bytes > kMaxDecoderMemory) d.Run([&] { ERREXIT(&ci, JERR_NO_BACKING_STORE); });
+}
+
+// Reads the header and hands the settings to the decoder, then makes the
+// checks that need no pixel: an output that the rows cannot take, a bitmap
+// beyond kMaxBitmapBytes. Answers what the settings made of the output.
+OutputPlan PrepareDecode(Decompressor& d, std::span<const std::uint8_t> bytes,
+                         const DecodeSettings& settings) {
+  jpeg_decompress_struct& ci = d.cinfo;
+  d.Run([&] { jpeg_read_header(&ci, TRUE); });
+  const OutputPlan plan = ApplySettings(d, settings);
+  d.Run([&] { jpeg_calc_output_dimensions(&ci); });
+  CheckComponents(d, plan);
+  // The scans the file holds, each a pass over every block (and, decoding
+  // pass by pass, an output pass for each): a file whose scans would visit
+  // more blocks than the work bound is refused before the decoder allocates
+  // its coefficients. The monitor (LimitWork) still counts what is done.
+  const std::int64_t scans = JpegScanCount(bytes).value_or(0);
+  if (scans > kMaxScans ||
+      scans * FrameBlocks(ci) * (plan.buffered ? 2 : 1) > kMaxJpegBlockVisits) {
+    d.Run([&] { ERREXIT4(&ci, JERR_BAD_PROGRESSION, 0, 0, 0, 0); });
+  }
+  CheckedImageBytes(ci.output_width, ci.output_height, plan.quantize ? 8 : 24);
+  CheckCoefficientMemory(d);
+  return plan;
+}
+
+// The checks of PrepareDecode alone, on a decoder released right after.
+void PlanDecode(std::span<const std::uint8_t> bytes, const DecodeSettings& settings) {
+  Decompressor d(bytes.data(), bytes.size());
+  PrepareDecode(d, bytes, settings);
+}
+
+// Decodes the data with these settings into a new pixel image. A bitmap too
+// large is refused before the decoder allocates anything; the decoder's own
+// buffers (bounded by kMaxDecoderMemory) are allocated before the bitmap, so
+// that a file refused for them costs no bitmap.
+std::shared_ptr<TBitmap::Image> DecodeImage(std::span<const std::uint8_t> bytes,
+                                            const DecodeSettings& settings,
+                                            const std::function<void()>& onProgress) {
+  Decompressor d(bytes.data(), bytes.size());
+  jpeg_decompress_struct& ci = d.cinfo;
+  const OutputPlan plan = PrepareDecode(d, bytes, settings);
+  d.Run([&] { jpeg_start_decompress(&ci); });
+  auto image =
+      TBitmap::Image::Make(static_cast<int>(ci.output_width), static_cast<int>(ci.output_height),
+                           plan.quantize ? 8 : 24, false);
+  ReadPasses(d, plan, *image, onProgress);
+  d.Run([&] { jpeg_finish_decompress(&ci); });
+  d.Destroy();
+  ZeroRowPadding(*image, static_cast<std::size_t>(image->width) * (plan.quantize ? 1 : 3));
+  return image;
+}
+
+// A side of `side` pixels at this scale, rounded up as libjpeg rounds it.
+int ScaledSide(int side, TJPEGScale scale) {
+  const int d = ScaleDivisor(scale);
+  return (side + d - 1) / d;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> JpegScanCount(std::span<const std::uint8_t> stream) {
@@ -505,16 +597,12 @@ TJPEGImage::~TJPEGImage() = default;
 
 int TJPEGImage::Width() const {
   if (Decoded()) return bitmap_->Width();
-  if (!data_) return 0;
-  const int d = ScaleDivisor(scale_);
-  return (data_->width + d - 1) / d;
+  return data_ ? ScaledSide(data_->width, scale_) : 0;
 }
 
 int TJPEGImage::Height() const {
   if (Decoded()) return bitmap_->Height();
-  if (!data_) return 0;
-  const int d = ScaleDivisor(scale_);
-  return (data_->height + d - 1) / d;
+  return data_ ? ScaledSide(data_->height, scale_) : 0;
 }
 
 bool TJPEGImage::Empty() const {
@@ -613,38 +701,32 @@ void TJPEGImage::Decode() const {
   bitmap_ = std::make_unique<TBitmap>();
   decodedOk_ = false;
   ++decodeCount_;
-  const std::span<const std::uint8_t> bytes = Data();
-
-  Decompressor d(bytes.data(), bytes.size());
-  jpeg_decompress_struct& ci = d.cinfo;
-  d.Run([&] { jpeg_read_header(&ci, TRUE); });
-  const OutputPlan plan = ApplySettings(
-      d, {scale_, smoothing_, grayscaleOut_, pixelFormat_, performance_, progressiveDisplay_});
-  d.Run([&] { jpeg_calc_output_dimensions(&ci); });
-  CheckComponents(d, plan);
-  // The scans the file holds, each a pass over every block (and, decoding
-  // pass by pass, an output pass for each): a file whose scans would visit
-  // more blocks than the work bound is refused before the decoder allocates
-  // its coefficients. The monitor (LimitWork) still counts what is done.
-  const std::int64_t scans = JpegScanCount(bytes).value_or(0);
-  if (scans > kMaxScans ||
-      scans * FrameBlocks(ci) * (plan.buffered ? 2 : 1) > kMaxJpegBlockVisits) {
-    d.Run([&] { ERREXIT4(&ci, JERR_BAD_PROGRESSION, 0, 0, 0, 0); });
-  }
-  const int bitsPerPixel = plan.quantize ? 8 : 24;
-  // A bitmap too large is refused before the decoder allocates anything;
-  // the decoder's own buffers (bounded by kMaxDecoderMemory) are allocated
-  // before the bitmap, so that a file refused for them costs no bitmap.
-  CheckedImageBytes(ci.output_width, ci.output_height, bitsPerPixel);
-  d.Run([&] { jpeg_start_decompress(&ci); });
-  auto image = TBitmap::Image::Make(static_cast<int>(ci.output_width),
-                                    static_cast<int>(ci.output_height), bitsPerPixel, false);
-  ReadPasses(d, plan, *image, OnProgress);
-  d.Run([&] { jpeg_finish_decompress(&ci); });
-  d.Destroy();
-  ZeroRowPadding(*image, static_cast<std::size_t>(image->width) * (plan.quantize ? 1 : 3));
-  bitmap_->SetImage(std::move(image));
+  bitmap_->SetImage(DecodeImage(Data(), SettingsOf(*this, scale_), OnProgress));
   decodedOk_ = true;
+}
+
+void TJPEGImage::CheckDecodable() const {
+  PlanDecode(Data(), SettingsOf(*this, scale_));
+}
+
+std::unique_ptr<TBitmap> TJPEGImage::DecodeAt(TJPEGScale scale) const {
+  // Pass by pass only for what is shown while it decodes: a copy made aside
+  // is decoded in one go.
+  DecodeSettings settings = SettingsOf(*this, scale);
+  settings.progressiveDisplay = false;
+  auto bitmap = std::make_unique<TBitmap>();
+  bitmap->SetImage(DecodeImage(Data(), settings, {}));
+  return bitmap;
+}
+
+TJPEGScale ThumbnailScale(int width, int height, int orientation, int boxWidth, int boxHeight) {
+  if (SwapsSides(orientation)) std::swap(boxWidth, boxHeight);
+  TJPEGScale best = TJPEGScale::jsFullSize;
+  for (TJPEGScale scale : {TJPEGScale::jsHalf, TJPEGScale::jsQuarter, TJPEGScale::jsEighth}) {
+    if (ScaledSide(width, scale) < boxWidth || ScaledSide(height, scale) < boxHeight) break;
+    best = scale;
+  }
+  return best;
 }
 
 }  // namespace peloria
