@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <thread>
 
 #include "app/address.h"
+#include "app/app_limits.h"
 #include "cache/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
@@ -55,6 +57,19 @@ bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFo
       .has_value();
 }
 
+// A browser hands a picture over at once, and Chromium writes its cache entry
+// a moment after the picture arrived: the caches are asked again for a short
+// while (bounded well below a second) before the picture is downloaded.
+bool WaitForBrowserCache(const std::string& address, const std::string& cacheFolder,
+                         TStream& target) {
+  const auto deadline = std::chrono::steady_clock::now() + kBrowserCacheWait;
+  for (;;) {
+    if (CopyFromBrowserCache(address, cacheFolder, target)) return true;
+    if (std::chrono::steady_clock::now() + kBrowserCachePoll > deadline) return false;
+    std::this_thread::sleep_for(kBrowserCachePoll);
+  }
+}
+
 std::string Reversed(const std::string& text) {
   return {text.rbegin(), text.rend()};
 }
@@ -87,12 +102,12 @@ TStartup::TStartup(ProgramFiles files) : files_(std::move(files)) {
 TStartup::~TStartup() = default;
 
 TPhoto TStartup::Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
-                      const TDownloadRunner& run) const {
+                      const TDownloadRunner& run, const TBrowserHandover* handover) const {
   TPhoto photo(address, addressBytes);
   // A download's temp.jpg stays locked until the photo is made.
   std::unique_ptr<TFileStream> download;
   try {
-    if (Load(photo, http, run, download)) {
+    if (Load(photo, http, run, download, handover)) {
       // 9. The summary; its failures are not the failure display.
       photo.summary_ = SummaryText(*photo.exif_, photo.localPath_);
     }
@@ -103,7 +118,8 @@ TPhoto TStartup::Open(const std::string& address, const std::string& addressByte
 }
 
 bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
-                    std::unique_ptr<TFileStream>& download) const {
+                    std::unique_ptr<TFileStream>& download,
+                    const TBrowserHandover* handover) const {
   const std::string& address = photo.address_;
   const auto failed = [&photo](const std::exception& cause) {
     photo.failed_ = true;
@@ -120,11 +136,15 @@ bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
 
   // 5. and 6. The local path: a file address or an existing file, else a
   // browser-cache copy or a download.
+  // A picture handed over by a browser is the browser's own copy; it lives
+  // only in temp.jpg (its address, data: or blob:, names no file).
+  const bool handed = handover != nullptr && handover->picture.has_value();
+  const bool searchCaches = localFile_ == 1 || handover != nullptr;
   std::string& localPath = photo.localPath_;
-  localPath = LocalPathOf(photo.addressBytes_).value_or("");
+  localPath = handed ? "" : LocalPathOf(photo.addressBytes_).value_or("");
   photo.local_ = !localPath.empty();
   if (localPath.empty()) {
-    if (localFile_ == 1) FindFile(cacheName, cacheFolder, localPath);
+    if (searchCaches && !handed) FindFile(cacheName, cacheFolder, localPath);
     if (localPath.empty()) {
       // 7. Download into temp.jpg. Creating the file is not guarded: its
       // failure (also after waiting for another download to end) leaves by
@@ -134,10 +154,16 @@ bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
       download = std::make_unique<TFileStream>(localPath, TFileStream::Mode::kCreateExclusive,
                                                kDownloadLockWait);
       try {
-        // With local_file=1, a copy in a web browser's disk cache stands in
-        // for the download.
-        if (localFile_ != 1 || !CopyFromBrowserCache(address, cacheFolder, *download)) {
-          PrepareDownload(http, address);
+        if (handed) {
+          download->WriteBuffer(handover->picture->data(),
+                                static_cast<std::int64_t>(handover->picture->size()));
+        } else if (!searchCaches ||
+                   !(handover != nullptr ? WaitForBrowserCache(address, cacheFolder, *download)
+                                         : CopyFromBrowserCache(address, cacheFolder, *download))) {
+          // With local_file=1 (or from a browser), a copy in a web browser's
+          // disk cache stands in for the download.
+          PrepareDownload(
+              http, handover != nullptr && !handover->page.empty() ? handover->page : address);
           run(http, address, *download);
         }
       } catch (const std::exception& cause) {
@@ -163,10 +189,10 @@ bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
   return true;
 }
 
-void TStartup::PrepareDownload(TIdHTTP& http, const std::string& address) const {
+void TStartup::PrepareDownload(TIdHTTP& http, const std::string& referer) const {
   http.Request.ProxyServer = proxyServer_;
   http.Request.ProxyPort = proxyPort_;
-  http.Request.Referer = address;
+  http.Request.Referer = referer;
   http.Request.UserAgent = "Peloria";
   // Redirects are followed (http and https only); without a proxy in the
   // INI file the environment's proxy variables apply; the idle time limit

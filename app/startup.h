@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/photo.h"
@@ -27,6 +28,17 @@ int DownloadTimeoutMs(const std::string& setting);
 // progress, --print a line on a terminal.
 using TDownloadRunner =
     std::function<void(TIdHTTP& http, const std::string& address, TStream& target)>;
+
+// What a web browser's extension handed over with the picture's address
+// (peloria --from-browser, started by the native messaging host). The user
+// has just seen the picture, so the browsers' caches are looked in whatever
+// Peloria.ini says, and a download goes out with the page as its Referer.
+struct TBrowserHandover {
+  std::string page;  // the page's address (CP932); empty: the address itself
+  // The picture's bytes as the page held them (data: and blob: pictures):
+  // written into temp.jpg as a download would be and shown from there.
+  std::optional<std::string> picture;
+};
 
 // The start's steps: made with the program's settings (Peloria.ini beside
 // the program or in the user's configuration folder, read once; a missing
@@ -48,15 +60,18 @@ class TStartup {
   // Error(). A download into temp.jpg keeps the file locked until the photo
   // is made, so that a second Peloria waits before it replaces it. `http`
   // and `run` serve a download only; a local file never touches them.
+  // With `handover`, the address came from a web browser (see
+  // TBrowserHandover).
   TPhoto Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
-              const TDownloadRunner& run) const;
+              const TDownloadRunner& run, const TBrowserHandover* handover = nullptr) const;
 
  private:
   // The steps of Open up to the picture and its copy; false on the failure
   // display.
   bool Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
-            std::unique_ptr<TFileStream>& download) const;
-  void PrepareDownload(TIdHTTP& http, const std::string& address) const;
+            std::unique_ptr<TFileStream>& download, const TBrowserHandover* handover) const;
+  // Proxy, Referer, user agent and time limits of a download.
+  void PrepareDownload(TIdHTTP& http, const std::string& referer) const;
 
   ProgramFiles files_;
   std::string proxyServer_;

@@ -69,7 +69,7 @@ int Centred(int outer, int inner) {
 
 }  // namespace
 
-TForm1::TForm1()
+TForm1::TForm1(std::optional<TBrowserHandover> handover)
     : Label1(Widget()),
       Image1(Widget()),
       Image2(Widget()),
@@ -77,7 +77,8 @@ TForm1::TForm1()
       Red(Widget()),
       Green(Widget()),
       Blue(Widget()),
-      All_c(Widget()) {
+      All_c(Widget()),
+      handover_(std::move(handover)) {
   // The window as designed.
   SetLeft(394);
   SetTop(166);
@@ -166,12 +167,13 @@ void TForm1::FormCreate() {
   // 2. to 9. The address (the first argument, empty without one) turned into
   // a local file, loaded, copied into the bitmap and summed up; then the
   // summary and the layout, or the failure display.
-  Open(Application().ParamStr(1), Application().ParamBytes(1));
+  Open(Application().ParamStr(1), Application().ParamBytes(1), handover_ ? &*handover_ : nullptr);
 }
 
-void TForm1::Open(const std::string& address, const std::string& addressBytes) {
+void TForm1::Open(const std::string& address, const std::string& addressBytes,
+                  const TBrowserHandover* handover) {
   if (!startup_) startup_ = std::make_unique<TStartup>();
-  ShowPhoto(startup_->Open(address, addressBytes, IdHTTP1, DownloadWithProgress));
+  ShowPhoto(startup_->Open(address, addressBytes, IdHTTP1, DownloadWithProgress, handover));
 }
 
 std::optional<TPhoto> TForm1::ShowPhoto(TPhoto photo) {

@@ -29,7 +29,8 @@ class TForm1 final : public TForm {
   // Builds the window as designed, then runs FormCreate. A failure that
   // FormCreate does not handle goes to the application's general error
   // display; the window stays as far as it was set up.
-  TForm1();
+  // `handover`: the first address came from a web browser's extension.
+  explicit TForm1(std::optional<TBrowserHandover> handover = std::nullopt);
 
   // Widgets and components.
   TLabel Label1;
@@ -57,7 +58,9 @@ class TForm1 final : public TForm {
   // files) with the settings read at start and shows it; a download shows
   // its progress. A failure outside the guarded steps leaves by its
   // exception once the window is set up as far as the photo got.
-  void Open(const std::string& address, const std::string& addressBytes);
+  // `handover`: what a web browser handed over with the address.
+  void Open(const std::string& address, const std::string& addressBytes,
+            const TBrowserHandover* handover = nullptr);
   // Shows `photo` in place of the one shown: the window goes back to its
   // design, then shows the failure display, or the summary with the layout
   // after start-up (resized and centred again); a histogram once shown is
@@ -128,6 +131,7 @@ class TForm1 final : public TForm {
   void dropPrepared();
 
   std::unique_ptr<TStartup> startup_;
+  std::optional<TBrowserHandover> handover_;
   std::optional<TPhoto> shown_;
   // The histogram's type once it was shown.
   std::optional<int> histType_;
