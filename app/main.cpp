@@ -90,7 +90,9 @@ int main(int argc, char** argv) {
       if (json) arguments.push_back(jsonFlag);
       return RunModule(peloria::kPrintLibrary, peloria::kPrintMain, std::move(arguments));
     }
-    return UsageError("unknown option '" + first + "'");
+    // The window on a picture a web browser's extension hands over, started
+    // by the extension's native messaging host (peloria-host).
+    if (first != "--from-browser") return UsageError("unknown option '" + first + "'");
   }
 
   if (Unset("DISPLAY") && Unset("WAYLAND_DISPLAY") && Unset("QT_QPA_PLATFORM")) {

@@ -1,16 +1,13 @@
 #include "app/print_main.h"
 
 #include <iostream>
-#include <optional>
 #include <string>
 
 #include "app/download_progress.h"
 #include "app/exif_report.h"
 #include "app/startup.h"
 #include "app/terminal.h"
-#include "exif/exif_info.h"
 #include "http/idhttp.h"
-#include "picture/picture.h"
 #include "platform/cp932.h"
 #include "platform/exception.h"
 
@@ -20,19 +17,16 @@ int PrintSummary(const std::string& argument, std::ostream& out, std::ostream& e
   // The address is shown and compared as CP932 text; files are named by the
   // argument's own bytes.
   const std::string address = LocaleToCp932(argument);
-  TPicture picture;
-  TIdHTTP http;
-  TExifInfo exif;
-  std::optional<std::string> cause;
   try {
-    TStartup startup;
-    if (!startup.Load(address, argument, picture, http, DownloadWithTerminalProgress,
-                      [&cause](const std::exception& failure) { cause = failure.what(); })) {
-      PrintError(err, Utf8(address), Utf8(FailureReportText(Cp932(kFailureText), *cause)));
+    TIdHTTP http;
+    const TPhoto photo = TStartup().Open(address, argument, http, DownloadWithTerminalProgress);
+    if (photo.Failed()) {
+      PrintError(err, Utf8(address), Utf8(photo.FailureReport()));
       return kExitFailure;
     }
-    const std::string summary = SummaryText(exif, startup.LocalPath());
-    out << (json ? SummaryJson(summary, exif) : TerminalSummary(summary, exif));
+    if (photo.Error()) std::rethrow_exception(photo.Error());
+    out << (json ? SummaryJson(*photo.Summary(), photo.Exif())
+                 : TerminalSummary(*photo.Summary(), photo.Exif()));
   } catch (const std::exception& failure) {
     const auto* own = dynamic_cast<const Exception*>(&failure);
     PrintError(err, Utf8(address), Utf8(own != nullptr ? own->Message() : failure.what()));

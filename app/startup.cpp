@@ -5,11 +5,15 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <thread>
 
 #include "app/address.h"
+#include "app/app_limits.h"
 #include "cache/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
+#include "picture/formats.h"
+#include "picture/picture.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -46,11 +50,24 @@ std::string ShownName(const std::string& name) {
 bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFolder,
                           TStream& target) {
   const char* home = std::getenv("HOME");
-  const auto hit = FindInBrowserCache(
-      address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""), kMaxBitmapBytes);
-  if (!hit) return false;
-  target.WriteBuffer(hit->body.data(), static_cast<std::int64_t>(hit->body.size()));
-  return true;
+  // Only a body that starts like a picture is copied (or inflated) further.
+  const auto picture = [](ByteSpan start) { return PictureKindBySignature(start) != nullptr; };
+  return FindInBrowserCache(address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""),
+                            kMaxBitmapBytes, target, picture)
+      .has_value();
+}
+
+// A browser hands a picture over at once, and Chromium writes its cache entry
+// a moment after the picture arrived: the caches are asked again for a short
+// while (bounded well below a second) before the picture is downloaded.
+bool WaitForBrowserCache(const std::string& address, const std::string& cacheFolder,
+                         TStream& target) {
+  const auto deadline = std::chrono::steady_clock::now() + kBrowserCacheWait;
+  for (;;) {
+    if (CopyFromBrowserCache(address, cacheFolder, target)) return true;
+    if (std::chrono::steady_clock::now() + kBrowserCachePoll > deadline) return false;
+    std::this_thread::sleep_for(kBrowserCachePoll);
+  }
 }
 
 std::string Reversed(const std::string& text) {
@@ -71,7 +88,9 @@ int DownloadTimeoutMs(const std::string& setting) {
 
 // ------------------------------------------------------------------ the start
 
-TStartup::TStartup() : files_(ProgramFilesFor(ProgramFolder())) {
+TStartup::TStartup() : TStartup(ProgramFilesFor(ProgramFolder())) {}
+
+TStartup::TStartup(ProgramFiles files) : files_(std::move(files)) {
   // 1. Configuration; a missing file, section or key gives the default.
   const std::string& ini = files_.iniPath;
   proxyServer_ = GetPrivateProfileString("internet", "proxy_server", "", ini);
@@ -82,9 +101,32 @@ TStartup::TStartup() : files_(ProgramFilesFor(ProgramFolder())) {
 
 TStartup::~TStartup() = default;
 
-bool TStartup::Load(const std::string& address, const std::string& addressBytes, TPicture& picture,
-                    TIdHTTP& http, const TDownloadRunner& run,
-                    const std::function<void(const std::exception&)>& failed) {
+TPhoto TStartup::Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
+                      const TDownloadRunner& run, const TBrowserHandover* handover) const {
+  TPhoto photo(address, addressBytes);
+  // A download's temp.jpg stays locked until the photo is made.
+  std::unique_ptr<TFileStream> download;
+  try {
+    if (Load(photo, http, run, download, handover)) {
+      // 9. The summary; its failures are not the failure display.
+      photo.summary_ = SummaryText(*photo.exif_, photo.localPath_);
+    }
+  } catch (...) {
+    photo.error_ = std::current_exception();
+  }
+  return photo;
+}
+
+bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
+                    std::unique_ptr<TFileStream>& download,
+                    const TBrowserHandover* handover) const {
+  const std::string& address = photo.address_;
+  const auto failed = [&photo](const std::exception& cause) {
+    photo.failed_ = true;
+    photo.cause_ = cause.what();
+    return false;
+  };
+
   // 2. The browser cache folder, asked for on every start.
   const std::string cacheFolder = SpecialFolderPath(kCsidlInternetCache);
 
@@ -94,50 +136,63 @@ bool TStartup::Load(const std::string& address, const std::string& addressBytes,
 
   // 5. and 6. The local path: a file address or an existing file, else a
   // browser-cache copy or a download.
-  localPath_ = LocalPathOf(addressBytes).value_or("");
-  if (localPath_.empty()) {
-    if (localFile_ == 1) FindFile(cacheName, cacheFolder, localPath_);
-    if (localPath_.empty()) {
+  // A picture handed over by a browser is the browser's own copy; it lives
+  // only in temp.jpg (its address, data: or blob:, names no file).
+  const bool handed = handover != nullptr && handover->picture.has_value();
+  const bool searchCaches = localFile_ == 1 || handover != nullptr;
+  std::string& localPath = photo.localPath_;
+  localPath = handed ? "" : LocalPathOf(photo.addressBytes_).value_or("");
+  photo.local_ = !localPath.empty();
+  if (localPath.empty()) {
+    if (searchCaches && !handed) FindFile(cacheName, cacheFolder, localPath);
+    if (localPath.empty()) {
       // 7. Download into temp.jpg. Creating the file is not guarded: its
       // failure (also after waiting for another download to end) leaves by
       // its exception.
       MakeFolders(files_.downloadFolder);
-      localPath_ = files_.downloadFolder + kDownloadName;
-      download_ = std::make_unique<TFileStream>(localPath_, TFileStream::Mode::kCreateExclusive,
-                                                kDownloadLockWait);
+      localPath = files_.downloadFolder + kDownloadName;
+      download = std::make_unique<TFileStream>(localPath, TFileStream::Mode::kCreateExclusive,
+                                               kDownloadLockWait);
       try {
-        // With local_file=1, a copy in a web browser's disk cache stands in
-        // for the download.
-        if (localFile_ != 1 || !CopyFromBrowserCache(address, cacheFolder, *download_)) {
-          PrepareDownload(http, address);
-          run(http, address, *download_);
+        if (handed) {
+          download->WriteBuffer(handover->picture->data(),
+                                static_cast<std::int64_t>(handover->picture->size()));
+        } else if (!searchCaches ||
+                   !(handover != nullptr ? WaitForBrowserCache(address, cacheFolder, *download)
+                                         : CopyFromBrowserCache(address, cacheFolder, *download))) {
+          // With local_file=1 (or from a browser), a copy in a web browser's
+          // disk cache stands in for the download.
+          PrepareDownload(
+              http, handover != nullptr && !handover->page.empty() ? handover->page : address);
+          run(http, address, *download);
         }
       } catch (const std::exception& cause) {
         // Any failure of the request or the transfer; the file keeps what
         // was written.
-        failed(cause);
-        return false;
+        return failed(cause);
       }
-      download_->ShareLock();
+      download->ShareLock();
     }
   }
 
-  // 8. Load the picture and make the bitmap copy.
+  // 8. Load the picture and make the bitmap copy (which stays, empty, when
+  // copying fails).
   try {
-    picture.LoadFromFile(localPath_);
-    bitmap_ = std::make_unique<TBitmap>();
-    bitmap_->Assign(picture.Graphic());
+    TPicture picture;
+    picture.LoadFromFile(localPath);
+    photo.graphic_ = picture.TakeGraphic();
+    photo.bitmap_ = std::make_unique<TBitmap>();
+    photo.bitmap_->Assign(photo.graphic_.get());
   } catch (const std::exception& cause) {
-    failed(cause);
-    return false;
+    return failed(cause);
   }
   return true;
 }
 
-void TStartup::PrepareDownload(TIdHTTP& http, const std::string& address) const {
+void TStartup::PrepareDownload(TIdHTTP& http, const std::string& referer) const {
   http.Request.ProxyServer = proxyServer_;
   http.Request.ProxyPort = proxyPort_;
-  http.Request.Referer = address;
+  http.Request.Referer = referer;
   http.Request.UserAgent = "Peloria";
   // Redirects are followed (http and https only); without a proxy in the
   // INI file the environment's proxy variables apply; the idle time limit
@@ -152,7 +207,7 @@ void TStartup::PrepareDownload(TIdHTTP& http, const std::string& address) const 
 
 std::string SummaryText(TExifInfo& exif, const std::string& localPath) {
   // A JPEG file's Exif segment, else the Exif block of another container
-  // (PNG, WebP, HEIF, TIFF): the same reader walks both.
+  // (each kind's reader, picture/kind.h): the same reader walks both.
   if (exif.HasExif(localPath)) {
     exif.SetImageFileName(localPath);
   } else if (const auto block = ReadExifBlock(localPath)) {

@@ -1,19 +1,20 @@
 // The start of Peloria without its window: the settings, the way from the
 // command-line address to a loaded picture (a local file, a web browser's
 // cached copy, or a download into temp.jpg), the summary of its Exif data and
-// the failure report. The window (app/unit1.h) runs these steps and then lays
-// itself out; --print runs them alone, so that it never loads the GUI toolkit.
+// the failure report, made into one photo (app/photo.h) per address. The
+// window (app/unit1.h) shows the photos; --print prints one, so that it never
+// loads the GUI toolkit.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/photo.h"
 #include "exif/exif_info.h"
 #include "http/idhttp.h"
-#include "picture/bitmap.h"
-#include "picture/picture.h"
 #include "platform/files.h"
 #include "platform/stream.h"
 
@@ -28,46 +29,60 @@ int DownloadTimeoutMs(const std::string& setting);
 using TDownloadRunner =
     std::function<void(TIdHTTP& http, const std::string& address, TStream& target)>;
 
-// One start: made with the program's settings (Peloria.ini beside the program
-// or in the user's configuration folder; a missing file, section or key gives
-// the default).
+// What a web browser's extension handed over with the picture's address
+// (peloria --from-browser, started by the native messaging host). The user
+// has just seen the picture, so the browsers' caches are looked in whatever
+// Peloria.ini says, and a download goes out with the page as its Referer.
+struct TBrowserHandover {
+  std::string page;  // the page's address (CP932); empty: the address itself
+  // The picture's bytes as the page held them (data: and blob: pictures):
+  // written into temp.jpg as a download would be and shown from there.
+  std::optional<std::string> picture;
+};
+
+// The start's steps: made with the program's settings (Peloria.ini beside
+// the program or in the user's configuration folder, read once; a missing
+// file, section or key gives the default), it turns any number of addresses
+// into photos, one at a time on each thread.
 class TStartup {
  public:
+  // With the program's own files.
   TStartup();
+  // With `files`: its Peloria.ini, and its download folder for temp.jpg.
+  explicit TStartup(ProgramFiles files);
   ~TStartup();
 
   // Turns `address` (CP932, as shown and compared; `addressBytes` is the
-  // argument's own bytes, which name files) into a local file, loads it into
-  // `picture` and copies that into Bitmap(). A failure of the download or of
-  // loading or copying is handed to `failed`, which ends the start (false);
-  // any other failure, such as temp.jpg that cannot be made, leaves by its
-  // exception. A download into temp.jpg keeps the file locked until this
-  // start ends, so that a second Peloria waits before it replaces it.
-  bool Load(const std::string& address, const std::string& addressBytes, TPicture& picture,
-            TIdHTTP& http, const TDownloadRunner& run,
-            const std::function<void(const std::exception&)>& failed);
-
-  const std::string& LocalPath() const { return localPath_; }
-  // The bitmap copy of the loaded picture, handed over once; none when
-  // loading failed before it was made.
-  std::unique_ptr<TBitmap> TakeBitmap() { return std::move(bitmap_); }
+  // address's own bytes, which name files) into a local file, loads it, copies
+  // it into the photo's bitmap and writes the summary of its Exif data. A
+  // failure of the download or of loading or copying makes the photo Failed();
+  // any other failure, such as temp.jpg that cannot be made, is kept as its
+  // Error(). A download into temp.jpg keeps the file locked until the photo
+  // is made, so that a second Peloria waits before it replaces it. `http`
+  // and `run` serve a download only; a local file never touches them.
+  // With `handover`, the address came from a web browser (see
+  // TBrowserHandover).
+  TPhoto Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
+              const TDownloadRunner& run, const TBrowserHandover* handover = nullptr) const;
 
  private:
-  void PrepareDownload(TIdHTTP& http, const std::string& address) const;
+  // The steps of Open up to the picture and its copy; false on the failure
+  // display.
+  bool Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
+            std::unique_ptr<TFileStream>& download, const TBrowserHandover* handover) const;
+  // Proxy, Referer, user agent and time limits of a download.
+  void PrepareDownload(TIdHTTP& http, const std::string& referer) const;
 
   ProgramFiles files_;
   std::string proxyServer_;
   std::int32_t proxyPort_ = 0;
   std::int32_t localFile_ = 0;
   int timeoutMs_ = 0;
-  std::string localPath_;
-  std::unique_ptr<TFileStream> download_;
-  std::unique_ptr<TBitmap> bitmap_;
 };
 
 // The summary of the Exif data of the picture file `localPath` (CP932, ten
 // lines at most), read into `exif`: a JPEG file's Exif segment, else the Exif
-// block of another container (PNG, WebP, HEIF, TIFF);
+// block of another container (picture/exif_block.h);
 // 「Exif情報はありません。」 when it has none.
 std::string SummaryText(TExifInfo& exif, const std::string& localPath);
 

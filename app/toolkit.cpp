@@ -376,6 +376,8 @@ class ImageWidget final : public QWidget {
  public:
   explicit ImageWidget(QWidget* parent) : QWidget(parent) {
     picture_.OnChange = [this] {
+      // Pixels shown in its place belong to the picture held before.
+      shown_.reset();
       cache_ = QImage();
       if (autoSize_ && picture_.Graphic()) resize(picture_.Width(), picture_.Height());
       update();
@@ -395,6 +397,12 @@ class ImageWidget final : public QWidget {
     cache_ = QImage();
     update();
   }
+  void setShownPixels(std::shared_ptr<const TBitmap> pixels) {
+    shown_ = std::move(pixels);
+    cache_ = QImage();
+    update();
+  }
+  const TBitmap* shownPixels() const { return shown_.get(); }
   bool autoSize() const { return autoSize_; }
   void setAutoSize(bool autoSize) {
     autoSize_ = autoSize;
@@ -411,6 +419,7 @@ class ImageWidget final : public QWidget {
   }
   bool hasCanvas() const { return canvas_ != nullptr; }
 
+  std::function<void()>* onPress = nullptr;
   std::function<void()>* onClick = nullptr;
 
  protected:
@@ -431,7 +440,7 @@ class ImageWidget final : public QWidget {
     if (cache_.isNull() || cacheSize_ != size() || cacheRatio_ != ratio) {
       cacheSize_ = size();
       cacheRatio_ = ratio;
-      const TBitmap* pixels = PixelsOf(picture_.Graphic());
+      const TBitmap* pixels = shown_ ? shown_.get() : PixelsOf(picture_.Graphic());
       if (!pixels) {
         cache_ = QImage();
       } else if (stretch_) {
@@ -447,6 +456,10 @@ class ImageWidget final : public QWidget {
     if (!cache_.isNull()) painter.drawImage(QPoint(0, 0), cache_);
   }
 
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && onPress && *onPress) (*onPress)();
+  }
+
   void mouseReleaseEvent(QMouseEvent* event) override {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
         onClick && *onClick) {
@@ -458,6 +471,7 @@ class ImageWidget final : public QWidget {
 
  private:
   TPicture picture_;
+  std::shared_ptr<const TBitmap> shown_;
   std::unique_ptr<TCanvas> canvas_;
   bool stretch_ = false;
   bool autoSize_ = false;
@@ -469,6 +483,7 @@ class ImageWidget final : public QWidget {
 
 TImage::TImage(QWidget* parent) : TImage(new ImageWidget(parent)) {}
 TImage::TImage(ImageWidget* widget) : TControl(widget), image_(widget) {
+  image_->onPress = &OnPress;
   image_->onClick = &OnClick;
 }
 TPicture& TImage::Picture() {
@@ -491,6 +506,12 @@ int TImage::Orientation() const {
 }
 void TImage::SetOrientation(int orientation) {
   image_->setOrientation(orientation);
+}
+void TImage::SetShownPixels(std::shared_ptr<const TBitmap> pixels) {
+  image_->setShownPixels(std::move(pixels));
+}
+const TBitmap* TImage::ShownPixels() const {
+  return image_->shownPixels();
 }
 TCanvas& TImage::Canvas() {
   return image_->canvas();
@@ -516,6 +537,9 @@ void TButton::Click() {
 TRadioButton::TRadioButton(QWidget* parent) : TRadioButton(new QRadioButton(parent)) {}
 TRadioButton::TRadioButton(QRadioButton* radio) : TControl(radio), radio_(radio) {
   QObject::connect(radio_, &QRadioButton::clicked, [this] { Click(); });
+  QObject::connect(radio_, &QRadioButton::pressed, [this] {
+    if (OnPress) OnPress();
+  });
 }
 void TRadioButton::SetCaption(const std::string& cp932) {
   caption_ = cp932;
@@ -571,6 +595,12 @@ void TForm::SetClientWidth(int width) {
   ApplyGeometry();
 }
 void TForm::SetClientHeight(int height) {
+  clientHeight_ = std::max(height, 0);
+  ApplyGeometry();
+}
+
+void TForm::SetClientSize(int width, int height) {
+  clientWidth_ = std::max(width, 0);
   clientHeight_ = std::max(height, 0);
   ApplyGeometry();
 }

@@ -69,7 +69,7 @@ int Centred(int outer, int inner) {
 
 }  // namespace
 
-TForm1::TForm1()
+TForm1::TForm1(std::optional<TBrowserHandover> handover)
     : Label1(Widget()),
       Image1(Widget()),
       Image2(Widget()),
@@ -77,46 +77,24 @@ TForm1::TForm1()
       Red(Widget()),
       Green(Widget()),
       Blue(Widget()),
-      All_c(Widget()) {
+      All_c(Widget()),
+      handover_(std::move(handover)) {
   // The window as designed.
   SetLeft(394);
   SetTop(166);
-  SetClientWidth(158);
-  SetClientHeight(55);
-  SetCaption(Cp932("Peloria　 画像クリックでヒストグラム表示"));
-
-  Label1.SetBounds(8, 8, 84, 12);
-  Label1.SetCaption("System Error!!");
-
-  Image1.SetBounds(192, 0, 160, 120);
+  Image1.OnPress = [this] { prepare(3); };
   Image1.OnClick = [this] { Image1Click(); };
-
-  Image2.SetBounds(192, 128, 255, 120);
   Image2.SetStretch(true);
-
-  Button1.SetBounds(48, 24, 75, 25);
-  Button1.SetCaption("Close(&C)");
   Button1.OnClick = [this] { Button1Click(); };
-
-  struct RadioDesign {
-    TRadioButton& button;
-    int left;
-    int width;
-    const char* caption;
-    bool visible;
-    void (TForm1::*handler)();
-  };
-  for (const RadioDesign& design : {
-           RadioDesign{Red, 200, 33, "R", false, &TForm1::RedClick},
-           RadioDesign{Green, 240, 33, "G", true, &TForm1::GreenClick},
-           RadioDesign{Blue, 272, 33, "B", true, &TForm1::BlueClick},
-           RadioDesign{All_c, 312, 41, "ALL", false, &TForm1::All_cClick},
-       }) {
-    design.button.SetBounds(design.left, 152, design.width, 17);
-    design.button.SetCaption(design.caption);
-    design.button.SetVisible(design.visible);
-    design.button.OnClick = [this, handler = design.handler] { (this->*handler)(); };
-  }
+  Red.OnClick = [this] { RedClick(); };
+  Green.OnClick = [this] { GreenClick(); };
+  Blue.OnClick = [this] { BlueClick(); };
+  All_c.OnClick = [this] { All_cClick(); };
+  Red.OnPress = [this] { prepare(0); };
+  Green.OnPress = [this] { prepare(1); };
+  Blue.OnPress = [this] { prepare(2); };
+  All_c.OnPress = [this] { prepare(3); };
+  design();
 
   // Tab order: Close, then R, G, B, ALL.
   QWidget::setTabOrder(Button1.Widget(), Red.Widget());
@@ -140,32 +118,96 @@ TForm1::TForm1()
   }
 }
 
+// The widgets where the design puts them, with their design texts; a photo's
+// layout or failure display starts from here.
+void TForm1::design() {
+  SetClientWidth(158);
+  SetClientHeight(55);
+  SetCaption(Cp932("Peloria　 画像クリックでヒストグラム表示"));
+
+  Label1.SetBounds(8, 8, 84, 12);
+  Label1.SetCaption("System Error!!");
+  Label1.SetHint("");
+
+  Image1.SetBounds(192, 0, 160, 120);
+  Image1.SetStretch(false);
+  Image1.SetAutoSize(false);
+  Image1.SetOrientation(1);
+
+  Image2.SetBounds(192, 128, 255, 120);
+  Image2.Show();
+
+  Button1.SetBounds(48, 24, 75, 25);
+  Button1.SetCaption("Close(&C)");
+
+  struct RadioDesign {
+    TRadioButton& button;
+    int left;
+    int width;
+    const char* caption;
+    bool visible;
+  };
+  for (const RadioDesign& radio : {
+           RadioDesign{Red, 200, 33, "R", false},
+           RadioDesign{Green, 240, 33, "G", true},
+           RadioDesign{Blue, 272, 33, "B", true},
+           RadioDesign{All_c, 312, 41, "ALL", false},
+       }) {
+    radio.button.SetBounds(radio.left, 152, radio.width, 17);
+    radio.button.SetCaption(radio.caption);
+    radio.button.SetVisible(radio.visible);
+  }
+}
+
 // ------------------------------------------------------------------- start-up
 
 void TForm1::FormCreate() {
-  // 1. Configuration.
-  TStartup startup;
-  // 2. to 8. The address (the first argument, empty without one) turned into
-  // a local file, loaded, and copied into the bitmap.
-  address_ = Application().ParamStr(1);
-  const bool loaded =
-      startup.Load(address_, Application().ParamBytes(1), Image1.Picture(), IdHTTP1,
-                   DownloadWithProgress, [this](const std::exception& cause) { failure(cause); });
-  bmp = startup.TakeBitmap();
-  if (!loaded) return;
+  // 1. Configuration, read once for every photo the window shows.
+  startup_ = std::make_unique<TStartup>();
+  // 2. to 9. The address (the first argument, empty without one) turned into
+  // a local file, loaded, copied into the bitmap and summed up; then the
+  // summary and the layout, or the failure display.
+  Open(Application().ParamStr(1), Application().ParamBytes(1), handover_ ? &*handover_ : nullptr);
+}
 
-  // 9. Summary and layout.
-  summary(startup.LocalPath());
-  layout();
+void TForm1::Open(const std::string& address, const std::string& addressBytes,
+                  const TBrowserHandover* handover) {
+  if (!startup_) startup_ = std::make_unique<TStartup>();
+  ShowPhoto(startup_->Open(address, addressBytes, IdHTTP1, DownloadWithProgress, handover));
+}
+
+std::optional<TPhoto> TForm1::ShowPhoto(TPhoto photo) {
+  std::optional<TPhoto> before = std::move(shown_);
+  dropPrepared();
+  if (before) before->GiveBack(Image1.Picture().TakeGraphic(), std::move(bmp));
+  shown_ = std::move(photo);
+  TPhoto& shown = *shown_;
+
+  design();
+  address_ = shown.Address();
+  failed_ = false;
+  cause_.clear();
+  Image1.Picture().SetGraphic(shown.TakeGraphic());
+  bmp = shown.TakeBitmap();
+  ExifInfo1.Assign(shown.Exif());
+  if (shown.Failed()) {
+    failure(shown.Cause());
+  } else if (shown.Summary()) {
+    Label1.SetCaption(*shown.Summary());
+    layout();
+    if (histType_) hist(*histType_);
+  }
+  if (shown.Error()) std::rethrow_exception(shown.Error());
+  return before;
 }
 
 // The failure display: the label, the Close button below it, the window
 // narrowed to them and centred. The other widgets keep their design places,
 // outside the client area. The label's tooltip names the cause and the
 // address.
-void TForm1::failure(const std::exception& cause) {
+void TForm1::failure(const std::string& cause) {
   failed_ = true;
-  cause_ = cause.what();
+  cause_ = cause;
   Label1.SetHint(cause_ + "\n" + address_);
   Label1.SetCaption(Cp932(kFailureText));
   SetCaption("Peloria error");
@@ -197,12 +239,6 @@ int TForm1::lastpos(const std::string& sub, const std::string& text) {
 
 std::string TForm1::cachename(const std::string& address) {
   return CacheName(address);
-}
-
-// -------------------------------------------------------------------- summary
-
-void TForm1::summary(const std::string& localPath) {
-  Label1.SetCaption(SummaryText(ExifInfo1, localPath));
 }
 
 // --------------------------------------------------------------------- layout
@@ -296,7 +332,34 @@ void TForm1::rewait() {
   All_c.SetEnabled(true);
 }
 
+void TForm1::prepare(int type) {
+  if (!bmp || (prepared_.valid() && preparedType_ == type)) return;
+  dropPrepared();  // one count at a time
+  preparedType_ = type;
+  prepared_ = std::async(std::launch::async, [&bitmap = *bmp, type] {
+    THistogramCounts counts{};
+    CountHistogram(bitmap, type, counts);
+    return counts;
+  });
+}
+
+void TForm1::dropPrepared() {
+  if (prepared_.valid()) prepared_.wait();
+  prepared_ = {};
+}
+
+THistogramCounts TForm1::counts(int type) {
+  if (prepared_.valid()) {
+    THistogramCounts counts = prepared_.get();
+    if (preparedType_ == type) return counts;
+  }
+  THistogramCounts counts{};
+  if (bmp) CountHistogram(*bmp, type, counts);
+  return counts;
+}
+
 void TForm1::hist(int type) {
+  histType_ = type;
   wait();
   Image2.SetHeight(kSurfaceHeight);
   Image2.SetWidth(kSurfaceWidth);
@@ -304,8 +367,7 @@ void TForm1::hist(int type) {
   canvas.FillRect(0, 0, kSurfaceWidth, kSurfaceHeight);
   canvas.PenColor = kPenColors.at(static_cast<std::size_t>(type));
 
-  THistogramCounts counts{};
-  if (bmp) CountHistogram(*bmp, type, counts);
+  const THistogramCounts counts = this->counts(type);
   const std::int64_t max = *std::max_element(counts.begin(), counts.end());
 
   // One vertical line per counter from the bottom edge upwards; the start
@@ -322,8 +384,8 @@ void TForm1::hist(int type) {
 
   placehist();
   Button1.SetTop(std::max(Bottom(Label1), Bottom(Image2)) + 25);
-  SetClientHeight(Bottom(Button1) + 5);
-  SetClientWidth(Image2.Left() + Image2.Width() + 3);
+  // Client height, then width, given to the window at once.
+  SetClientSize(Image2.Left() + Image2.Width() + 3, Bottom(Button1) + 5);
   Button1.SetLeft(Centred(Width(), Button1.Width()));
   Image2.Show();
 

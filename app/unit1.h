@@ -1,13 +1,18 @@
-// The main window: the start-up sequence that turns the command-line address
-// into a picture (configuration, browser-cache search, download, loading),
-// the Exif summary, the layout, and the histogram drawn on a click.
+// The main window: it shows one photo at a time (app/photo.h), the first made
+// from the command-line address at start (configuration, browser-cache
+// search, download, loading, the Exif summary), with its layout, and the
+// histogram drawn on a click.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/histogram_count.h"
+#include "app/photo.h"
 #include "app/startup.h"
 #include "app/toolkit.h"
 #include "exif/exif_info.h"
@@ -24,7 +29,8 @@ class TForm1 final : public TForm {
   // Builds the window as designed, then runs FormCreate. A failure that
   // FormCreate does not handle goes to the application's general error
   // display; the window stays as far as it was set up.
-  TForm1();
+  // `handover`: the first address came from a web browser's extension.
+  explicit TForm1(std::optional<TBrowserHandover> handover = std::nullopt);
 
   // Widgets and components.
   TLabel Label1;
@@ -42,11 +48,32 @@ class TForm1 final : public TForm {
   // it was made.
   std::unique_ptr<TBitmap> bmp;
 
-  // True once the start-up sequence ended in the failure display.
+  // True while the window shows the failure display.
   bool Failed() const { return failed_; }
   // The failure display's text with its cause, the caught failure's message:
   // "データの取得に失敗しました (cause)" on one line (CP932).
   std::string FailureReport() const;
+
+  // Makes a photo of `address` (CP932; `addressBytes` as given, naming
+  // files) with the settings read at start and shows it; a download shows
+  // its progress. A failure outside the guarded steps leaves by its
+  // exception once the window is set up as far as the photo got.
+  // `handover`: what a web browser handed over with the address.
+  void Open(const std::string& address, const std::string& addressBytes,
+            const TBrowserHandover* handover = nullptr);
+  // Shows `photo` in place of the one shown: the window goes back to its
+  // design, then shows the failure display, or the summary with the layout
+  // after start-up (resized and centred again); a histogram once shown is
+  // drawn again for the new picture with the same channel. Answers the photo
+  // shown before, with its picture and bitmap copy back, none at the first.
+  // A failure outside the guarded steps (photo.Error()) leaves by its
+  // exception once the window is set up as far as the photo got.
+  std::optional<TPhoto> ShowPhoto(TPhoto photo);
+  // The photo shown (its picture and bitmap copy lent to Image1 and bmp);
+  // none before the first.
+  const TPhoto* Photo() const { return shown_ ? &*shown_ : nullptr; }
+  // The settings read at start; none before FormCreate.
+  const TStartup* Startup() const { return startup_.get(); }
 
   // Handlers.
   void FormCreate();
@@ -59,6 +86,10 @@ class TForm1 final : public TForm {
 
   // The histogram of type 0 (red), 1 (green), 2 (blue) or 3 (brightness).
   void hist(int type);
+  // Starts counting the histogram of `type` on a worker thread, when the
+  // button goes down on the thumbnail or a radio button: the click that
+  // follows on release draws from that count instead of counting anew.
+  void prepare(int type);
   // Disable and enable the four radio buttons.
   void wait();
   void rewait();
@@ -85,16 +116,32 @@ class TForm1 final : public TForm {
 
  private:
   void attachContextMenu();
-  // Start-up steps (the window's part; the rest is app/startup.h).
-  void failure(const std::exception& cause);
-  void summary(const std::string& localPath);
+  // The widgets' design places, texts and visibility.
+  void design();
+  // The window's part of a photo's steps (the rest is app/startup.h).
+  void failure(const std::string& cause);
   void layout();
   void centre();
   void placehist();
 
+  // The counts of `bmp` for one type, as hist needs them: the prepared
+  // count when it is of that type, else counted now.
+  THistogramCounts counts(int type);
+  // Waits for a prepared count and drops it (before `bmp` changes).
+  void dropPrepared();
+
+  std::unique_ptr<TStartup> startup_;
+  std::optional<TBrowserHandover> handover_;
+  std::optional<TPhoto> shown_;
+  // The histogram's type once it was shown.
+  std::optional<int> histType_;
   bool failed_ = false;
   std::string address_;  // CP932
   std::string cause_;    // CP932
+  // The count begun by prepare; declared after `bmp`, which it reads, so
+  // that it ends first.
+  int preparedType_ = -1;
+  std::future<THistogramCounts> prepared_;
 };
 
 }  // namespace peloria

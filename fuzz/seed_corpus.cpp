@@ -416,6 +416,17 @@ void RasterSeeds() {
   grid.height = 20;
   grid.headerInMeta = true;
   Write("heif", "heic-grid", MakeHeifGrid(Gradient(16, 16), grid));
+  // The shapes of the work bounds: many tiles sharing one coded picture,
+  // empty scans over a large declared picture, TIFF tiles sharing one JPEG
+  // stream; each within the fuzz build's bounds and beyond them.
+  HeifGrid shared;
+  shared.columns = shared.rows = 12;
+  shared.width = shared.height = 12 * 16;
+  Write("heif", "heic-grid-shared-tiles", MakeHeifGrid(Gradient(16, 16), shared));
+  Write("jpeg", "empty-scans", MakeEmptyScansJpeg(256, 256, 40));
+  Write("jpeg", "empty-scans-large", MakeEmptyScansJpeg(4096, 4096, 30));
+  Write("tiff", "shared-jpeg-tiles", MakeSharedJpegTileTiff(256, 99));
+  Write("tiff", "shared-jpeg-tiles-large", MakeSharedJpegTileTiff(1024, 99));
   TiffOptions tiff;
   tiff.model = "Seed";
   tiff.fNumberTimesTen = 28;
@@ -429,6 +440,17 @@ void RasterSeeds() {
   Write("gif", "interlaced", MakeGif(Quadrants(10, 20), true));
   Write("ico", "bmp-and-png", MakeIcon({{Quadrants(16, 16), false, false}, {alpha, true, true}}));
   Write("ico", "bmp-alpha", MakeIcon({{alpha, false, true}}));
+  JxlOptions jxl;
+  Write("jxl", "lossless-bare", MakeJxl(alpha, jxl));
+  jxl.lossless = false;
+  jxl.exif = intel;
+  Write("jxl", "lossy-exif-box", MakeJxl(opaque, jxl));
+  JpegRecipe transcoded;
+  transcoded.width = 24;
+  transcoded.height = 16;
+  transcoded.jfif = false;
+  transcoded.markers = {{0xE1, std::string("Exif\0\0", 6) + motorola}};
+  Write("jxl", "jpeg-brob-exif", JxlFromJpeg(MakeJpeg(transcoded)));
 }
 
 }  // namespace

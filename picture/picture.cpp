@@ -50,6 +50,13 @@ void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic) {
   Changed();
 }
 
+std::unique_ptr<TGraphic> TPicture::TakeGraphic() {
+  std::unique_ptr<TGraphic> graphic = std::move(graphic_);
+  if (graphic) graphic->OnChange = nullptr;
+  Changed();
+  return graphic;
+}
+
 int TPicture::Width() const {
   return graphic_ ? graphic_->Width() : 0;
 }

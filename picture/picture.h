@@ -33,6 +33,9 @@ class TPicture {
   TGraphic* Graphic() const { return graphic_.get(); }
   // Takes over `graphic` (nullptr: holds none) and signals a change.
   void SetGraphic(std::unique_ptr<TGraphic> graphic);
+  // Hands the held graphic over (nullptr when none) and holds none; signals a
+  // change.
+  std::unique_ptr<TGraphic> TakeGraphic();
 
   // Those of the held graphic; 0 when there is none.
   int Width() const;

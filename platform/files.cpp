@@ -93,16 +93,6 @@ std::optional<std::string> Environment(const char* name) {
   return std::string(value);
 }
 
-// The user's home folder: $HOME, else the password entry's; empty when
-// neither names one.
-std::string HomeFolder() {
-  if (auto home = Environment("HOME")) return *home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    return pw->pw_dir;
-  }
-  return {};
-}
-
 // A base directory of the XDG rules: the variable when it holds an absolute
 // path, else `fallback` under the home folder; empty when there is no home.
 std::string XdgFolder(const char* variable, const char* fallback) {
@@ -122,6 +112,14 @@ bool IsSystemProgramFolder(const std::string& folder) {
 }
 
 }  // namespace
+
+std::string HomeFolder() {
+  if (auto home = Environment("HOME")) return *home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+    return pw->pw_dir;
+  }
+  return {};
+}
 
 std::string SpecialFolderPath(int csidl) {
   if (csidl != kCsidlInternetCache) return {};

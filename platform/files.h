@@ -16,6 +16,10 @@ constexpr char kPathDelimiter = '/';
 // "/".
 std::string ProgramFolder();
 
+// The user's home folder: $HOME, else the password entry's; empty when
+// neither names one.
+std::string HomeFolder();
+
 // True when `path` names an existing regular file (symbolic links followed).
 // Folders, FIFOs, devices and sockets are no files here, and neither is a path
 // holding a zero byte (no file system name can hold one).

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "tests/app/app_support.h"
+#include "tests/app/sample_photo.h"
 #include "tests/support/peers.h"
 
 namespace peloria::testing {
@@ -173,19 +174,6 @@ PeerScript Reply(const std::string& status, const std::string& body,
 
 std::string Sample() {
   return ReadFile(PELORIA_SAMPLE);
-}
-
-std::string SampleSummary() {
-  return "F値               :2.8\n"
-         "シャッター速度    :1/250秒\n"
-         "露出補正          :-0.333333333333333\n"
-         "ISO感度           :200\n"
-         "焦点距離(35mm換算):35mm\n"
-         "ホワイトバランス  :自動\n"
-         "露光モード        :プログラム\n"
-         "サイズ            :640 * 480\n"
-         "撮影日時          :2024:05:18 10:30:00\n"
-         "機種名            :Peloria PX-1\n";
 }
 
 // What --print writes to standard error for the failure display: one line

@@ -368,12 +368,10 @@ TEST_F(WindowTest, FailureTooltipAndReportOnStandardError) {
 
   display_->Focus(window);
   display_->MovePointer(rect.x + 30, rect.y + 12);
-  const auto deadline = std::chrono::steady_clock::now() + milliseconds(kWindowTimeoutMs);
   std::size_t windows = 1;
-  while (windows < 2 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(milliseconds(100));
-    windows = display_->WindowsOf(program_->pid(), 0).size();
-  }
+  testing::WaitUntil(
+      [&] { return (windows = display_->WindowsOf(program_->pid(), 0).size()) >= 2; },
+      milliseconds(kWindowTimeoutMs), milliseconds(100));
   EXPECT_EQ(windows, 2u) << "no tooltip appeared over the label";
 
   display_->Key(window, "Escape");
