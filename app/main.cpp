@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/exif_report.h"
 #include "app/print_main.h"
 #include "app/terminal.h"
 #include "app/window_main.h"
@@ -20,7 +21,7 @@
 namespace {
 
 int UsageError(const std::string& message) {
-  std::cerr << "peloria: " << message << '\n';
+  std::cerr << "peloria: " << peloria::EscapeControls(message) << '\n';
   peloria::PrintUsage(std::cerr);
   return peloria::kExitError;
 }

@@ -12,8 +12,10 @@
 #include "cache/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "platform/cp932.h"
+#include "platform/files.h"
 #include "platform/numbers.h"
 #include "text/format.h"
 
@@ -48,11 +50,11 @@ std::string ShownName(const std::string& name) {
 bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFolder,
                           TStream& target) {
   const char* home = std::getenv("HOME");
-  const auto hit = FindInBrowserCache(
-      address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""), kMaxBitmapBytes);
-  if (!hit) return false;
-  target.WriteBuffer(hit->body.data(), static_cast<std::int64_t>(hit->body.size()));
-  return true;
+  // Only a body that starts like a picture is copied (or inflated) further.
+  const auto picture = [](ByteSpan start) { return PictureKindBySignature(start) != nullptr; };
+  return FindInBrowserCache(address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""),
+                            kMaxBitmapBytes, target, picture)
+      .has_value();
 }
 
 // A browser hands a picture over at once, and Chromium writes its cache entry
@@ -211,6 +213,9 @@ std::string SummaryText(TExifInfo& exif, const std::string& localPath) {
   } else if (const auto block = ReadExifBlock(localPath)) {
     exif.SetTiffBlock(block->data(), block->size());
   } else {
+    // A TIFF scan has no shooting data, but its own first directory may
+    // still say how the picture is turned.
+    if (const auto own = ReadTiffDirectory(localPath)) exif.SetTiffBlock(own->data(), own->size());
     return Cp932("Exif情報はありません。");
   }
 
@@ -295,7 +300,8 @@ void FindFile(const std::string& name, std::string folder, std::string& result) 
   while (result.empty() && entries.Next(entry)) {
     if (entry.isDirectory && entry.name != "." && entry.name != "..") {
       FindFile(name, folder + entry.name, result);
-    } else if (LowerAscii(ShownName(entry.name)) == wanted) {
+    } else if (LowerAscii(ShownName(entry.name)) == wanted && !IsSpecialFile(folder + entry.name)) {
+      // A FIFO or device of the name holds no picture: the search goes on.
       result = folder + entry.name;
     }
   }

@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "app/histogram_count.h"
 #include "app/photo.h"
 #include "app/startup.h"
 #include "app/toolkit.h"
@@ -84,6 +86,10 @@ class TForm1 final : public TForm {
 
   // The histogram of type 0 (red), 1 (green), 2 (blue) or 3 (brightness).
   void hist(int type);
+  // Starts counting the histogram of `type` on a worker thread, when the
+  // button goes down on the thumbnail or a radio button: the click that
+  // follows on release draws from that count instead of counting anew.
+  void prepare(int type);
   // Disable and enable the four radio buttons.
   void wait();
   void rewait();
@@ -118,6 +124,12 @@ class TForm1 final : public TForm {
   void centre();
   void placehist();
 
+  // The counts of `bmp` for one type, as hist needs them: the prepared
+  // count when it is of that type, else counted now.
+  THistogramCounts counts(int type);
+  // Waits for a prepared count and drops it (before `bmp` changes).
+  void dropPrepared();
+
   std::unique_ptr<TStartup> startup_;
   std::optional<TBrowserHandover> handover_;
   std::optional<TPhoto> shown_;
@@ -126,6 +138,10 @@ class TForm1 final : public TForm {
   bool failed_ = false;
   std::string address_;  // CP932
   std::string cause_;    // CP932
+  // The count begun by prepare; declared after `bmp`, which it reads, so
+  // that it ends first.
+  int preparedType_ = -1;
+  std::future<THistogramCounts> prepared_;
 };
 
 }  // namespace peloria

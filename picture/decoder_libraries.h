@@ -51,7 +51,11 @@ namespace peloria {
   X(TIFFComputeTile)                      \
   X(TIFFGetField)                         \
   X(TIFFGetFieldDefaulted)                \
+  X(TIFFGetStrileByteCount)               \
+  X(TIFFGetStrileOffset)                  \
   X(TIFFIsTiled)                          \
+  X(TIFFNumberOfStrips)                   \
+  X(TIFFNumberOfTiles)                    \
   X(TIFFOpenOptionsAlloc)                 \
   X(TIFFOpenOptionsFree)                  \
   X(TIFFOpenOptionsSetErrorHandlerExtR)   \

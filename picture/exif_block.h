@@ -1,7 +1,9 @@
 // The Exif data of pictures that are no JPEG files: the TIFF block (starting
 // with "II*\0" or "MM\0*") that a PNG eXIf chunk, a WebP EXIF chunk (with or
 // without a leading "Exif\0\0"), the Exif item of a HEIF file (after its
-// 4-byte offset) or a TIFF file itself holds. The kind is taken from the
+// 4-byte offset) or a TIFF file itself holds: a TIFF file only when its
+// first directory points at an Exif directory or holds shooting tags (a
+// scanned picture's directory is no Exif data). The kind is taken from the
 // file's signature, whatever its extension.
 #pragma once
 
@@ -18,6 +20,12 @@ namespace peloria {
 // does not start with a TIFF header or exceeds kMaxExifBlockBytes (a TIFF
 // file: kMaxBitmapBytes). Never raises.
 std::optional<std::vector<std::uint8_t>> ReadExifBlock(const std::string& path);
+
+// The first directory of the TIFF file at `path` as a TIFF block, whether or
+// not it holds Exif data: a scan's own Orientation tag turns its thumbnail
+// though the scan has no shooting data to summarise. None for other kinds and
+// broken files. Never raises.
+std::optional<std::vector<std::uint8_t>> ReadTiffDirectory(const std::string& path);
 
 // The same for a whole file held in memory.
 std::optional<std::vector<std::uint8_t>> ExifBlockOf(std::span<const std::uint8_t> file);

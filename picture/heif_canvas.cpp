@@ -1,13 +1,17 @@
 // Follows the boxes of a HEIF file from the primary item to its data: the
 // primary item's number ("pitm"), its type ("iinf"), where its data lies
 // ("iloc": in the file or in the "idat" box), and from that data the
-// canvas size of a grid or overlay header.
+// canvas size of a grid or overlay header; and how many items and tiles the
+// file declares.
 #include "picture/heif_canvas.h"
 
+#include <algorithm>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "picture/decoder_support.h"
+#include "picture/picture_limits.h"
 #include "platform/bytes.h"
 
 namespace peloria {
@@ -171,13 +175,57 @@ std::optional<Bytes> ItemData(Bytes iloc, std::uint32_t id, Bytes file, Bytes id
   return {};
 }
 
-}  // namespace
-
-std::optional<THeifCanvas> DerivedCanvas(Bytes file) {
+// The boxes inside the top-level "meta" box; none without one.
+std::vector<TBox> MetaBoxes(Bytes file) {
   const std::vector<TBox> top = Boxes(file);
   const TBox* meta = Find(top, FourCc("meta"));
   if (meta == nullptr || meta->payload.size() < 4) return {};
-  const std::vector<TBox> boxes = Boxes(meta->payload.subspan(4));
+  return Boxes(meta->payload.subspan(4));
+}
+
+// The entries "iloc" declares, as far as its bytes hold them: each entry
+// is at least an item number, a data reference and an extent count.
+std::uint64_t LocatedItems(Bytes iloc) {
+  TFields fields(iloc);
+  const std::uint32_t version = fields.Version();
+  fields.Read(2);  // field sizes
+  const std::uint64_t items = version < 2 ? fields.U16() : fields.U32();
+  const std::size_t entryBytes = version < 2 ? 6 : 8;
+  return std::min<std::uint64_t>(items, fields.Rest().size() / entryBytes);
+}
+
+}  // namespace
+
+void CheckHeifItems(Bytes file) {
+  const std::vector<TBox> boxes = MetaBoxes(file);
+  std::uint64_t items = 0;
+  if (const TBox* iinf = Find(boxes, FourCc("iinf"))) {
+    TFields fields(iinf->payload);
+    fields.Read(fields.Version() == 0 ? 2 : 4);  // the entry count
+    for (const TBox& entry : Boxes(fields.Rest())) items += entry.type == FourCc("infe") ? 1 : 0;
+  }
+  if (const TBox* iloc = Find(boxes, FourCc("iloc"))) {
+    items = std::max(items, LocatedItems(iloc->payload));
+  }
+  if (items > static_cast<std::uint64_t>(kMaxHeifItems)) {
+    InvalidImage("HEIF", "the file declares " + std::to_string(items) + " items, more than " +
+                             std::to_string(kMaxHeifItems));
+  }
+  std::uint64_t tiles = 0;
+  try {
+    if (const std::optional<THeifCanvas> canvas = DerivedCanvas(file)) tiles = canvas->tiles;
+  } catch (const EInvalidGraphic&) {
+    // A broken grid header is the decoder's to refuse; libheif reads no
+    // tiles of it.
+  }
+  if (tiles > static_cast<std::uint64_t>(kMaxHeifGridTiles)) {
+    InvalidImage("HEIF", "the grid has " + std::to_string(tiles) + " tiles, more than " +
+                             std::to_string(kMaxHeifGridTiles));
+  }
+}
+
+std::optional<THeifCanvas> DerivedCanvas(Bytes file) {
+  const std::vector<TBox> boxes = MetaBoxes(file);
   const TBox* pitm = Find(boxes, FourCc("pitm"));
   const TBox* iinf = Find(boxes, FourCc("iinf"));
   const TBox* iloc = Find(boxes, FourCc("iloc"));
@@ -196,11 +244,16 @@ std::optional<THeifCanvas> DerivedCanvas(Bytes file) {
   TFields fields(*header);
   fields.U8();  // version
   const std::uint32_t flags = fields.U8();
-  // A grid gives its rows and columns, an overlay its fill colour, before
-  // the canvas size (32-bit numbers when flag 1 is set, else 16-bit).
-  fields.Read(type == FourCc("grid") ? 2 : 8);
-  const std::size_t size = (flags & 1) != 0 ? 4 : 2;
+  // A grid gives its rows and columns less one, an overlay its fill colour,
+  // before the canvas size (32-bit numbers when flag 1 is set, else 16-bit).
   THeifCanvas canvas;
+  if (type == FourCc("grid")) {
+    const std::uint32_t rows = fields.U8() + 1;
+    canvas.tiles = std::uint64_t{rows} * (fields.U8() + 1);
+  } else {
+    fields.Read(8);
+  }
+  const std::size_t size = (flags & 1) != 0 ? 4 : 2;
   canvas.width = static_cast<std::uint32_t>(fields.Read(size));
   canvas.height = static_cast<std::uint32_t>(fields.Read(size));
   if (fields.Broken()) InvalidImage("HEIF", "the grid or overlay header is cut off");

@@ -141,9 +141,10 @@ void StartOutput(const TJxlLibrary& jxl, JxlDecoder* decoder, TOutput& out) {
 
 void DecodeJxl(ByteSpan file, TBitmap& into) {
   const TJxlLibrary& jxl = JxlLibrary();
-  Decoder decoder = OpenDecoder(jxl, file, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE);
+  // The thread pool outlives the decoder that uses it.
   const std::unique_ptr<void, RunnerFree> runner(jxl.JxlThreadParallelRunnerCreate(
       nullptr, jxl.JxlThreadParallelRunnerDefaultNumWorkerThreads()));
+  Decoder decoder = OpenDecoder(jxl, file, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE);
   if (runner != nullptr) {
     jxl.JxlDecoderSetParallelRunner(decoder.get(), jxl.JxlThreadParallelRunner, runner.get());
   }
@@ -167,7 +168,8 @@ void DecodeJxl(ByteSpan file, TBitmap& into) {
       case JXL_DEC_ERROR:
         InvalidImage(kKind, "broken codestream");
       default:
-        break;  // other events are not subscribed
+        // No other event is subscribed, and no other buffer offered.
+        InvalidImage(kKind, "unexpected decoder state");
     }
   }
 }

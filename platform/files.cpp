@@ -35,6 +35,13 @@ bool FileExists(const std::string& path) {
          S_ISREG(st.st_mode);
 }
 
+bool IsSpecialFile(const std::string& path) {
+  struct stat st;
+  return !path.empty() && path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
+         (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ||
+          S_ISSOCK(st.st_mode));
+}
+
 std::optional<std::string> PercentDecodedPath(const std::string& path) {
   std::string decoded;
   bool any = false;

@@ -25,6 +25,10 @@ std::string HomeFolder();
 // holding a zero byte (no file system name can hold one).
 bool FileExists(const std::string& path);
 
+// True when `path` names a FIFO, a device or a socket (symbolic links
+// followed): an entry that has a name like a file's but holds no file.
+bool IsSpecialFile(const std::string& path);
+
 // Percent-decodes %XX escapes into bytes; none when the text holds no valid
 // escape.
 std::optional<std::string> PercentDecodedPath(const std::string& path);

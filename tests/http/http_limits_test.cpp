@@ -186,6 +186,10 @@ TEST(HttpBoundsTest, MalformedAddressesSendNothing) {
     std::string error;
   } rows[] = {
       {"http://127.0.0.1:70000/a.jpg", "EIdBadAddress: port number out of range: 70000"},
+      {"http://127.0.0.1:-1/a.jpg", "EIdBadAddress: port number out of range: -1"},
+      {"http://127.0.0.1:x/a.jpg", "EIdBadAddress: port is not a number: x"},
+      {"http://127.0.0.1:-/a.jpg", "EIdBadAddress: port is not a number: -"},
+      {"http://127.0.0.1: 80/a.jpg", "EIdBadAddress: port is not a number:  80"},
       {"http://127.0.0.1:" + port + "65536/a.jpg",
        "EIdBadAddress: port number out of range: " + port + "65536"},
       {"http://127.0.0.1:" + port + "/a.jpg\r\nX-Injected: 1",

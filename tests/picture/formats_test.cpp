@@ -91,7 +91,7 @@ TEST(FileFormatsTest, SignaturesPickOneKind) {
       {"BM\0\0\0\0\0\0\0\0\0\0\0\0\x28\0\0"sv, "(none)"},
       {"MM\0+"sv, "TTiffImage"},
       {"\xFF\x0A\xFA"sv, "TJxlImage"},
-      {"\0\0\0\x0CJXL \r\n\x87\n\0\0\0\x14" "ftypjxl "sv, "TJxlImage"},
+      {"\0\0\0\x0CJXL \r\n\x87\n\0\0\0\024ftypjxl "sv, "TJxlImage"},
       {"\0\0\0\x0CJXL \r\n\x87"sv, "(none)"},
       {""sv, "(none)"},
   };

@@ -90,6 +90,10 @@ struct TiffOptions {
 std::string MakeTiff(const Pixels& pixels, const TiffOptions& options = {});
 // The same picture written by libtiff itself: LZW, tiled 16 x 16.
 std::string MakeTiledTiff(const Pixels& pixels);
+// A greyscale side x side TIFF of JPEG-compressed 16 x 16 tiles that all
+// point at one progressive stream of `scans` empty scans (MakeEmptyScansJpeg):
+// a few bytes per tile make libtiff run every scan for every tile.
+std::string MakeSharedJpegTileTiff(std::uint32_t side, int scans);
 
 // JPEG XL files made by cjxl from a PNG file of the pixels: lossless
 // (-d 0) or lossy (-d 1), a bare codestream or a container; an "Exif" box
