@@ -36,9 +36,12 @@ std::unique_ptr<QApplication> StartApplication(char* program) {
 int PeloriaWindowMain(int argc, char** argv) {
   using namespace peloria;
   const std::vector<std::string> args(argv + 1, argv + argc);
-  auto application = StartApplication(argv[0]);
   std::vector<std::string> params;
   for (const std::string& arg : args) params.push_back(LocaleToCp932(arg));
+  // A local picture is loaded and decoded on a second core while the toolkit
+  // starts and the window is made.
+  if (!args.empty()) TForm1::PrepareFirstPhoto(params[0], args[0]);
+  auto application = StartApplication(argv[0]);
   Application().SetParams(std::move(params), args);
   TForm1 form;
   if (form.Failed()) {
