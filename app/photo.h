@@ -69,6 +69,7 @@ class TPhoto {
   // decoded at the reduction its thumbnail box allows. None: the thumbnail
   // is drawn from the graphic's own pixels.
   const std::shared_ptr<const TBitmap>& Thumbnail() const { return thumbnail_; }
+  std::shared_ptr<const TBitmap> TakeThumbnail() { return std::move(thumbnail_); }
   // True while the bitmap copy is being made on a worker thread beside the
   // photo (a thumbnail-first start), until TakeBitmap takes it.
   bool BitmapPending() const { return pending_.valid(); }

@@ -235,19 +235,21 @@ std::optional<TPhoto> TForm1::ShowPhoto(TPhoto photo) {
   return before;
 }
 
-// The reduced decode of the photo in the thumbnail, decoded again when the
-// screen has more device pixels than it was made for.
-void TForm1::showThumbnail(const TPhoto& photo) {
-  std::shared_ptr<const TBitmap> pixels = photo.Thumbnail();
+// The reduced decode of the photo in the thumbnail, taken from the photo:
+// the widget lets it go once drawn and decodes anew at the reduction its
+// device pixels need when it must draw again (on a screen of more device
+// pixels than it was made for, at once).
+void TForm1::showThumbnail(TPhoto& photo) {
+  std::shared_ptr<const TBitmap> pixels = photo.TakeThumbnail();
   const auto* jpeg = dynamic_cast<const TJPEGImage*>(Image1.Picture().Graphic());
-  if (pixels && jpeg) {
-    const double ratio = Image1.Widget()->devicePixelRatioF();
-    const TJPEGScale scale = ThumbnailDecodeScale(jpeg->Width(), jpeg->Height(), ratio);
-    if (ratio > 1 && scale != ThumbnailDecodeScale(jpeg->Width(), jpeg->Height())) {
-      pixels = jpeg->DecodeAt(scale);
-    }
-  }
-  Image1.SetShownPixels(std::move(pixels));
+  if (!pixels || !jpeg) return;
+  const int w = jpeg->Width();
+  const int h = jpeg->Height();
+  const double ratio = Image1.Widget()->devicePixelRatioF();
+  if (ThumbnailDecodeScale(w, h, ratio) != ThumbnailDecodeScale(w, h)) pixels = nullptr;
+  Image1.SetShownPixels(std::move(pixels), [jpeg, w, h](double r) {
+    return std::shared_ptr<const TBitmap>(jpeg->DecodeAt(ThumbnailDecodeScale(w, h, r)));
+  });
 }
 
 // The bitmap copy for the histogram: one still being made beside the photo

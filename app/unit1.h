@@ -127,7 +127,7 @@ class TForm1 final : public TForm {
   void layout();
   void centre();
   void placehist();
-  void showThumbnail(const TPhoto& photo);
+  void showThumbnail(TPhoto& photo);
   bool haveBitmap();
 
   // The counts of `bmp` for one type, as hist needs them: the prepared

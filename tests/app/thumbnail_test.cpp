@@ -141,6 +141,16 @@ TEST(ThumbnailTest, FirstPhotoBegunBeforeTheWindow) {
   ASSERT_NE(f.bmp, nullptr);
   EXPECT_EQ(f.bmp->Width(), 1600);
   EXPECT_EQ(f.ClientHeight(), whole.form->ClientHeight());
+  // The reduced decode is let go once drawn, and made again for a drawing
+  // at another size, which shows the same picture.
+  const QImage drawn = f.Image1.Widget()->grab().toImage();
+  EXPECT_EQ(f.Image1.ShownPixels(), nullptr);
+  f.Image1.SetBounds(0, 0, 45, 60);
+  whole.form->Image1.SetBounds(0, 0, 45, 60);
+  const QImage again = f.Image1.Widget()->grab().toImage();
+  ASSERT_EQ(again.size(), QSize(45, 60));
+  EXPECT_LE(Compare(again, whole.form->Image1.Widget()->grab().toImage()).mean, 1.5);
+  EXPECT_EQ(drawn.size(), QSize(90, 120));
 
   std::string huge = MakeJpeg(JpegRecipe{});
   huge.replace(huge.find("\xFF\xC0") + 5, 4, "\xFF\xDC\xFF\xDC");  // 65500 x 65500
