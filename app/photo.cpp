@@ -32,6 +32,19 @@ std::string TPhoto::ErrorMessage() const {
   }
 }
 
+std::unique_ptr<TBitmap> TPhoto::TakeBitmap() {
+  if (pending_.valid()) {
+    try {
+      bitmap_ = pending_.get();
+    } catch (const std::exception& cause) {
+      // As a copy that fails with the picture: the failure display.
+      failed_ = true;
+      cause_ = cause.what();
+    }
+  }
+  return std::move(bitmap_);
+}
+
 void TPhoto::GiveBack(std::unique_ptr<TGraphic> graphic, std::unique_ptr<TBitmap> bitmap) {
   graphic_ = std::move(graphic);
   bitmap_ = std::move(bitmap);

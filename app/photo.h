@@ -13,6 +13,7 @@
 #pragma once
 
 #include <exception>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,7 +60,19 @@ class TPhoto {
   const TGraphic* Graphic() const { return graphic_.get(); }
   const TBitmap* Bitmap() const { return bitmap_.get(); }
   std::unique_ptr<TGraphic> TakeGraphic() { return std::move(graphic_); }
-  std::unique_ptr<TBitmap> TakeBitmap() { return std::move(bitmap_); }
+  // Waits for a copy still being made (BitmapPending); when making it fails,
+  // the photo becomes Failed() with its cause and gives none.
+  std::unique_ptr<TBitmap> TakeBitmap();
+
+  // The thumbnail's pixels when the start put the thumbnail first
+  // (TStartup::kThumbnailFirst) and the picture is a JPEG: the picture
+  // decoded at the reduction its thumbnail box allows. None: the thumbnail
+  // is drawn from the graphic's own pixels.
+  const std::shared_ptr<const TBitmap>& Thumbnail() const { return thumbnail_; }
+  std::shared_ptr<const TBitmap> TakeThumbnail() { return std::move(thumbnail_); }
+  // True while the bitmap copy is being made on a worker thread beside the
+  // photo (a thumbnail-first start), until TakeBitmap takes it.
+  bool BitmapPending() const { return pending_.valid(); }
   // Takes back what was taken.
   void GiveBack(std::unique_ptr<TGraphic> graphic, std::unique_ptr<TBitmap> bitmap);
 
@@ -80,6 +93,8 @@ class TPhoto {
   std::exception_ptr error_;
   std::unique_ptr<TGraphic> graphic_;
   std::unique_ptr<TBitmap> bitmap_;
+  std::shared_ptr<const TBitmap> thumbnail_;
+  std::future<std::unique_ptr<TBitmap>> pending_;
   std::unique_ptr<TExifInfo> exif_;
   std::optional<std::string> summary_;
 };

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <future>
 #include <limits>
 #include <optional>
 #include <thread>
@@ -102,12 +104,13 @@ TStartup::TStartup(ProgramFiles files) : files_(std::move(files)) {
 TStartup::~TStartup() = default;
 
 TPhoto TStartup::Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
-                      const TDownloadRunner& run, const TBrowserHandover* handover) const {
+                      const TDownloadRunner& run, const TBrowserHandover* handover,
+                      TSteps steps) const {
   TPhoto photo(address, addressBytes);
   // A download's temp.jpg stays locked until the photo is made.
   std::unique_ptr<TFileStream> download;
   try {
-    if (Load(photo, http, run, download, handover)) {
+    if (Load(photo, http, run, download, handover, steps)) {
       // 9. The summary; its failures are not the failure display.
       photo.summary_ = SummaryText(*photo.exif_, photo.localPath_);
     }
@@ -118,8 +121,8 @@ TPhoto TStartup::Open(const std::string& address, const std::string& addressByte
 }
 
 bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
-                    std::unique_ptr<TFileStream>& download,
-                    const TBrowserHandover* handover) const {
+                    std::unique_ptr<TFileStream>& download, const TBrowserHandover* handover,
+                    TSteps steps) const {
   const std::string& address = photo.address_;
   const auto failed = [&photo](const std::exception& cause) {
     photo.failed_ = true;
@@ -181,8 +184,25 @@ bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
     TPicture picture;
     picture.LoadFromFile(localPath);
     photo.graphic_ = picture.TakeGraphic();
-    photo.bitmap_ = std::make_unique<TBitmap>();
-    photo.bitmap_->Assign(photo.graphic_.get());
+    const auto* jpeg =
+        steps == kThumbnailFirst ? dynamic_cast<const TJPEGImage*>(photo.graphic_.get()) : nullptr;
+    if (jpeg != nullptr) {
+      // A file the full decode refuses is refused before either decode.
+      // Both decode a copy that shares the compressed data, the full one
+      // on its own thread; the photo's graphic is not touched by them.
+      jpeg->CheckDecodable();
+      auto source = std::make_shared<TJPEGImage>();
+      source->Assign(*jpeg);
+      photo.thumbnail_ = source->DecodeAt(ThumbnailDecodeScale(source->Width(), source->Height()));
+      photo.pending_ = std::async(std::launch::async, [source] {
+        auto bitmap = std::make_unique<TBitmap>();
+        bitmap->Assign(source.get());
+        return bitmap;
+      });
+    } else {
+      photo.bitmap_ = std::make_unique<TBitmap>();
+      photo.bitmap_->Assign(photo.graphic_.get());
+    }
   } catch (const std::exception& cause) {
     return failed(cause);
   }
@@ -201,6 +221,22 @@ void TStartup::PrepareDownload(TIdHTTP& http, const std::string& referer) const 
   http.UseEnvironmentProxy = true;
   http.ConnectTimeout = timeoutMs_;
   http.ReadTimeout = timeoutMs_;
+}
+
+TJPEGScale ThumbnailDecodeScale(int width, int height, double ratio) {
+  const auto fitted = [ratio](int w, int h) {
+    const long double box = h < w ? kThumbnailBoxWidth : kThumbnailBoxHeight;
+    const long double other =
+        h < w ? static_cast<long double>(h) / w * box : static_cast<long double>(w) / h * box;
+    const int longSide = static_cast<int>(std::ceil(box * ratio));
+    const int shortSide =
+        static_cast<int>(std::ceil(static_cast<long double>(Nearest(other)) * ratio));
+    return h < w ? std::pair{longSide, shortSide} : std::pair{shortSide, longSide};
+  };
+  const auto [storedW, storedH] = fitted(width, height);
+  const auto [turnedW, turnedH] = fitted(height, width);
+  return std::min(ThumbnailScale(width, height, 1, storedW, storedH),
+                  ThumbnailScale(width, height, 6, turnedW, turnedH));
 }
 
 // -------------------------------------------------------------------- summary

@@ -15,6 +15,7 @@
 #include "app/photo.h"
 #include "exif/exif_info.h"
 #include "http/idhttp.h"
+#include "picture/jpeg.h"
 #include "platform/files.h"
 #include "platform/stream.h"
 
@@ -60,16 +61,26 @@ class TStartup {
   // Error(). A download into temp.jpg keeps the file locked until the photo
   // is made, so that a second Peloria waits before it replaces it. `http`
   // and `run` serve a download only; a local file never touches them.
+  //
   // With `handover`, the address came from a web browser (see
   // TBrowserHandover).
+  //
+  // kThumbnailFirst, for a window that is to show the photo as soon as it
+  // can: a JPEG's header is checked for all that its full decode refuses,
+  // then the thumbnail is decoded at the reduction its box allows
+  // (TPhoto::Thumbnail), and the bitmap copy is made on a worker thread
+  // beside the photo (TPhoto::BitmapPending).
+  enum TSteps { kWhole, kThumbnailFirst };
   TPhoto Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
-              const TDownloadRunner& run, const TBrowserHandover* handover = nullptr) const;
+              const TDownloadRunner& run, const TBrowserHandover* handover = nullptr,
+              TSteps steps = kWhole) const;
 
  private:
   // The steps of Open up to the picture and its copy; false on the failure
   // display.
   bool Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
-            std::unique_ptr<TFileStream>& download, const TBrowserHandover* handover) const;
+            std::unique_ptr<TFileStream>& download, const TBrowserHandover* handover,
+            TSteps steps) const;
   // Proxy, Referer, user agent and time limits of a download.
   void PrepareDownload(TIdHTTP& http, const std::string& referer) const;
 
@@ -79,6 +90,16 @@ class TStartup {
   std::int32_t localFile_ = 0;
   int timeoutMs_ = 0;
 };
+
+// The thumbnail box (160 x 120 at most, the picture fitted into it).
+inline constexpr int kThumbnailBoxWidth = 160;
+inline constexpr int kThumbnailBoxHeight = 120;
+
+// The reduction at which a width x height JPEG is decoded for its thumbnail:
+// the largest that keeps the detail of the thumbnail fitted into the box,
+// both as the picture is stored and turned by a quarter (its Exif orientation
+// is read after it), for `ratio` device pixels per pixel.
+TJPEGScale ThumbnailDecodeScale(int width, int height, double ratio = 1);
 
 // The summary of the Exif data of the picture file `localPath` (CP932, ten
 // lines at most), read into `exif`: a JPEG file's Exif segment, else the Exif

@@ -378,6 +378,7 @@ class ImageWidget final : public QWidget {
     picture_.OnChange = [this] {
       // Pixels shown in its place belong to the picture held before.
       shown_.reset();
+      remake_ = nullptr;
       cache_ = QImage();
       if (autoSize_ && picture_.Graphic()) resize(picture_.Width(), picture_.Height());
       update();
@@ -397,8 +398,9 @@ class ImageWidget final : public QWidget {
     cache_ = QImage();
     update();
   }
-  void setShownPixels(std::shared_ptr<const TBitmap> pixels) {
+  void setShownPixels(std::shared_ptr<const TBitmap> pixels, TImage::TPixelsMaker remake) {
     shown_ = std::move(pixels);
+    remake_ = std::move(remake);
     cache_ = QImage();
     update();
   }
@@ -440,7 +442,10 @@ class ImageWidget final : public QWidget {
     if (cache_.isNull() || cacheSize_ != size() || cacheRatio_ != ratio) {
       cacheSize_ = size();
       cacheRatio_ = ratio;
-      const TBitmap* pixels = shown_ ? shown_.get() : PixelsOf(picture_.Graphic());
+      if (!shown_ && remake_) shown_ = remake_(ratio);
+      const TBitmap* pixels = shown_    ? shown_.get()
+                              : remake_ ? nullptr
+                                        : PixelsOf(picture_.Graphic());
       if (!pixels) {
         cache_ = QImage();
       } else if (stretch_) {
@@ -452,6 +457,7 @@ class ImageWidget final : public QWidget {
       } else {
         cache_ = Orient(Render(*pixels, size(), false), orientation_);
       }
+      if (remake_) shown_.reset();
     }
     if (!cache_.isNull()) painter.drawImage(QPoint(0, 0), cache_);
   }
@@ -472,6 +478,7 @@ class ImageWidget final : public QWidget {
  private:
   TPicture picture_;
   std::shared_ptr<const TBitmap> shown_;
+  TImage::TPixelsMaker remake_;
   std::unique_ptr<TCanvas> canvas_;
   bool stretch_ = false;
   bool autoSize_ = false;
@@ -507,8 +514,8 @@ int TImage::Orientation() const {
 void TImage::SetOrientation(int orientation) {
   image_->setOrientation(orientation);
 }
-void TImage::SetShownPixels(std::shared_ptr<const TBitmap> pixels) {
-  image_->setShownPixels(std::move(pixels));
+void TImage::SetShownPixels(std::shared_ptr<const TBitmap> pixels, TPixelsMaker remake) {
+  image_->setShownPixels(std::move(pixels), std::move(remake));
 }
 const TBitmap* TImage::ShownPixels() const {
   return image_->shownPixels();

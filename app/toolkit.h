@@ -219,8 +219,12 @@ class TImage final : public TControl {
 
   // Pixels to show in place of the picture's own (a reduced decode of it):
   // the picture keeps its size for the layout, and its own pixels are not
-  // asked for while these are set. None shows the picture's own.
-  void SetShownPixels(std::shared_ptr<const TBitmap> pixels);
+  // asked for while these are set. None shows the picture's own. With
+  // `remake`, the pixels are let go once drawn (the drawing is kept) and
+  // remade by it, for the device pixels per pixel it is given, when the
+  // widget must be drawn anew at another size or none were given.
+  using TPixelsMaker = std::function<std::shared_ptr<const TBitmap>(double ratio)>;
+  void SetShownPixels(std::shared_ptr<const TBitmap> pixels, TPixelsMaker remake = {});
   const TBitmap* ShownPixels() const;
 
   // The drawing surface, made at the widget's present size on first use.

@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <limits>
 #include <optional>
 
@@ -18,6 +19,7 @@
 #include "picture/errors.h"
 #include "picture/exif_block.h"
 #include "picture/graphic.h"
+#include "picture/jpeg.h"
 #include "picture/orientation.h"
 #include "platform/cp932.h"
 #include "platform/files.h"
@@ -161,12 +163,44 @@ void TForm1::design() {
 
 // ------------------------------------------------------------------- start-up
 
+namespace {
+
+// The first photo begun before the window (TForm1::PrepareFirstPhoto).
+struct FirstPhoto {
+  std::string addressBytes;
+  std::future<TPhoto> photo;
+};
+std::optional<FirstPhoto>& PreparedFirstPhoto() {
+  static std::optional<FirstPhoto> first;
+  return first;
+}
+
+}  // namespace
+
+void TForm1::PrepareFirstPhoto(const std::string& address, const std::string& addressBytes) {
+  if (!LocalPathOf(addressBytes)) return;
+  PreparedFirstPhoto() = FirstPhoto{
+      addressBytes, std::async(std::launch::async, [address, addressBytes] {
+        TIdHTTP http;  // a local file needs none
+        return TStartup().Open(address, addressBytes, http, {}, nullptr, TStartup::kThumbnailFirst);
+      })};
+}
+
 void TForm1::FormCreate() {
   // 1. Configuration, read once for every photo the window shows.
   startup_ = std::make_unique<TStartup>();
   // 2. to 9. The address (the first argument, empty without one) turned into
   // a local file, loaded, copied into the bitmap and summed up; then the
-  // summary and the layout, or the failure display.
+  // summary and the layout, or the failure display. A photo begun before the
+  // window is waited for here, and shown when it is of this address and was
+  // decoded for this screen (a JPEG's pixel format follows the screen's
+  // depth, which was not known before the toolkit started).
+  std::optional<FirstPhoto> first = std::move(PreparedFirstPhoto());
+  PreparedFirstPhoto().reset();
+  if (first && first->addressBytes == Application().ParamBytes(1) && ScreenBitsPerPixel() > 8) {
+    ShowPhoto(first->photo.get());
+    return;
+  }
   Open(Application().ParamStr(1), Application().ParamBytes(1), handover_ ? &*handover_ : nullptr);
 }
 
@@ -188,17 +222,49 @@ std::optional<TPhoto> TForm1::ShowPhoto(TPhoto photo) {
   failed_ = false;
   cause_.clear();
   Image1.Picture().SetGraphic(shown.TakeGraphic());
-  bmp = shown.TakeBitmap();
+  // A copy still being made beside the photo is taken at the first need.
+  if (!shown.BitmapPending()) bmp = shown.TakeBitmap();
   ExifInfo1.Assign(shown.Exif());
   if (shown.Failed()) {
     failure(shown.Cause());
   } else if (shown.Summary()) {
     Label1.SetCaption(*shown.Summary());
     layout();
+    showThumbnail(shown);
     if (histType_) hist(*histType_);
   }
   if (shown.Error()) std::rethrow_exception(shown.Error());
   return before;
+}
+
+// The reduced decode of the photo in the thumbnail, taken from the photo:
+// the widget lets it go once drawn and decodes anew at the reduction its
+// device pixels need when it must draw again (on a screen of more device
+// pixels than it was made for, at once).
+void TForm1::showThumbnail(TPhoto& photo) {
+  std::shared_ptr<const TBitmap> pixels = photo.TakeThumbnail();
+  const auto* jpeg = dynamic_cast<const TJPEGImage*>(Image1.Picture().Graphic());
+  if (!pixels || !jpeg) return;
+  const int w = jpeg->Width();
+  const int h = jpeg->Height();
+  const double ratio = Image1.Widget()->devicePixelRatioF();
+  if (ThumbnailDecodeScale(w, h, ratio) != ThumbnailDecodeScale(w, h)) pixels = nullptr;
+  Image1.SetShownPixels(std::move(pixels), [jpeg, w, h](double r) {
+    return std::shared_ptr<const TBitmap>(jpeg->DecodeAt(ThumbnailDecodeScale(w, h, r)));
+  });
+}
+
+// The bitmap copy for the histogram: one still being made beside the photo
+// is waited for here. When making it failed, the window turns to the failure
+// display, as when the picture failed to load, and answers false.
+bool TForm1::haveBitmap() {
+  if (bmp || !shown_ || !shown_->BitmapPending()) return true;
+  bmp = shown_->TakeBitmap();
+  if (!shown_->Failed()) return true;
+  design();
+  Image1.Picture().SetGraphic(nullptr);
+  failure(shown_->Cause());
+  return false;
 }
 
 // The failure display: the label, the Close button below it, the window
@@ -333,7 +399,7 @@ void TForm1::rewait() {
 }
 
 void TForm1::prepare(int type) {
-  if (!bmp || (prepared_.valid() && preparedType_ == type)) return;
+  if (!haveBitmap() || !bmp || (prepared_.valid() && preparedType_ == type)) return;
   dropPrepared();  // one count at a time
   preparedType_ = type;
   prepared_ = std::async(std::launch::async, [&bitmap = *bmp, type] {
@@ -359,6 +425,7 @@ THistogramCounts TForm1::counts(int type) {
 }
 
 void TForm1::hist(int type) {
+  if (!haveBitmap()) return;
   histType_ = type;
   wait();
   Image2.SetHeight(kSurfaceHeight);

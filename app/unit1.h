@@ -75,6 +75,13 @@ class TForm1 final : public TForm {
   // The settings read at start; none before FormCreate.
   const TStartup* Startup() const { return startup_.get(); }
 
+  // Begins the photo of a local `address` (CP932; `addressBytes` as given)
+  // on a worker thread, its thumbnail first and its bitmap copy beside it,
+  // before the window and the toolkit start; the next window's FormCreate
+  // shows it when it opens the same address. Other addresses wait for the
+  // window (a download shows its progress there).
+  static void PrepareFirstPhoto(const std::string& address, const std::string& addressBytes);
+
   // Handlers.
   void FormCreate();
   void Button1Click();
@@ -123,6 +130,8 @@ class TForm1 final : public TForm {
   void layout();
   void centre();
   void placehist();
+  void showThumbnail(TPhoto& photo);
+  bool haveBitmap();
 
   // The counts of `bmp` for one type, as hist needs them: the prepared
   // count when it is of that type, else counted now.

@@ -75,9 +75,13 @@ int PeloriaWindowMain(int argc, char** argv) {
       return kExitError;
     }
   }
-  auto application = StartApplication(argv[0]);
   std::vector<std::string> params;
   for (const std::string& arg : args) params.push_back(LocaleToCp932(arg));
+  // A local picture is loaded and decoded on a second core while the toolkit
+  // starts and the window is made (a picture handed over by the browser
+  // takes the window's own road).
+  if (!args.empty() && !handover) TForm1::PrepareFirstPhoto(params[0], args[0]);
+  auto application = StartApplication(argv[0]);
   Application().SetParams(std::move(params), args);
   TForm1 form(std::move(handover));
   if (form.Failed()) {

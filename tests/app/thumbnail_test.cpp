@@ -7,7 +7,7 @@
 #include <QImage>
 #include <cmath>
 
-#include "app/picture_decodes.h"
+#include "app/startup.h"
 #include "picture/orientation.h"
 #include "tests/app/app_support.h"
 
@@ -81,19 +81,19 @@ TEST(ThumbnailTest, ReducedDecodeDrawsTodaysThumbnail) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    JpegRecipe recipe;
-    recipe.width = r.width;
-    recipe.height = r.height;
-    recipe.color = r.color;
-    recipe.progressive = r.progressive;
+    JpegRecipe recipe = ShapedRecipe(r.width, r.height, r.color, r.progressive);
     recipe.noise = 6;  // a photo's fine detail, which the reductions average
     const std::string path = (dir.path() / "p.jpg").string();
     WriteJpegFile(path, recipe);
     const bool turned = SwapsSides(r.orientation);
     const QSize box = turned ? Box(r.height, r.width) : Box(r.width, r.height);
 
-    TPictureDecodes decodes(path);
-    const std::shared_ptr<const TBitmap> reduced = decodes.Thumbnail();
+    TIdHTTP http;
+    const TStartup startup(
+        ProgramFiles{dir.path().string() + "/", (dir.path() / "Peloria.ini").string()});
+    const TPhoto photo = startup.Open("file://" + path, "file://" + path, http, {}, nullptr,
+                                      TStartup::kThumbnailFirst);
+    const std::shared_ptr<const TBitmap> reduced = photo.Thumbnail();
     ASSERT_NE(reduced, nullptr);
     EXPECT_LT(reduced->Width(), r.width / 4) << "reduced at least to 1/4";
     const QImage today = Thumbnail(path, box, r.orientation, nullptr);
@@ -107,6 +107,65 @@ TEST(ThumbnailTest, ReducedDecodeDrawsTodaysThumbnail) {
     EXPECT_LE(d.mean, 1.5);
     EXPECT_LE(d.worst, 12);
   }
+}
+
+// The surface of the brightness histogram drawn by `form`.
+QImage Histogram(TForm1& form) {
+  form.Image1Click();
+  return form.Image2.Canvas().Image();
+}
+
+// The first photo begun before the window: shown from its reduced decode in
+// the same box, its histogram exactly that of the whole start, and a file the
+// full decode refuses in the same failure display.
+TEST(ThumbnailTest, FirstPhotoBegunBeforeTheWindow) {
+  TempDir dir;
+  const std::string turned = FileUrl(dir.Write(
+      "t.jpg", ExifJpeg([](TiffWriter& w) { w.Short(w.Ifd0(), 0x0112, {6}); }, 1600, 1200)));
+  TForm1::PrepareFirstPhoto(Cp932(turned), turned);
+  Window first(turned);
+  TForm1& f = *first.form;
+  ASSERT_FALSE(f.Failed());
+  EXPECT_EQ(f.bmp, nullptr) << "the copy is taken at the first need";
+  ASSERT_NE(f.Image1.ShownPixels(), nullptr);
+  EXPECT_EQ(f.Image1.ShownPixels()->Width(), 200);
+  EXPECT_EQ(f.Image1.Width(), 90);
+  EXPECT_EQ(f.Image1.Height(), 120);
+
+  Window whole(turned);
+  EXPECT_EQ(whole.form->Image1.ShownPixels(), nullptr);
+  EXPECT_EQ(f.Label1.Caption(), whole.form->Label1.Caption());
+  EXPECT_EQ(f.ClientWidth(), whole.form->ClientWidth());
+  EXPECT_EQ(f.ClientHeight(), whole.form->ClientHeight());
+  EXPECT_EQ(Histogram(f), Histogram(*whole.form));
+  ASSERT_NE(f.bmp, nullptr);
+  EXPECT_EQ(f.bmp->Width(), 1600);
+  EXPECT_EQ(f.ClientHeight(), whole.form->ClientHeight());
+  // The reduced decode is let go once drawn, and made again for a drawing
+  // at another size, which shows the same picture.
+  const QImage drawn = f.Image1.Widget()->grab().toImage();
+  EXPECT_EQ(f.Image1.ShownPixels(), nullptr);
+  f.Image1.SetBounds(0, 0, 45, 60);
+  whole.form->Image1.SetBounds(0, 0, 45, 60);
+  const QImage again = f.Image1.Widget()->grab().toImage();
+  ASSERT_EQ(again.size(), QSize(45, 60));
+  EXPECT_LE(Compare(again, whole.form->Image1.Widget()->grab().toImage()).mean, 1.5);
+  EXPECT_EQ(drawn.size(), QSize(90, 120));
+
+  std::string huge = MakeJpeg(JpegRecipe{});
+  huge.replace(huge.find("\xFF\xC0") + 5, 4, "\xFF\xDC\xFF\xDC");  // 65500 x 65500
+  const std::string refused = FileUrl(dir.Write("h.jpg", huge));
+  TForm1::PrepareFirstPhoto(Cp932(refused), refused);
+  Window failed(refused);
+  Window failedWhole(refused);
+  EXPECT_TRUE(failed.form->Failed());
+  EXPECT_EQ(failed.form->FailureReport(), failedWhole.form->FailureReport());
+  EXPECT_EQ(failed.form->ClientWidth(), failedWhole.form->ClientWidth());
+
+  // Begun for another address: the window opens its own.
+  TForm1::PrepareFirstPhoto(Cp932(turned), turned);
+  Window other(refused);
+  EXPECT_TRUE(other.form->Failed());
 }
 
 }  // namespace

@@ -39,12 +39,7 @@ std::unique_ptr<TJPEGImage> LoadJpeg(const std::string& bytes) {
 
 // A pattern picture made with these facts and loaded.
 std::unique_ptr<TJPEGImage> LoadMade(int width, int height, JpegColor color, bool progressive) {
-  JpegRecipe recipe;
-  recipe.width = width;
-  recipe.height = height;
-  recipe.color = color;
-  recipe.progressive = progressive;
-  return LoadJpeg(MakeJpeg(recipe));
+  return LoadJpeg(MakeJpeg(testing::ShapedRecipe(width, height, color, progressive)));
 }
 
 int JpegErrorCode(const std::function<void()>& action) {

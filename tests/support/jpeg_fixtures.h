@@ -66,6 +66,17 @@ Rgb PatternColor(int x, int y, int width, int height);
 // dark at the top left, light at the bottom right.
 std::uint8_t PatternGray(int x, int y, int width, int height);
 
+// The default recipe with this size, colour kind and coding.
+inline JpegRecipe ShapedRecipe(int width, int height, JpegColor color = JpegColor::kColor,
+                               bool progressive = false) {
+  JpegRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.color = color;
+  recipe.progressive = progressive;
+  return recipe;
+}
+
 // The JPEG file as bytes.
 std::string MakeJpeg(const JpegRecipe& recipe);
 // Writes the JPEG file to `path` (a native file-system path) and answers its bytes.
