@@ -181,32 +181,36 @@ bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
   // 8. Load the picture and make the bitmap copy (which stays, empty, when
   // copying fails).
   try {
-    TPicture picture;
-    picture.LoadFromFile(localPath);
-    photo.graphic_ = picture.TakeGraphic();
-    const auto* jpeg =
-        steps == kThumbnailFirst ? dynamic_cast<const TJPEGImage*>(photo.graphic_.get()) : nullptr;
-    if (jpeg != nullptr) {
-      // A file the full decode refuses is refused before either decode.
-      // Both decode a copy that shares the compressed data, the full one
-      // on its own thread; the photo's graphic is not touched by them.
-      jpeg->CheckDecodable();
-      auto source = std::make_shared<TJPEGImage>();
-      source->Assign(*jpeg);
-      photo.thumbnail_ = source->DecodeAt(ThumbnailDecodeScale(source->Width(), source->Height()));
-      photo.pending_ = std::async(std::launch::async, [source] {
-        auto bitmap = std::make_unique<TBitmap>();
-        bitmap->Assign(source.get());
-        return bitmap;
-      });
-    } else {
-      photo.bitmap_ = std::make_unique<TBitmap>();
-      photo.bitmap_->Assign(photo.graphic_.get());
-    }
+    LoadPicture(photo, steps);
   } catch (const std::exception& cause) {
     return failed(cause);
   }
   return true;
+}
+
+void TStartup::LoadPicture(TPhoto& photo, TSteps steps) {
+  TPicture picture;
+  picture.LoadFromFile(photo.localPath_);
+  photo.graphic_ = picture.TakeGraphic();
+  const auto* jpeg =
+      steps == kThumbnailFirst ? dynamic_cast<const TJPEGImage*>(photo.graphic_.get()) : nullptr;
+  if (jpeg != nullptr) {
+    // A file the full decode refuses is refused before either decode.
+    // Both decode a copy that shares the compressed data, the full one
+    // on its own thread; the photo's graphic is not touched by them.
+    jpeg->CheckDecodable();
+    auto source = std::make_shared<TJPEGImage>();
+    source->Assign(*jpeg);
+    photo.thumbnail_ = source->DecodeAt(ThumbnailDecodeScale(source->Width(), source->Height()));
+    photo.pending_ = std::async(std::launch::async, [source] {
+      auto bitmap = std::make_unique<TBitmap>();
+      bitmap->Assign(source.get());
+      return bitmap;
+    });
+  } else {
+    photo.bitmap_ = std::make_unique<TBitmap>();
+    photo.bitmap_->Assign(photo.graphic_.get());
+  }
 }
 
 void TStartup::PrepareDownload(TIdHTTP& http, const std::string& referer) const {

@@ -81,6 +81,10 @@ class TStartup {
   bool Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
             std::unique_ptr<TFileStream>& download, const TBrowserHandover* handover,
             TSteps steps) const;
+  // The picture at the photo's local path and its bitmap copy (with
+  // kThumbnailFirst, a JPEG's reduced thumbnail and the copy under way on a
+  // worker). Raises what loading or copying raises.
+  static void LoadPicture(TPhoto& photo, TSteps steps);
   // Proxy, Referer, user agent and time limits of a download.
   void PrepareDownload(TIdHTTP& http, const std::string& referer) const;
 
