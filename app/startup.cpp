@@ -86,11 +86,31 @@ TStartup::~TStartup() = default;
 
 TPhoto TStartup::Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
                       const TDownloadRunner& run) const {
-  TPhoto photo(address, addressBytes);
+  return Make(TPhoto(address, addressBytes), [&](TPhoto& photo, TDownload& download) {
+    return Fetch(photo, http, run, download);
+  });
+}
+
+TPhoto TStartup::OpenData(const std::string& data) const {
+  const std::string path = files_.downloadFolder + kDownloadName;
+  return Make(TPhoto(LocaleToCp932("file://" + path), "file://" + path),
+              [&](TPhoto& photo, TDownload& download) {
+                download = CreateDownload(photo);
+                try {
+                  download->WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+                } catch (const std::exception& cause) {
+                  return Failed(photo, cause);
+                }
+                download->ShareLock();
+                return true;
+              });
+}
+
+TPhoto TStartup::Make(TPhoto photo, const std::function<bool(TPhoto&, TDownload&)>& fetch) const {
   // A download's temp.jpg stays locked until the photo is made.
-  std::unique_ptr<TFileStream> download;
+  TDownload download;
   try {
-    if (Load(photo, http, run, download)) {
+    if (fetch(photo, download) && LoadPicture(photo)) {
       // 9. The summary; its failures are not the failure display.
       photo.summary_ = SummaryText(*photo.exif_, photo.localPath_);
     }
@@ -100,14 +120,24 @@ TPhoto TStartup::Open(const std::string& address, const std::string& addressByte
   return photo;
 }
 
-bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
-                    std::unique_ptr<TFileStream>& download) const {
+bool TStartup::Failed(TPhoto& photo, const std::exception& cause) {
+  photo.failed_ = true;
+  photo.cause_ = cause.what();
+  return false;
+}
+
+TStartup::TDownload TStartup::CreateDownload(TPhoto& photo) const {
+  // Creating the file is not guarded: its failure (also after waiting for
+  // another download to end) leaves by its exception.
+  MakeFolders(files_.downloadFolder);
+  photo.localPath_ = files_.downloadFolder + kDownloadName;
+  return std::make_unique<TFileStream>(photo.localPath_, TFileStream::Mode::kCreateExclusive,
+                                       kDownloadLockWait);
+}
+
+bool TStartup::Fetch(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
+                     TDownload& download) const {
   const std::string& address = photo.address_;
-  const auto failed = [&photo](const std::exception& cause) {
-    photo.failed_ = true;
-    photo.cause_ = cause.what();
-    return false;
-  };
 
   // 2. The browser cache folder, asked for on every start.
   const std::string cacheFolder = SpecialFolderPath(kCsidlInternetCache);
@@ -121,42 +151,39 @@ bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
   std::string& localPath = photo.localPath_;
   localPath = LocalPathOf(photo.addressBytes_).value_or("");
   photo.local_ = !localPath.empty();
-  if (localPath.empty()) {
-    if (localFile_ == 1) FindFile(cacheName, cacheFolder, localPath);
-    if (localPath.empty()) {
-      // 7. Download into temp.jpg. Creating the file is not guarded: its
-      // failure (also after waiting for another download to end) leaves by
-      // its exception.
-      MakeFolders(files_.downloadFolder);
-      localPath = files_.downloadFolder + kDownloadName;
-      download = std::make_unique<TFileStream>(localPath, TFileStream::Mode::kCreateExclusive,
-                                               kDownloadLockWait);
-      try {
-        // With local_file=1, a copy in a web browser's disk cache stands in
-        // for the download.
-        if (localFile_ != 1 || !CopyFromBrowserCache(address, cacheFolder, *download)) {
-          PrepareDownload(http, address);
-          run(http, address, *download);
-        }
-      } catch (const std::exception& cause) {
-        // Any failure of the request or the transfer; the file keeps what
-        // was written.
-        return failed(cause);
-      }
-      download->ShareLock();
-    }
-  }
+  if (!localPath.empty()) return true;
+  if (localFile_ == 1) FindFile(cacheName, cacheFolder, localPath);
+  if (!localPath.empty()) return true;
 
+  // 7. Download into temp.jpg.
+  download = CreateDownload(photo);
+  try {
+    // With local_file=1, a copy in a web browser's disk cache stands in for
+    // the download.
+    if (localFile_ != 1 || !CopyFromBrowserCache(address, cacheFolder, *download)) {
+      PrepareDownload(http, address);
+      run(http, address, *download);
+    }
+  } catch (const std::exception& cause) {
+    // Any failure of the request or the transfer; the file keeps what was
+    // written.
+    return Failed(photo, cause);
+  }
+  download->ShareLock();
+  return true;
+}
+
+bool TStartup::LoadPicture(TPhoto& photo) {
   // 8. Load the picture and make the bitmap copy (which stays, empty, when
   // copying fails).
   try {
     TPicture picture;
-    picture.LoadFromFile(localPath);
+    picture.LoadFromFile(photo.localPath_);
     photo.graphic_ = picture.TakeGraphic();
     photo.bitmap_ = std::make_unique<TBitmap>();
     photo.bitmap_->Assign(photo.graphic_.get());
   } catch (const std::exception& cause) {
-    return failed(cause);
+    return Failed(photo, cause);
   }
   return true;
 }

@@ -50,12 +50,26 @@ class TStartup {
   // and `run` serve a download only; a local file never touches them.
   TPhoto Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
               const TDownloadRunner& run) const;
+  // The same for picture bytes had without an address (dropped or pasted):
+  // they are written into temp.jpg as a download's body would be, and read
+  // from there. The photo's address is that of temp.jpg; it is no local
+  // picture (Local() is false).
+  TPhoto OpenData(const std::string& data) const;
 
  private:
-  // The steps of Open up to the picture and its copy; false on the failure
-  // display.
-  bool Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
-            std::unique_ptr<TFileStream>& download) const;
+  using TDownload = std::unique_ptr<TFileStream>;
+  // The steps that follow the file's arrival (`fetch`, false on the failure
+  // display): loading, the copy and the summary; a failure outside the
+  // guarded steps kept.
+  TPhoto Make(TPhoto photo, const std::function<bool(TPhoto&, TDownload&)>& fetch) const;
+  // The way from the address to a local file: the file itself, a cache copy
+  // or a download into `download`.
+  bool Fetch(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run, TDownload& download) const;
+  // temp.jpg, created (emptied) and locked, as the photo's local path.
+  TDownload CreateDownload(TPhoto& photo) const;
+  static bool LoadPicture(TPhoto& photo);
+  // The failure display for `photo`; answers false.
+  static bool Failed(TPhoto& photo, const std::exception& cause);
   void PrepareDownload(TIdHTTP& http, const std::string& address) const;
 
   ProgramFiles files_;

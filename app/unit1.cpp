@@ -97,6 +97,8 @@ TForm1::TForm1()
   QWidget::setTabOrder(Blue.Widget(), All_c.Widget());
   Button1.Widget()->setFocus();
   attachContextMenu();
+  attachStepping();
+  attachDrops();
 
   // Esc, Ctrl+W and Ctrl+Q close the window as the Close button does.
   for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W),
@@ -167,9 +169,16 @@ void TForm1::FormCreate() {
 void TForm1::Open(const std::string& address, const std::string& addressBytes) {
   if (!startup_) startup_ = std::make_unique<TStartup>();
   ShowPhoto(startup_->Open(address, addressBytes, IdHTTP1, DownloadWithProgress));
+  readAroundLater();
 }
 
 std::optional<TPhoto> TForm1::ShowPhoto(TPhoto photo) {
+  std::optional<TPhoto> before = present(std::move(photo));
+  if (shown_->Error()) std::rethrow_exception(shown_->Error());
+  return before;
+}
+
+std::optional<TPhoto> TForm1::present(TPhoto photo) {
   std::optional<TPhoto> before = std::move(shown_);
   if (before) before->GiveBack(Image1.Picture().TakeGraphic(), std::move(bmp));
   shown_ = std::move(photo);
@@ -189,7 +198,6 @@ std::optional<TPhoto> TForm1::ShowPhoto(TPhoto photo) {
     layout();
     if (histType_) hist(*histType_);
   }
-  if (shown.Error()) std::rethrow_exception(shown.Error());
   return before;
 }
 
