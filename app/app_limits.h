@@ -1,6 +1,8 @@
 // The bounds of the window program, each with the reason for its value.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 namespace peloria {
@@ -14,5 +16,16 @@ inline constexpr std::int64_t kMinPixelsPerHistogramThread = std::int64_t{1} << 
 // A counting lane's 32-bit counters are added to the totals after at most
 // 2^30 pixels, long before one of them can wrap at 2^32.
 inline constexpr std::int64_t kHistogramLaneFlush = std::int64_t{1} << 30;
+
+// A picture handed over by a browser is looked for in the browsers' caches
+// for at most 400 ms, every 50 ms, before it is downloaded: Chromium writes a
+// cache entry within a few hundred milliseconds of the picture's arrival,
+// and a user who has just clicked barely notices the wait.
+inline constexpr std::chrono::milliseconds kBrowserCacheWait{400};
+inline constexpr std::chrono::milliseconds kBrowserCachePoll{50};
+
+// The largest picture a browser hands over: the native messaging host takes
+// messages of at most 64 MiB, base64 included.
+inline constexpr std::size_t kMaxHandedPictureBytes = std::size_t{64} << 20;
 
 }  // namespace peloria

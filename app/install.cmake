@@ -22,7 +22,8 @@
 # The Debian package (`cpack --config build/CPackConfig.cmake`, or the target
 # "package") installs the "system" component, which a plain install leaves
 # out: /usr/bin/peloria, /usr/share/applications/peloria.desktop, the icon in
-# the hicolor theme and the package's documents. Its dependencies come from
+# the hicolor theme, the AppStream entry, the manual page, the package's
+# documents, and the browser extension with its host (host/install.cmake). Its dependencies come from
 # dpkg-shlibdeps, plus the run-time plugins that no library links.
 
 set(PELORIA_INI "" CACHE FILEPATH "A file to install as Peloria.ini beside the program")
@@ -57,6 +58,10 @@ install(TARGETS peloria_window peloria_print LIBRARY DESTINATION lib/peloria COM
         EXCLUDE_FROM_ALL)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/peloria.svg
         DESTINATION share/icons/hicolor/scalable/apps COMPONENT system EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/package/lintian-overrides DESTINATION share/lintian/overrides
+        RENAME peloria COMPONENT system EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/package/example.peloria.Peloria.metainfo.xml
+        DESTINATION share/metainfo COMPONENT system EXCLUDE_FROM_ALL)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/package/changelog
                ${CMAKE_CURRENT_BINARY_DIR}/package/changelog @ONLY)
 install(CODE "
@@ -67,9 +72,19 @@ install(CODE "
   set(_doc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/doc/peloria\")
   file(MAKE_DIRECTORY \"\${_doc}\")
   file(COPY_FILE [[${CMAKE_CURRENT_LIST_DIR}/package/copyright]] \"\${_doc}/copyright\")
-  file(ARCHIVE_CREATE OUTPUT \"\${_doc}/changelog.gz\" FORMAT raw COMPRESSION GZip
-       COMPRESSION_LEVEL 9 PATHS [[${CMAKE_CURRENT_BINARY_DIR}/package/changelog]])
+  # gzip -n keeps no time stamp, so that the package is the same for the
+  # same sources.
+  execute_process(COMMAND gzip -9nc [[${CMAKE_CURRENT_BINARY_DIR}/package/changelog]]
+                  OUTPUT_FILE \"\${_doc}/changelog.gz\" COMMAND_ERROR_IS_FATAL ANY)
+  # The manual page, compressed as Debian keeps them.
+  set(_man \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/man/man1\")
+  file(MAKE_DIRECTORY \"\${_man}\")
+  execute_process(COMMAND gzip -9nc [[${CMAKE_CURRENT_LIST_DIR}/package/peloria.1]]
+                  OUTPUT_FILE \"\${_man}/peloria.1.gz\" COMMAND_ERROR_IS_FATAL ANY)
 " COMPONENT system EXCLUDE_FROM_ALL)
+
+# The browser extension and its native messaging host.
+include(${PROJECT_SOURCE_DIR}/host/install.cmake)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME peloria)
@@ -87,12 +102,13 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so no library dependency names them: the SVG plugin
-# that draws the icon (by Qt), libheif and libtiff (by Peloria at the first
-# HEIF, AVIF or TIFF file); the fonts whose columns the summary needs, and
-# the Wayland display plugin.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, libheif1, libtiff6")
+# that draws the icon (by Qt), libheif, libtiff and libjxl (by Peloria at the
+# first HEIF, AVIF, TIFF or JPEG XL file); the fonts whose columns the summary
+# needs, and the Wayland display plugin.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, libheif1, libtiff6, libjxl0.7")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PELORIA_PACKAGE_CONTROL_EXTRA})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Staged with DESTDIR and the prefix /usr, so that the desktop entry names the

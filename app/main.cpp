@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/exif_report.h"
 #include "app/print_main.h"
 #include "app/terminal.h"
 #include "app/window_main.h"
@@ -20,7 +21,7 @@
 namespace {
 
 int UsageError(const std::string& message) {
-  std::cerr << "peloria: " << message << '\n';
+  std::cerr << "peloria: " << peloria::EscapeControls(message) << '\n';
   peloria::PrintUsage(std::cerr);
   return peloria::kExitError;
 }
@@ -89,7 +90,9 @@ int main(int argc, char** argv) {
       if (json) arguments.push_back(jsonFlag);
       return RunModule(peloria::kPrintLibrary, peloria::kPrintMain, std::move(arguments));
     }
-    return UsageError("unknown option '" + first + "'");
+    // The window on a picture a web browser's extension hands over, started
+    // by the extension's native messaging host (peloria-host).
+    if (first != "--from-browser") return UsageError("unknown option '" + first + "'");
   }
 
   if (Unset("DISPLAY") && Unset("WAYLAND_DISPLAY") && Unset("QT_QPA_PLATFORM")) {

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -30,9 +31,12 @@ class ProgressWindow {
     auto* layout = new QVBoxLayout(&window_);  // owned by the window
     auto* where = new QLabel(&window_);
     const QString text = QString::fromStdString(Utf8(address));
+    // The address is shown as it is, never read as markup.
+    where->setTextFormat(Qt::PlainText);
     where->setText(where->fontMetrics().elidedText(text, Qt::ElideMiddle, 360));
-    where->setToolTip(text);
+    where->setToolTip(Qt::convertFromPlainText(text));
     amount_ = new QLabel(&window_);
+    amount_->setTextFormat(Qt::PlainText);
     amount_->setObjectName("amount");
     bar_ = new QProgressBar(&window_);
     bar_->setMinimumWidth(360);

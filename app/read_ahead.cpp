@@ -65,6 +65,11 @@ std::vector<std::string> TReadAhead::Held() const {
   return addresses;
 }
 
+std::size_t TReadAhead::Ready() const {
+  const std::lock_guard lock(mutex_);
+  return held_.size();
+}
+
 void TReadAhead::Work() {
   // Local files only: the connection is never used.
   TIdHTTP http;

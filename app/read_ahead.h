@@ -40,6 +40,8 @@ class TReadAhead {
 
   // The addresses held or being made right now (for tests).
   std::vector<std::string> Held() const;
+  // How many photos are held, made (for measures).
+  std::size_t Ready() const;
 
  private:
   void Work();

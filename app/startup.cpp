@@ -5,13 +5,17 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <thread>
 
 #include "app/address.h"
+#include "app/app_limits.h"
 #include "cache/browser_cache.h"
 #include "picture/errors.h"
 #include "picture/exif_block.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "platform/cp932.h"
+#include "platform/files.h"
 #include "platform/numbers.h"
 #include "text/format.h"
 
@@ -46,11 +50,24 @@ std::string ShownName(const std::string& name) {
 bool CopyFromBrowserCache(const std::string& address, const std::string& cacheFolder,
                           TStream& target) {
   const char* home = std::getenv("HOME");
-  const auto hit = FindInBrowserCache(
-      address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""), kMaxBitmapBytes);
-  if (!hit) return false;
-  target.WriteBuffer(hit->body.data(), static_cast<std::int64_t>(hit->body.size()));
-  return true;
+  // Only a body that starts like a picture is copied (or inflated) further.
+  const auto picture = [](ByteSpan start) { return PictureKindBySignature(start) != nullptr; };
+  return FindInBrowserCache(address, BrowserCacheFolders(cacheFolder, home != nullptr ? home : ""),
+                            kMaxBitmapBytes, target, picture)
+      .has_value();
+}
+
+// A browser hands a picture over at once, and Chromium writes its cache entry
+// a moment after the picture arrived: the caches are asked again for a short
+// while (bounded well below a second) before the picture is downloaded.
+bool WaitForBrowserCache(const std::string& address, const std::string& cacheFolder,
+                         TStream& target) {
+  const auto deadline = std::chrono::steady_clock::now() + kBrowserCacheWait;
+  for (;;) {
+    if (CopyFromBrowserCache(address, cacheFolder, target)) return true;
+    if (std::chrono::steady_clock::now() + kBrowserCachePoll > deadline) return false;
+    std::this_thread::sleep_for(kBrowserCachePoll);
+  }
 }
 
 std::string Reversed(const std::string& text) {
@@ -85,25 +102,16 @@ TStartup::TStartup(ProgramFiles files) : files_(std::move(files)) {
 TStartup::~TStartup() = default;
 
 TPhoto TStartup::Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
-                      const TDownloadRunner& run) const {
+                      const TDownloadRunner& run, const TBrowserHandover* handover) const {
   return Make(TPhoto(address, addressBytes), [&](TPhoto& photo, TDownload& download) {
-    return Fetch(photo, http, run, download);
+    return Fetch(photo, http, run, download, handover);
   });
 }
 
 TPhoto TStartup::OpenData(const std::string& data) const {
   const std::string path = files_.downloadFolder + kDownloadName;
   return Make(TPhoto(LocaleToCp932("file://" + path), "file://" + path),
-              [&](TPhoto& photo, TDownload& download) {
-                download = CreateDownload(photo);
-                try {
-                  download->WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
-                } catch (const std::exception& cause) {
-                  return Failed(photo, cause);
-                }
-                download->ShareLock();
-                return true;
-              });
+              [&](TPhoto& photo, TDownload& download) { return Store(photo, data, download); });
 }
 
 TPhoto TStartup::Make(TPhoto photo, const std::function<bool(TPhoto&, TDownload&)>& fetch) const {
@@ -135,9 +143,24 @@ TStartup::TDownload TStartup::CreateDownload(TPhoto& photo) const {
                                        kDownloadLockWait);
 }
 
-bool TStartup::Fetch(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
-                     TDownload& download) const {
+bool TStartup::Store(TPhoto& photo, const std::string& data, TDownload& download) const {
+  download = CreateDownload(photo);
+  try {
+    download->WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+  } catch (const std::exception& cause) {
+    return Failed(photo, cause);
+  }
+  download->ShareLock();
+  return true;
+}
+
+bool TStartup::Fetch(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run, TDownload& download,
+                     const TBrowserHandover* handover) const {
   const std::string& address = photo.address_;
+
+  // A picture handed over by a browser is the browser's own copy; it lives
+  // only in temp.jpg (its address, data: or blob:, names no file).
+  if (handover != nullptr && handover->picture) return Store(photo, *handover->picture, download);
 
   // 2. The browser cache folder, asked for on every start.
   const std::string cacheFolder = SpecialFolderPath(kCsidlInternetCache);
@@ -148,20 +171,24 @@ bool TStartup::Fetch(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
 
   // 5. and 6. The local path: a file address or an existing file, else a
   // browser-cache copy or a download.
+  const bool searchCaches = localFile_ == 1 || handover != nullptr;
   std::string& localPath = photo.localPath_;
   localPath = LocalPathOf(photo.addressBytes_).value_or("");
   photo.local_ = !localPath.empty();
   if (!localPath.empty()) return true;
-  if (localFile_ == 1) FindFile(cacheName, cacheFolder, localPath);
+  if (searchCaches) FindFile(cacheName, cacheFolder, localPath);
   if (!localPath.empty()) return true;
 
   // 7. Download into temp.jpg.
   download = CreateDownload(photo);
   try {
-    // With local_file=1, a copy in a web browser's disk cache stands in for
-    // the download.
-    if (localFile_ != 1 || !CopyFromBrowserCache(address, cacheFolder, *download)) {
-      PrepareDownload(http, address);
+    // With local_file=1 (or from a browser), a copy in a web browser's disk
+    // cache stands in for the download.
+    if (!searchCaches ||
+        !(handover != nullptr ? WaitForBrowserCache(address, cacheFolder, *download)
+                              : CopyFromBrowserCache(address, cacheFolder, *download))) {
+      PrepareDownload(http,
+                      handover != nullptr && !handover->page.empty() ? handover->page : address);
       run(http, address, *download);
     }
   } catch (const std::exception& cause) {
@@ -188,10 +215,10 @@ bool TStartup::LoadPicture(TPhoto& photo) {
   return true;
 }
 
-void TStartup::PrepareDownload(TIdHTTP& http, const std::string& address) const {
+void TStartup::PrepareDownload(TIdHTTP& http, const std::string& referer) const {
   http.Request.ProxyServer = proxyServer_;
   http.Request.ProxyPort = proxyPort_;
-  http.Request.Referer = address;
+  http.Request.Referer = referer;
   http.Request.UserAgent = "Peloria";
   // Redirects are followed (http and https only); without a proxy in the
   // INI file the environment's proxy variables apply; the idle time limit
@@ -206,7 +233,7 @@ void TStartup::PrepareDownload(TIdHTTP& http, const std::string& address) const 
 
 std::string SummaryText(TExifInfo& exif, const std::string& localPath) {
   // A JPEG file's Exif segment, else the Exif block of another container
-  // (PNG, WebP, HEIF, TIFF): the same reader walks both.
+  // (each kind's reader, picture/kind.h): the same reader walks both.
   if (exif.HasExif(localPath)) {
     exif.SetImageFileName(localPath);
   } else if (const auto block = ReadExifBlock(localPath)) {
@@ -296,7 +323,8 @@ void FindFile(const std::string& name, std::string folder, std::string& result) 
   while (result.empty() && entries.Next(entry)) {
     if (entry.isDirectory && entry.name != "." && entry.name != "..") {
       FindFile(name, folder + entry.name, result);
-    } else if (LowerAscii(ShownName(entry.name)) == wanted) {
+    } else if (LowerAscii(ShownName(entry.name)) == wanted && !IsSpecialFile(folder + entry.name)) {
+      // A FIFO or device of the name holds no picture: the search goes on.
       result = folder + entry.name;
     }
   }

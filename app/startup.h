@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/photo.h"
@@ -27,6 +28,17 @@ int DownloadTimeoutMs(const std::string& setting);
 // progress, --print a line on a terminal.
 using TDownloadRunner =
     std::function<void(TIdHTTP& http, const std::string& address, TStream& target)>;
+
+// What a web browser's extension handed over with the picture's address
+// (peloria --from-browser, started by the native messaging host). The user
+// has just seen the picture, so the browsers' caches are looked in whatever
+// Peloria.ini says, and a download goes out with the page as its Referer.
+struct TBrowserHandover {
+  std::string page;  // the page's address (CP932); empty: the address itself
+  // The picture's bytes as the page held them (data: and blob: pictures):
+  // written into temp.jpg as a download would be and shown from there.
+  std::optional<std::string> picture;
+};
 
 // The start's steps: made with the program's settings (Peloria.ini beside
 // the program or in the user's configuration folder, read once; a missing
@@ -48,8 +60,10 @@ class TStartup {
   // Error(). A download into temp.jpg keeps the file locked until the photo
   // is made, so that a second Peloria waits before it replaces it. `http`
   // and `run` serve a download only; a local file never touches them.
+  // With `handover`, the address came from a web browser (see
+  // TBrowserHandover).
   TPhoto Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
-              const TDownloadRunner& run) const;
+              const TDownloadRunner& run, const TBrowserHandover* handover = nullptr) const;
   // The same for picture bytes had without an address (dropped or pasted):
   // they are written into temp.jpg as a download's body would be, and read
   // from there. The photo's address is that of temp.jpg; it is no local
@@ -64,13 +78,17 @@ class TStartup {
   TPhoto Make(TPhoto photo, const std::function<bool(TPhoto&, TDownload&)>& fetch) const;
   // The way from the address to a local file: the file itself, a cache copy
   // or a download into `download`.
-  bool Fetch(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run, TDownload& download) const;
+  bool Fetch(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run, TDownload& download,
+             const TBrowserHandover* handover) const;
+  // Picture bytes written into temp.jpg, as a download's body would be.
+  bool Store(TPhoto& photo, const std::string& data, TDownload& download) const;
   // temp.jpg, created (emptied) and locked, as the photo's local path.
   TDownload CreateDownload(TPhoto& photo) const;
   static bool LoadPicture(TPhoto& photo);
   // The failure display for `photo`; answers false.
   static bool Failed(TPhoto& photo, const std::exception& cause);
-  void PrepareDownload(TIdHTTP& http, const std::string& address) const;
+  // Proxy, Referer, user agent and time limits of a download.
+  void PrepareDownload(TIdHTTP& http, const std::string& referer) const;
 
   ProgramFiles files_;
   std::string proxyServer_;
@@ -81,7 +99,7 @@ class TStartup {
 
 // The summary of the Exif data of the picture file `localPath` (CP932, ten
 // lines at most), read into `exif`: a JPEG file's Exif segment, else the Exif
-// block of another container (PNG, WebP, HEIF, TIFF);
+// block of another container (picture/exif_block.h);
 // 「Exif情報はありません。」 when it has none.
 std::string SummaryText(TExifInfo& exif, const std::string& localPath);
 

@@ -18,7 +18,9 @@
 namespace peloria {
 
 void PrintError(std::ostream& err, const std::string& input, const std::string& message) {
-  err << "peloria: " << input << ": " << message << '\n';
+  // Both parts may hold a server's or a file's bytes (a reason phrase with
+  // ESC and BEL): the terminal gets them escaped, as the Exif texts are.
+  err << "peloria: " << EscapeControls(input) << ": " << EscapeControls(message) << '\n';
 }
 
 int PrintExif(const std::string& argument, std::ostream& out, std::ostream& err, bool json) {

@@ -15,7 +15,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // failure display; no Exif header
 constexpr int kExitError = 2;    // an unhandled failure; a usage error
 
-// Writes "peloria: INPUT: MESSAGE" and a line feed (UTF-8 texts).
+// Writes "peloria: INPUT: MESSAGE" and a line feed (UTF-8 texts), control
+// bytes of both escaped as "\\xHH" (EscapeControls).
 void PrintError(std::ostream& err, const std::string& input, const std::string& message);
 
 // Parses the local file that `argument` names (a file:/// address or a path,

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTextDocument>
 #include <QtMath>
 #include <algorithm>
 #include <cstdlib>
@@ -172,6 +173,8 @@ void TApplication::HandleException(const std::exception& failure) {
     return;
   }
   QMessageBox box(QMessageBox::Critical, DisplayText(Title), DisplayText(message), QMessageBox::Ok);
+  // A message may carry a server's or a file's text: never markup.
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 
@@ -236,7 +239,9 @@ void TControl::SetEnabled(bool enabled) {
 }
 void TControl::SetHint(const std::string& cp932) {
   hint_ = cp932;
-  widget_->setToolTip(DisplayText(cp932));
+  // Tooltips take markup when the text looks like it; a hint may carry a
+  // server's text, so it goes as escaped plain text, line ends kept.
+  widget_->setToolTip(Qt::convertFromPlainText(DisplayText(cp932)));
 }
 
 // ---------------------------------------------------------------------- label
@@ -371,6 +376,8 @@ class ImageWidget final : public QWidget {
  public:
   explicit ImageWidget(QWidget* parent) : QWidget(parent) {
     picture_.OnChange = [this] {
+      // Pixels shown in its place belong to the picture held before.
+      shown_.reset();
       cache_ = QImage();
       if (autoSize_ && picture_.Graphic()) resize(picture_.Width(), picture_.Height());
       update();
@@ -390,6 +397,12 @@ class ImageWidget final : public QWidget {
     cache_ = QImage();
     update();
   }
+  void setShownPixels(std::shared_ptr<const TBitmap> pixels) {
+    shown_ = std::move(pixels);
+    cache_ = QImage();
+    update();
+  }
+  const TBitmap* shownPixels() const { return shown_.get(); }
   bool autoSize() const { return autoSize_; }
   void setAutoSize(bool autoSize) {
     autoSize_ = autoSize;
@@ -406,6 +419,7 @@ class ImageWidget final : public QWidget {
   }
   bool hasCanvas() const { return canvas_ != nullptr; }
 
+  std::function<void()>* onPress = nullptr;
   std::function<void()>* onClick = nullptr;
 
  protected:
@@ -426,7 +440,7 @@ class ImageWidget final : public QWidget {
     if (cache_.isNull() || cacheSize_ != size() || cacheRatio_ != ratio) {
       cacheSize_ = size();
       cacheRatio_ = ratio;
-      const TBitmap* pixels = PixelsOf(picture_.Graphic());
+      const TBitmap* pixels = shown_ ? shown_.get() : PixelsOf(picture_.Graphic());
       if (!pixels) {
         cache_ = QImage();
       } else if (stretch_) {
@@ -442,6 +456,10 @@ class ImageWidget final : public QWidget {
     if (!cache_.isNull()) painter.drawImage(QPoint(0, 0), cache_);
   }
 
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && onPress && *onPress) (*onPress)();
+  }
+
   void mouseReleaseEvent(QMouseEvent* event) override {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
         onClick && *onClick) {
@@ -453,6 +471,7 @@ class ImageWidget final : public QWidget {
 
  private:
   TPicture picture_;
+  std::shared_ptr<const TBitmap> shown_;
   std::unique_ptr<TCanvas> canvas_;
   bool stretch_ = false;
   bool autoSize_ = false;
@@ -464,6 +483,7 @@ class ImageWidget final : public QWidget {
 
 TImage::TImage(QWidget* parent) : TImage(new ImageWidget(parent)) {}
 TImage::TImage(ImageWidget* widget) : TControl(widget), image_(widget) {
+  image_->onPress = &OnPress;
   image_->onClick = &OnClick;
 }
 TPicture& TImage::Picture() {
@@ -486,6 +506,12 @@ int TImage::Orientation() const {
 }
 void TImage::SetOrientation(int orientation) {
   image_->setOrientation(orientation);
+}
+void TImage::SetShownPixels(std::shared_ptr<const TBitmap> pixels) {
+  image_->setShownPixels(std::move(pixels));
+}
+const TBitmap* TImage::ShownPixels() const {
+  return image_->shownPixels();
 }
 TCanvas& TImage::Canvas() {
   return image_->canvas();
@@ -511,6 +537,9 @@ void TButton::Click() {
 TRadioButton::TRadioButton(QWidget* parent) : TRadioButton(new QRadioButton(parent)) {}
 TRadioButton::TRadioButton(QRadioButton* radio) : TControl(radio), radio_(radio) {
   QObject::connect(radio_, &QRadioButton::clicked, [this] { Click(); });
+  QObject::connect(radio_, &QRadioButton::pressed, [this] {
+    if (OnPress) OnPress();
+  });
 }
 void TRadioButton::SetCaption(const std::string& cp932) {
   caption_ = cp932;
@@ -566,6 +595,12 @@ void TForm::SetClientWidth(int width) {
   ApplyGeometry();
 }
 void TForm::SetClientHeight(int height) {
+  clientHeight_ = std::max(height, 0);
+  ApplyGeometry();
+}
+
+void TForm::SetClientSize(int width, int height) {
+  clientWidth_ = std::max(width, 0);
   clientHeight_ = std::max(height, 0);
   ApplyGeometry();
 }

@@ -217,10 +217,19 @@ class TImage final : public TControl {
   int Orientation() const;
   void SetOrientation(int orientation);
 
+  // Pixels to show in place of the picture's own (a reduced decode of it):
+  // the picture keeps its size for the layout, and its own pixels are not
+  // asked for while these are set. None shows the picture's own.
+  void SetShownPixels(std::shared_ptr<const TBitmap> pixels);
+  const TBitmap* ShownPixels() const;
+
   // The drawing surface, made at the widget's present size on first use.
   TCanvas& Canvas();
   bool HasCanvas() const;
 
+  // The left button pressed on the widget; OnClick follows when it is
+  // released over the widget, so work the click needs may start here.
+  std::function<void()> OnPress;
   std::function<void()> OnClick;
 
  private:
@@ -257,6 +266,9 @@ class TRadioButton final : public TControl {
   // Clicks by the user and Click(); setting the check mark does not notify.
   std::function<void()> OnClick;
   void Click();
+  // The button pressed by the user (mouse or keyboard); OnClick follows when
+  // it is released over the button.
+  std::function<void()> OnPress;
 
  private:
   // Wraps the widget that the public constructor makes.
@@ -289,6 +301,8 @@ class TForm {
   int ClientHeight() const { return clientHeight_; }
   void SetClientWidth(int width);
   void SetClientHeight(int height);
+  // Both at once: a shown window changes its size once, not twice.
+  void SetClientSize(int width, int height);
 
   // Outer size: client size plus the frame metrics.
   int Width() const { return clientWidth_ + FrameMetrics::kLeft + FrameMetrics::kRight; }

@@ -69,7 +69,7 @@ int Centred(int outer, int inner) {
 
 }  // namespace
 
-TForm1::TForm1()
+TForm1::TForm1(std::optional<TBrowserHandover> handover)
     : Label1(Widget()),
       Image1(Widget()),
       Image2(Widget()),
@@ -77,10 +77,12 @@ TForm1::TForm1()
       Red(Widget()),
       Green(Widget()),
       Blue(Widget()),
-      All_c(Widget()) {
+      All_c(Widget()),
+      handover_(std::move(handover)) {
   // The window as designed.
   SetLeft(394);
   SetTop(166);
+  Image1.OnPress = [this] { prepare(3); };
   Image1.OnClick = [this] { Image1Click(); };
   Image2.SetStretch(true);
   Button1.OnClick = [this] { Button1Click(); };
@@ -88,6 +90,10 @@ TForm1::TForm1()
   Green.OnClick = [this] { GreenClick(); };
   Blue.OnClick = [this] { BlueClick(); };
   All_c.OnClick = [this] { All_cClick(); };
+  Red.OnPress = [this] { prepare(0); };
+  Green.OnPress = [this] { prepare(1); };
+  Blue.OnPress = [this] { prepare(2); };
+  All_c.OnPress = [this] { prepare(3); };
   design();
 
   // Tab order: Close, then R, G, B, ALL.
@@ -163,12 +169,13 @@ void TForm1::FormCreate() {
   // 2. to 9. The address (the first argument, empty without one) turned into
   // a local file, loaded, copied into the bitmap and summed up; then the
   // summary and the layout, or the failure display.
-  Open(Application().ParamStr(1), Application().ParamBytes(1));
+  Open(Application().ParamStr(1), Application().ParamBytes(1), handover_ ? &*handover_ : nullptr);
 }
 
-void TForm1::Open(const std::string& address, const std::string& addressBytes) {
+void TForm1::Open(const std::string& address, const std::string& addressBytes,
+                  const TBrowserHandover* handover) {
   if (!startup_) startup_ = std::make_unique<TStartup>();
-  ShowPhoto(startup_->Open(address, addressBytes, IdHTTP1, DownloadWithProgress));
+  ShowPhoto(startup_->Open(address, addressBytes, IdHTTP1, DownloadWithProgress, handover));
   readAroundLater();
 }
 
@@ -180,6 +187,7 @@ std::optional<TPhoto> TForm1::ShowPhoto(TPhoto photo) {
 
 std::optional<TPhoto> TForm1::present(TPhoto photo) {
   std::optional<TPhoto> before = std::move(shown_);
+  dropPrepared();
   if (before) before->GiveBack(Image1.Picture().TakeGraphic(), std::move(bmp));
   shown_ = std::move(photo);
   TPhoto& shown = *shown_;
@@ -332,6 +340,32 @@ void TForm1::rewait() {
   All_c.SetEnabled(true);
 }
 
+void TForm1::prepare(int type) {
+  if (!bmp || (prepared_.valid() && preparedType_ == type)) return;
+  dropPrepared();  // one count at a time
+  preparedType_ = type;
+  prepared_ = std::async(std::launch::async, [&bitmap = *bmp, type] {
+    THistogramCounts counts{};
+    CountHistogram(bitmap, type, counts);
+    return counts;
+  });
+}
+
+void TForm1::dropPrepared() {
+  if (prepared_.valid()) prepared_.wait();
+  prepared_ = {};
+}
+
+THistogramCounts TForm1::counts(int type) {
+  if (prepared_.valid()) {
+    THistogramCounts counts = prepared_.get();
+    if (preparedType_ == type) return counts;
+  }
+  THistogramCounts counts{};
+  if (bmp) CountHistogram(*bmp, type, counts);
+  return counts;
+}
+
 void TForm1::hist(int type) {
   histType_ = type;
   wait();
@@ -341,8 +375,7 @@ void TForm1::hist(int type) {
   canvas.FillRect(0, 0, kSurfaceWidth, kSurfaceHeight);
   canvas.PenColor = kPenColors.at(static_cast<std::size_t>(type));
 
-  THistogramCounts counts{};
-  if (bmp) CountHistogram(*bmp, type, counts);
+  const THistogramCounts counts = this->counts(type);
   const std::int64_t max = *std::max_element(counts.begin(), counts.end());
 
   // One vertical line per counter from the bottom edge upwards; the start
@@ -359,8 +392,8 @@ void TForm1::hist(int type) {
 
   placehist();
   Button1.SetTop(std::max(Bottom(Label1), Bottom(Image2)) + 25);
-  SetClientHeight(Bottom(Button1) + 5);
-  SetClientWidth(Image2.Left() + Image2.Width() + 3);
+  // Client height, then width, given to the window at once.
+  SetClientSize(Image2.Left() + Image2.Width() + 3, Bottom(Button1) + 5);
   Button1.SetLeft(Centred(Width(), Button1.Width()));
   Image2.Show();
 

@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/folder.h"
+#include "app/histogram_count.h"
 #include "app/photo.h"
 #include "app/read_ahead.h"
 #include "app/startup.h"
@@ -30,7 +32,8 @@ class TForm1 final : public TForm {
   // Builds the window as designed, then runs FormCreate. A failure that
   // FormCreate does not handle goes to the application's general error
   // display; the window stays as far as it was set up.
-  TForm1();
+  // `handover`: the first address came from a web browser's extension.
+  explicit TForm1(std::optional<TBrowserHandover> handover = std::nullopt);
 
   // Widgets and components.
   TLabel Label1;
@@ -58,7 +61,9 @@ class TForm1 final : public TForm {
   // files) with the settings read at start and shows it; a download shows
   // its progress. A failure outside the guarded steps leaves by its
   // exception once the window is set up as far as the photo got.
-  void Open(const std::string& address, const std::string& addressBytes);
+  // `handover`: what a web browser handed over with the address.
+  void Open(const std::string& address, const std::string& addressBytes,
+            const TBrowserHandover* handover = nullptr);
   // Shows `photo` in place of the one shown: the window goes back to its
   // design, then shows the failure display, or the summary with the layout
   // after start-up (resized and centred again); a histogram once shown is
@@ -88,6 +93,8 @@ class TForm1 final : public TForm {
   // The photo shown (its picture and bitmap copy lent to Image1 and bmp);
   // none before the first.
   const TPhoto* Photo() const { return shown_ ? &*shown_ : nullptr; }
+  // The photos read ahead; none before the first step or read-ahead.
+  const TReadAhead* ReadAhead() const { return readAhead_.get(); }
   // The settings read at start; none before FormCreate.
   const TStartup* Startup() const { return startup_.get(); }
 
@@ -102,6 +109,10 @@ class TForm1 final : public TForm {
 
   // The histogram of type 0 (red), 1 (green), 2 (blue) or 3 (brightness).
   void hist(int type);
+  // Starts counting the histogram of `type` on a worker thread, when the
+  // button goes down on the thumbnail or a radio button: the click that
+  // follows on release draws from that count instead of counting anew.
+  void prepare(int type);
   // Disable and enable the four radio buttons.
   void wait();
   void rewait();
@@ -152,7 +163,14 @@ class TForm1 final : public TForm {
   void centre();
   void placehist();
 
+  // The counts of `bmp` for one type, as hist needs them: the prepared
+  // count when it is of that type, else counted now.
+  THistogramCounts counts(int type);
+  // Waits for a prepared count and drops it (before `bmp` changes).
+  void dropPrepared();
+
   std::unique_ptr<TStartup> startup_;
+  std::optional<TBrowserHandover> handover_;
   // Made at the first step or read-ahead; it reads with startup_'s settings.
   std::unique_ptr<TReadAhead> readAhead_;
   std::optional<TPhoto> shown_;
@@ -161,6 +179,10 @@ class TForm1 final : public TForm {
   bool failed_ = false;
   std::string address_;  // CP932
   std::string cause_;    // CP932
+  // The count begun by prepare; declared after `bmp`, which it reads, so
+  // that it ends first.
+  int preparedType_ = -1;
+  std::future<THistogramCounts> prepared_;
 };
 
 }  // namespace peloria

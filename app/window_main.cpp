@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "app/app_limits.h"
 #include "app/terminal.h"
 #include "app/unit1.h"
 #include "picture/jpeg.h"
 #include "platform/cp932.h"
+#include "platform/numbers.h"
+#include "platform/process.h"
 
 namespace peloria {
 
@@ -29,18 +32,54 @@ std::unique_ptr<QApplication> StartApplication(char* program) {
   return application;
 }
 
+// The options with which the browser extension's host (peloria-host) starts
+// the window: peloria --from-browser [--page=PAGE] [--picture-fd=N] ADDRESS.
+constexpr std::string_view kFromBrowser = "--from-browser";
+constexpr std::string_view kPage = "--page=";
+constexpr std::string_view kPictureFd = "--picture-fd=";
+
+// Takes the browser's options out of `args`, leaving the address; fails with
+// EProcessError when the handed picture cannot be read.
+TBrowserHandover TakeBrowserHandover(std::vector<std::string>& args) {
+  TBrowserHandover handover;
+  args.erase(args.begin());
+  while (args.size() > 1) {
+    const std::string& option = args.front();
+    if (option.starts_with(kPage)) {
+      handover.page = LocaleToCp932(option.substr(kPage.size()));
+    } else if (option.starts_with(kPictureFd)) {
+      const auto fd = TryStrToInt(option.substr(kPictureFd.size()));
+      if (!fd || *fd < 0) throw EProcessError("bad " + option);
+      handover.picture = ReadDescriptor(*fd, kMaxHandedPictureBytes);
+    } else {
+      break;
+    }
+    args.erase(args.begin());
+  }
+  return handover;
+}
+
 }  // namespace
 
 }  // namespace peloria
 
 int PeloriaWindowMain(int argc, char** argv) {
   using namespace peloria;
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::optional<TBrowserHandover> handover;
+  if (!args.empty() && args.front() == kFromBrowser) {
+    try {
+      handover = TakeBrowserHandover(args);
+    } catch (const Exception& failure) {
+      PrintError(std::cerr, args.empty() ? "(no address)" : args.back(), failure.Message());
+      return kExitError;
+    }
+  }
   auto application = StartApplication(argv[0]);
   std::vector<std::string> params;
   for (const std::string& arg : args) params.push_back(LocaleToCp932(arg));
   Application().SetParams(std::move(params), args);
-  TForm1 form;
+  TForm1 form(std::move(handover));
   if (form.Failed()) {
     // The window says only that it failed; the terminal learns why.
     PrintError(std::cerr, Utf8(Application().ParamStr(1)), Utf8(form.FailureReport()));

@@ -53,7 +53,8 @@ void BM_LookUpAmongTwentyThousand(benchmark::State& state) {
   const std::string folder = Cp932(Cache().path().string());
   for (auto _ : state) {
     const auto folders = BrowserCacheFolders(folder, "");
-    auto hit = FindInBrowserCache("https://example.com/wanted.jpg", folders, 1 << 30);
+    TMemoryStream body;
+    auto hit = FindInBrowserCache("https://example.com/wanted.jpg", folders, 1 << 30, body);
     if (!hit) state.SkipWithError("the wanted entry was not found");
     benchmark::DoNotOptimize(hit);
   }
@@ -63,8 +64,9 @@ BENCHMARK(BM_LookUpAmongTwentyThousand)->Unit(benchmark::kMillisecond)->UseRealT
 void BM_LookUpOfAnAddressNotCached(benchmark::State& state) {
   const std::string folder = Cp932(Cache().path().string());
   for (auto _ : state) {
+    TMemoryStream body;
     auto hit = FindInBrowserCache("https://example.com/absent.jpg", BrowserCacheFolders(folder, ""),
-                                  1 << 30);
+                                  1 << 30, body);
     if (hit) state.SkipWithError("found an address that is not cached");
   }
 }

@@ -1,5 +1,5 @@
-# Decode + 24-bit copy of a 24-megapixel PNG, WebP, HEIC, AVIF, TIFF and GIF
-# file against each library's own command-line tool on the same file.
+# Decode + 24-bit copy of a 24-megapixel PNG, WebP, HEIC, AVIF, TIFF, GIF and
+# JPEG XL file against each library's own command-line tool on the same file.
 # Run by hand in a Release build: build/bench/raster_bench
 find_package(TIFF REQUIRED)
 find_package(GIF REQUIRED)

@@ -8,16 +8,21 @@
 //   AVIF  heif-convert FILE OUT.y4m            (libheif; raw YUV output)
 //   TIFF  tiffcp -c none FILE OUT.tif          (libtiff; LZW in, raw out)
 //   GIF   gif2rgb -1 -o /dev/null FILE         (giflib; interleaved RGB out)
+//   JXL   djxl FILE OUT.ppm                    (libjxl; lossy, cjxl -d 1 -e 3)
+//   JXL lossless   the same                    (cjxl -d 0 -e 1)
 // alternating, and reports the median of each and their ratio. --only PNG
-// (WebP, HEIC, AVIF, TIFF, GIF) makes and times that kind alone.
+// (WebP, HEIC, AVIF, TIFF, GIF, JXL, "JXL lossless") makes and times that
+// kind alone.
 //
 //   raster_bench [--width W] [--height H] [--runs N] [--only KIND]
 //
 // The picture is the test pattern with +-20 levels of pseudo-random noise,
 // 6000 x 4000 by default; the GIF file holds it cut down to 256 colours (3
 // bits of red and green, 2 of blue). The AVIF file is made by heif-enc from
-// a PNG file of the picture. Exit status 1 when a ratio exceeds 1.25 or a
-// tool is missing.
+// a PNG file of the picture, the JPEG XL files by cjxl from one (at low
+// efforts, which keep making them quick; decoding costs about the same).
+// Both libjxl tools use all the machine's cores, as Peloria does. Exit status 1 when a ratio
+// exceeds 1.25 or a tool is missing.
 #include <gif_lib.h>
 #include <tiffio.h>
 
@@ -185,6 +190,21 @@ int main(int argc, char** argv) {
        "tiffcp -c none " + path("big.tif") + " " + path("out.tif")},
       {"GIF", path("big.gif"), [&](const std::string& p) { WriteGif(p, pixels); }, "gif2rgb",
        "gif2rgb -1 -o /dev/null " + path("big.gif")},
+      {"JXL", path("big.jxl"),
+       [&](const std::string& p) {
+         peloria::testing::JxlOptions options;
+         options.lossless = false;
+         options.effort = 3;
+         write(p, peloria::testing::MakeJxl(pixels, options));
+       },
+       "djxl", "djxl " + path("big.jxl") + " " + path("out.ppm") + " >/dev/null 2>&1"},
+      {"JXL lossless", path("big-lossless.jxl"),
+       [&](const std::string& p) {
+         peloria::testing::JxlOptions options;
+         options.effort = 1;
+         write(p, peloria::testing::MakeJxl(pixels, options));
+       },
+       "djxl", "djxl " + path("big-lossless.jxl") + " " + path("out.ppm") + " >/dev/null 2>&1"},
   };
   std::vector<Kind> kinds;
   for (const Kind& k : all) {

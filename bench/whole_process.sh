@@ -9,8 +9,11 @@
 #
 #   print    --print of a 24/50/100 MP camera-like JPEG against
 #            djpeg -dct float -outfile /dev/null (the same decoder, the same DCT)
-#   paint    start to the first shown window for a 24/50 MP photo against feh,
-#            on a private Xvfb display
+#   paint    start to the first frame that shows a 24/50 MP photo against feh
+#            and eog (those installed), and the click on the thumbnail to the
+#            histogram on the screen, on a private Xvfb display, through
+#            build/bench/first_paint_bench (cmake -DPELORIA_BENCH=ON); HOLD
+#            is how long the click holds the button (ms, default 0)
 #   exif     --exif of a camera photo against exiv2 -pv
 #   version  --version and --help against exiv2 --version
 #   bombs    peak memory and time of two small JPEG files declaring huge
@@ -21,8 +24,8 @@
 # all threads), with the ratios peloria / peer. The pictures are
 # made once into BENCH_DIR (default /tmp/peloria-bench) with ImageMagick and
 # cjpeg (see photo below), which gives the size and decoding work of a
-# camera's photo. The click to
-# histogram rows are in histogram_bench (Google Benchmark).
+# camera's photo. The cost of the histogram's count and drawing alone is in
+# histogram_bench (Google Benchmark).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -131,21 +134,6 @@ EOF
   echo "$file"
 }
 
-# Milliseconds from start until a window of the started process is shown.
-until_window_ms() {
-  local start pid end
-  start=$(date +%s%N)
-  "$@" >/dev/null 2>&1 &
-  pid=$!
-  until xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1; do
-    kill -0 "$pid" 2>/dev/null || break
-  done
-  end=$(date +%s%N)
-  kill "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-  echo $(((end - start) / 1000000))
-}
-
 for row in "${rows[@]}"; do
   case $row in
     print)
@@ -164,16 +152,12 @@ for row in "${rows[@]}"; do
         until [ -s "$dir/display" ] || ! kill -0 "$started_xvfb" 2>/dev/null; do sleep 0.1; done
         export DISPLAY=":$(head -1 "$dir/display")"
       fi
+      viewers=()
+      for v in feh eog; do command -v "$v" >/dev/null && viewers+=("$v"); done
       for size in 6000x4000 8660x5773; do
         f=$(photo "$size")
-        a=() b=()
-        until_window_ms "$peloria" "file://$f" >/dev/null
-        until_window_ms feh "$f" >/dev/null
-        for _ in $(seq "$runs"); do
-          a+=("$(until_window_ms "$peloria" "file://$f") 0")
-          b+=("$(until_window_ms feh "$f") 0")
-        done
-        report "first window $size" feh "${a[@]}" -- "${b[@]}"
+        "$here/build/bench/first_paint_bench" --runs "$runs" --click --hold "${HOLD:-0}" \
+          "$peloria" "$f" "${viewers[@]}"
       done
       [ -n "$started_xvfb" ] && kill "$started_xvfb"
       ;;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <filesystem>
 #include <limits>
 
@@ -410,32 +411,157 @@ Coding ContentCoding(const std::vector<std::string>& headers) {
   return Coding::kUnsupported;
 }
 
-// The decoded body of a whole entry; none when it does not serve.
-std::optional<std::vector<std::uint8_t>> UsableBody(TStream& file, const TBrowserCacheEntry& entry,
-                                                    std::int64_t maxBodyBytes) {
-  if (entry.statusCode != 200 || entry.bodySize > maxBodyBytes) return std::nullopt;
+// How much of a stored body is read at once.
+constexpr std::size_t kBodyPiece = std::size_t{1} << 20;
+
+// Inflates the gzip members (RFC 1952) that `next` hands out piece by piece
+// (an empty piece ends the input), giving `write` each piece of output.
+// False when the data is damaged, ends inside a member, inflates to more
+// than `maxBytes`, or `write` answers false.
+bool Inflate(const std::function<ByteSpan()>& next, std::int64_t maxBytes,
+             const std::function<bool(ByteSpan)>& write) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return false;
+  std::array<std::uint8_t, 64 * 1024> buffer;
+  std::int64_t total = 0;
+  ByteSpan input;
+  bool started = false;
+  bool inMember = false;  // a member was begun and its end not yet met
+  bool full = false;      // the last call filled the buffer: output may be pending
+  bool ok = true;
+  for (;;) {
+    if (input.empty() && !full) {
+      input = next();
+      if (input.empty()) {
+        ok = started && !inMember;  // no data at all, or cut inside a member
+        break;
+      }
+    }
+    if (!inMember && !input.empty()) {
+      // The first member, or another after the one that ended.
+      if (started && inflateReset(&stream) != Z_OK) {
+        ok = false;
+        break;
+      }
+      started = inMember = true;
+    }
+    const std::size_t piece = std::min<std::size_t>(input.size(), 1u << 30);
+    stream.next_in = const_cast<Bytef*>(input.data());
+    stream.avail_in = static_cast<uInt>(piece);
+    stream.next_out = buffer.data();
+    stream.avail_out = static_cast<uInt>(buffer.size());
+    const int result = inflate(&stream, Z_NO_FLUSH);
+    input = input.subspan(piece - stream.avail_in);
+    const std::size_t produced = buffer.size() - stream.avail_out;
+    full = stream.avail_out == 0;
+    total += static_cast<std::int64_t>(produced);
+    if (total > maxBytes || (produced > 0 && !write(ByteSpan(buffer.data(), produced)))) {
+      ok = false;
+      break;
+    }
+    if (result == Z_STREAM_END) {
+      inMember = false;
+      full = false;
+    } else if (result != Z_OK && result != Z_BUF_ERROR) {
+      ok = false;  // damaged data
+      break;
+    }
+  }
+  inflateEnd(&stream);
+  return ok;
+}
+
+// Writes a body's pieces to the target, holding back its first
+// kBrowserCacheStartBytes until the start test has seen them. A failure to
+// write is kept in `failure` (it is the target's, not the entry's).
+class BodyWriter {
+ public:
+  BodyWriter(TStream& target, const TBodyStartTest& startTest, std::exception_ptr& failure)
+      : target_(target), startTest_(startTest), failure_(failure) {}
+
+  bool Write(ByteSpan piece) {
+    if (!tested_) {
+      const std::size_t take = std::min(piece.size(), kBrowserCacheStartBytes - start_.size());
+      start_.insert(start_.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(take));
+      piece = piece.subspan(take);
+      if (start_.size() < kBrowserCacheStartBytes) return true;
+      if (!Flush()) return false;
+    }
+    return Put(piece);
+  }
+
+  // After the last piece: a body shorter than the start is tested now.
+  bool Finish() { return tested_ || Flush(); }
+
+ private:
+  bool Flush() {
+    tested_ = true;
+    if (startTest_ && !startTest_(start_)) return false;
+    return Put(start_);
+  }
+
+  bool Put(ByteSpan bytes) {
+    try {
+      target_.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+      return true;
+    } catch (const std::exception&) {
+      failure_ = std::current_exception();
+      return false;
+    }
+  }
+
+  TStream& target_;
+  const TBodyStartTest& startTest_;
+  std::exception_ptr& failure_;
+  std::vector<std::uint8_t> start_;
+  bool tested_ = false;
+};
+
+// Copies the decoded body of a whole entry into `target`, piece by piece;
+// false when it does not serve or the target could not be written (the
+// failure then in `writeFailure`); the target may hold a part of it.
+bool CopyBody(TStream& file, const TBrowserCacheEntry& entry, std::int64_t maxBodyBytes,
+              const TBodyStartTest& startTest, TStream& target, std::exception_ptr& writeFailure) {
+  if (entry.statusCode != 200 || entry.bodySize > maxBodyBytes) return false;
   // A stored body shorter (or longer) than announced is a cut transfer.
   if (const auto value = HeaderValue(entry.headers, "Content-Length")) {
     const auto length = ParseLength(*value);
-    if (!length || *length != entry.bodySize) return std::nullopt;
+    if (!length || *length != entry.bodySize) return false;
   }
   const Coding coding = ContentCoding(entry.headers);
-  if (coding == Coding::kUnsupported) return std::nullopt;
-  std::string stored;
-  if (!ReadAt(file, entry.bodyOffset, entry.bodySize, stored)) return std::nullopt;
-  const auto* data = reinterpret_cast<const std::uint8_t*>(stored.data());
-  if (entry.bodyCrc) {
-    // zlib's crc32 takes a 32-bit length; feed it in pieces.
-    uLong crc = crc32(0L, Z_NULL, 0);
-    for (std::size_t done = 0; done < stored.size();) {
-      const std::size_t piece = std::min<std::size_t>(stored.size() - done, 1u << 30);
-      crc = crc32(crc, data + done, static_cast<uInt>(piece));
-      done += piece;
+  if (coding == Coding::kUnsupported) return false;
+
+  // The stored body in pieces, its CRC summed on the way.
+  std::vector<std::uint8_t> piece(
+      static_cast<std::size_t>(std::min<std::int64_t>(entry.bodySize, kBodyPiece)));
+  std::int64_t left = entry.bodySize;
+  bool readFailed = false;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  file.Seek(entry.bodyOffset);
+  const auto next = [&]() -> ByteSpan {
+    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(left, kBodyPiece));
+    if (count == 0) return {};
+    if (file.Read(piece.data(), static_cast<std::int64_t>(count)) !=
+        static_cast<std::int64_t>(count)) {
+      readFailed = true;
+      return {};
     }
-    if (crc != *entry.bodyCrc) return std::nullopt;
+    left -= static_cast<std::int64_t>(count);
+    crc = crc32(crc, piece.data(), static_cast<uInt>(count));
+    return ByteSpan(piece.data(), count);
+  };
+
+  BodyWriter writer(target, startTest, writeFailure);
+  bool ok = true;
+  if (coding == Coding::kGzip) {
+    ok = Inflate(next, maxBodyBytes, [&](ByteSpan out) { return writer.Write(out); });
+  } else {
+    for (ByteSpan stored = next(); ok && !stored.empty(); stored = next()) {
+      ok = writer.Write(stored);
+    }
   }
-  if (coding == Coding::kGzip) return GunzipBody(data, stored.size(), maxBodyBytes);
-  return std::vector<std::uint8_t>(data, data + stored.size());
+  if (!ok || readFailed || left != 0 || !writer.Finish()) return false;
+  return !entry.bodyCrc || crc == *entry.bodyCrc;
 }
 
 struct Match {
@@ -538,43 +664,25 @@ std::string BrowserCacheAddress(std::string_view address) {
 
 std::optional<std::vector<std::uint8_t>> GunzipBody(const std::uint8_t* data, std::size_t size,
                                                     std::int64_t maxBytes) {
-  z_stream stream{};
-  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return std::nullopt;
   std::vector<std::uint8_t> out;
-  std::array<std::uint8_t, 64 * 1024> buffer;
-  std::size_t consumed = 0;
-  bool ok = size > 0;
-  while (ok) {
-    const std::size_t piece = std::min<std::size_t>(size - consumed, 1u << 30);
-    stream.next_in = const_cast<Bytef*>(data + consumed);
-    stream.avail_in = static_cast<uInt>(piece);
-    stream.next_out = buffer.data();
-    stream.avail_out = static_cast<uInt>(buffer.size());
-    const int result = inflate(&stream, Z_NO_FLUSH);
-    consumed += piece - stream.avail_in;
-    const std::size_t produced = buffer.size() - stream.avail_out;
-    if (static_cast<std::int64_t>(out.size() + produced) > maxBytes) {
-      ok = false;
-      break;
-    }
-    out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(produced));
-    if (result == Z_STREAM_END) {
-      if (consumed == size) break;
-      // Another member follows.
-      if (inflateReset(&stream) != Z_OK) ok = false;
-    } else if (result != Z_OK || (produced == 0 && consumed == size)) {
-      // Damaged data, or the input ended inside a member.
-      ok = false;
-    }
-  }
-  inflateEnd(&stream);
+  bool given = false;
+  const auto next = [&]() -> ByteSpan {
+    if (given) return {};
+    given = true;
+    return ByteSpan(data, size);
+  };
+  const bool ok = Inflate(next, maxBytes, [&](ByteSpan piece) {
+    out.insert(out.end(), piece.begin(), piece.end());
+    return true;
+  });
   if (!ok) return std::nullopt;
   return out;
 }
 
 std::optional<TBrowserCacheHit> FindInBrowserCache(const std::string& address,
                                                    const std::vector<TBrowserCacheFolder>& folders,
-                                                   std::int64_t maxBodyBytes) {
+                                                   std::int64_t maxBodyBytes, TStream& target,
+                                                   const TBodyStartTest& startTest) {
   const std::string wanted = BrowserCacheAddress(address);
   if (wanted.empty()) return std::nullopt;
   // Browsers store addresses already escaped and without a fragment, so only
@@ -612,16 +720,22 @@ std::optional<TBrowserCacheHit> FindInBrowserCache(const std::string& address,
   std::stable_sort(matches.begin(), matches.end(),
                    [](const Match& a, const Match& b) { return a.modified > b.modified; });
   for (const Match& match : matches) {
+    std::exception_ptr writeFailure;
     try {
       TFileStream file(match.path, TFileStream::Mode::kOpenReadDenyWrite);
       const auto entry = ReadBrowserCacheEntry(file, match.kind, false);
       if (!entry) continue;
-      if (auto body = UsableBody(file, *entry, maxBodyBytes)) {
-        return TBrowserCacheHit{match.path, std::move(*body)};
+      if (CopyBody(file, *entry, maxBodyBytes, startTest, target, writeFailure)) {
+        return TBrowserCacheHit{match.path, target.Position()};
       }
     } catch (const Exception&) {
       // Gone or unreadable since the first look: try the next one.
     }
+    // The target's own failure (a full disk) is the caller's.
+    if (writeFailure) std::rethrow_exception(writeFailure);
+    // What a refused or damaged entry left in the target goes.
+    target.SetSize(0);
+    target.Seek(0);
   }
   return std::nullopt;
 }

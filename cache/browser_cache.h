@@ -16,11 +16,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/stream.h"
 
 namespace peloria {
@@ -69,19 +71,32 @@ std::optional<TBrowserCacheEntry> ReadBrowserCacheEntry(TStream& file, TBrowserC
 // CP932 address is first turned into UTF-8). Other text stays as written.
 std::string BrowserCacheAddress(std::string_view address);
 
-// The body of a complete response for `address` as a download would give it:
-// a 200 reply whose stored body is whole (its Content-Length, its CRC),
-// decoded when it carries Content-Encoding gzip (other encodings are
-// skipped). Of several entries the newest file wins. Entries whose stored or
-// decoded body is larger than `maxBodyBytes`, and damaged entries, are
-// skipped. None when no entry serves.
+// How many of a body's first bytes a start test sees (fewer when the body
+// is shorter).
+inline constexpr std::size_t kBrowserCacheStartBytes = 64;
+
+// Decides from the first bytes of a decoded body whether the rest is worth
+// copying (a picture's signature, say); false passes the entry over.
+using TBodyStartTest = std::function<bool(ByteSpan start)>;
+
+// Copies into `target` the body of a complete response for `address` as a
+// download would give it: a 200 reply whose stored body is whole (its
+// Content-Length, its CRC), decoded when it carries Content-Encoding gzip
+// (other encodings are skipped). Of several entries the newest file wins.
+// Entries whose stored or decoded body is larger than `maxBodyBytes`, whose
+// first bytes `startTest` (when given) refuses, and damaged entries are
+// skipped. The body goes to the file piece by piece as it is read and
+// decoded, never whole into memory; an entry found damaged after some of it
+// was written leaves `target` emptied again (it is to be empty at the call).
+// None when no entry serves.
 struct TBrowserCacheHit {
   std::string entryPath;  // the file system's bytes
-  std::vector<std::uint8_t> body;
+  std::int64_t bodySize = 0;
 };
 std::optional<TBrowserCacheHit> FindInBrowserCache(const std::string& address,
                                                    const std::vector<TBrowserCacheFolder>& folders,
-                                                   std::int64_t maxBodyBytes);
+                                                   std::int64_t maxBodyBytes, TStream& target,
+                                                   const TBodyStartTest& startTest = {});
 
 // Inflates a gzip body (RFC 1952; several members follow each other) into
 // at most `maxBytes` bytes; none when it is damaged, truncated or larger.

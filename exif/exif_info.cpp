@@ -131,6 +131,52 @@ std::span<const TExifTag> RowsFor(std::uint16_t tag, const Walk& walk) {
   return {first, last};
 }
 
+// Applies a row that steers the walk or fills a field other than its own:
+// the dimensions, the thumbnail switch, the linked directories, the maker
+// note's place and the user comment. Answers as Apply does.
+bool ApplyToWalk(R& r, const TExifTag& row, Walk& walk, const Entry& e) {
+  const TDatas& d = e.d;
+  switch (row.action) {
+    case A::kRelatedWidth:
+    case A::kRelatedLength: {
+      // Only a dimension that nothing else gave: of the thumbnail after
+      // InteroperabilityIndex "THM", else of the main image.
+      bool width = row.action == A::kRelatedWidth;
+      auto field = walk.thumbnail ? (width ? &R::ImageWidth : &R::ImageLength)
+                                  : (width ? &R::PixelXDimension : &R::PixelYDimension);
+      if (r.*field != 0) return false;
+      r.*field = static_cast<std::int32_t>(d.UnsignedValue);
+      if (auto printed = ExifFieldRow(field)) r.Present.set(*printed);
+      return false;
+    }
+    case A::kInteropIndex:
+      walk.thumbnail = SameTextAscii(d.Text, "THM");
+      return false;
+    case A::kSubIfd:
+      walk.Queue(d.UnsignedValue);
+      return false;
+    case A::kGpsIfd:
+      walk.Queue(d.UnsignedValue, Directory::kGps);
+      return false;
+    case A::kMakerNoteLength:
+      // The note's bytes are not read: only where it lies and how long it is.
+      r.MakerNoteLength = static_cast<std::int32_t>(e.count);
+      return true;
+    case A::kMakerNoteOffset:
+      r.MakerNoteOffset = static_cast<std::int32_t>(
+          walk.tiffStart + ToUnsigned(e.valueField, 4, walk.motorolaOrder));
+      return true;
+    case A::kUserComment:
+      if (auto line = UserCommentLine(e.type, d, walk.motorolaOrder)) {
+        r.UserComment.push_back(std::move(*line));
+        return true;
+      }
+      return false;
+    default:
+      return false;  // the value rows are Apply's; kWorkedOut rows fill nothing
+  }
+}
+
 // Applies `row` to the results; answers whether it filled the row's field
 // (rows that steer the walk or fill another field answer false).
 bool Apply(R& r, const TExifTag& row, Walk& walk, const Entry& e) {
@@ -172,41 +218,6 @@ bool Apply(R& r, const TExifTag& row, Walk& walk, const Entry& e) {
     case A::kUInt16:
       FieldOf<std::uint16_t>(r, row.field) = static_cast<std::uint16_t>(d.UnsignedValue & 0xFFFF);
       return true;
-    case A::kRelatedWidth:
-    case A::kRelatedLength: {
-      // Only a dimension that nothing else gave: of the thumbnail after
-      // InteroperabilityIndex "THM", else of the main image.
-      bool width = row.action == A::kRelatedWidth;
-      auto field = walk.thumbnail ? (width ? &R::ImageWidth : &R::ImageLength)
-                                  : (width ? &R::PixelXDimension : &R::PixelYDimension);
-      if (r.*field != 0) return false;
-      r.*field = static_cast<std::int32_t>(d.UnsignedValue);
-      if (auto printed = ExifFieldRow(field)) r.Present.set(*printed);
-      return false;
-    }
-    case A::kInteropIndex:
-      walk.thumbnail = SameTextAscii(d.Text, "THM");
-      return false;
-    case A::kSubIfd:
-      walk.Queue(d.UnsignedValue);
-      return false;
-    case A::kGpsIfd:
-      walk.Queue(d.UnsignedValue, Directory::kGps);
-      return false;
-    case A::kMakerNoteLength:
-      // The note's bytes are not read: only where it lies and how long it is.
-      r.MakerNoteLength = static_cast<std::int32_t>(e.count);
-      return true;
-    case A::kMakerNoteOffset:
-      r.MakerNoteOffset = static_cast<std::int32_t>(
-          walk.tiffStart + ToUnsigned(e.valueField, 4, walk.motorolaOrder));
-      return true;
-    case A::kUserComment:
-      if (auto line = UserCommentLine(e.type, d, walk.motorolaOrder)) {
-        r.UserComment.push_back(std::move(*line));
-        return true;
-      }
-      return false;
     case A::kExposureIndex:
       // Rounded half to even, low 16 bits kept. A value that no integer
       // holds (only a FLOAT or DOUBLE entry can give one) is passed over.
@@ -216,8 +227,16 @@ bool Apply(R& r, const TExifTag& row, Walk& walk, const Entry& e) {
     case A::kFocalLength35mm:
       r.FocalLengthIn35mmFilm = {d.Text, static_cast<double>(d.UnsignedValue)};
       return true;
+    case A::kRelatedWidth:
+    case A::kRelatedLength:
+    case A::kInteropIndex:
+    case A::kSubIfd:
+    case A::kGpsIfd:
+    case A::kMakerNoteLength:
+    case A::kMakerNoteOffset:
+    case A::kUserComment:
     case A::kWorkedOut:
-      return false;
+      return ApplyToWalk(r, row, walk, e);
   }
   return false;
 }

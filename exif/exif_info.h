@@ -6,7 +6,8 @@
 // which clears every result, finds the Exif header and walks the TIFF
 // directories at once; then read the public result fields. A TIFF block that
 // another container carried (a PNG eXIf chunk, a WebP EXIF chunk, a HEIF Exif
-// item, a TIFF file) is handed to SetTiffBlock, which walks it the same way.
+// item, a JPEG XL Exif box, a TIFF file) is handed to SetTiffBlock, which
+// walks it the same way.
 //
 // The file is read in small pieces at explicit positions, never as a whole,
 // and opened at most twice per assignment (header search, directory walk).

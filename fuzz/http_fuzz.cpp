@@ -9,6 +9,10 @@
 //    Faults found besides crashes: a download that waits at the silent end
 //    of a reply although its body (by its Content-Length) is complete, and
 //    an input that takes longer than kTimeBudget to handle.
+//    A third run bounds the body at kSmallBody bytes: a download that
+//    succeeds although it wrote more than that, or took more than that from
+//    the peer for a chunked body (its data and all its framing: size lines,
+//    extensions, line ends, trailer), is a finding too.
 // 2. The input's lines are parsed as a header block (ParseHeaderLines), as
 //    URLs (SplitUrl) and as internet dates; each line is also stored into a
 //    header list by SetValue, which must give the value back.
@@ -43,15 +47,17 @@ constexpr auto kTimeBudget = std::chrono::seconds(2);
 // The body bound of the harness: far below the program's 1 GiB, so that a
 // declared length costs no memory here either.
 constexpr std::int64_t kMaxBody = 1 << 20;
+// The bound of the third run, small enough for inputs to cross it.
+constexpr std::int64_t kSmallBody = 256;
 
 void Download(const std::uint8_t* data, std::size_t size, peloria::TIdHTTPProtocolVersion version,
-              peloria::TIdMemoryTransport::End end) {
+              peloria::TIdMemoryTransport::End end, std::int64_t maxBody = kMaxBody) {
   peloria::TIdHTTP http;
   http.ProtocolVersion = version;
   http.Request.Referer = "http://127.0.0.1/fuzz.jpg";
   http.Request.UserAgent = "Peloria";
   http.ReadTimeout = peloria::kHttpDefaultTimeoutMs;
-  http.MaxBodyBytes = kMaxBody;
+  http.MaxBodyBytes = maxBody;
   http.Host = "127.0.0.1";
   http.Port = 80;
 
@@ -77,6 +83,17 @@ void Download(const std::uint8_t* data, std::size_t size, peloria::TIdHTTPProtoc
       std::abort();
     }
   };
+  // The bytes taken from the peer (less those still buffered) when the
+  // chunks start, and in all.
+  std::size_t received = 0;
+  std::int64_t chunksStart = -1;
+  const auto consumed = [&] {
+    return static_cast<std::int64_t>(received) - static_cast<std::int64_t>(http.InputBuffer().Size());
+  };
+  transport->OnReceive = [&](std::size_t n) { received += n; };
+  http.OnStatus = [&](peloria::TIdComponent&, peloria::TIdStatus status, const std::string& text) {
+    if (status == peloria::TIdStatus::hsStatusText && text == "Chunk Started") chunksStart = consumed();
+  };
   http.OpenTransport(std::move(transport));
 
   peloria::TMemoryStream target;
@@ -93,6 +110,16 @@ void Download(const std::uint8_t* data, std::size_t size, peloria::TIdHTTPProtoc
   }
   if (returned && http.StatusCode() / 100 != 2) {
     std::fprintf(stderr, "Download returned for status %d\n", http.StatusCode());
+    std::abort();
+  }
+  if (returned && target.Size() > maxBody) {
+    std::fprintf(stderr, "a body of %lld bytes passed the bound of %lld\n",
+                 static_cast<long long>(target.Size()), static_cast<long long>(maxBody));
+    std::abort();
+  }
+  if (returned && chunksStart >= 0 && consumed() - chunksStart > maxBody) {
+    std::fprintf(stderr, "a chunked body took %lld bytes of the peer past the bound of %lld\n",
+                 static_cast<long long>(consumed() - chunksStart), static_cast<long long>(maxBody));
     std::abort();
   }
 }
@@ -154,6 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto version = (size & 1) != 0 ? peloria::pv1_0 : peloria::pv1_1;
   Download(data, size, version, peloria::TIdMemoryTransport::End::kClose);
   Download(data, size, version, peloria::TIdMemoryTransport::End::kBlock);
+  Download(data, size, version, peloria::TIdMemoryTransport::End::kClose, kSmallBody);
   ParseText(std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;
 }

@@ -5,12 +5,14 @@
 // pass-by-pass display at half scale.
 //
 // Acceptable outcomes: a copy of the picture's size, EJPEG for data the
-// decoder refuses, EOutOfResources for a picture beyond the bitmap bound.
+// decoder refuses, EOutOfResources for a picture beyond the bitmap bound;
+// each within the decode budget (decode_budget.h).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz/decode_budget.h"
 #include "fuzz/row_scan.h"
 #include "picture/bitmap.h"
 #include "picture/errors.h"
@@ -35,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     default:
       break;
   }
+  const fuzz::TDecodeBudget budget;
   TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
   try {
     jpeg.LoadFromStream(stream);
@@ -48,10 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     copy.Assign(&jpeg);
   } catch (const EJPEG&) {
+    budget.Check();
     return 0;
   } catch (const EOutOfResources&) {
+    budget.Check();
     return 0;
   }
+  budget.Check();
   if (copy.Width() != jpeg.Width() || copy.Height() != jpeg.Height()) {
     std::fprintf(stderr, "copy %d x %d of a picture of %d x %d\n", copy.Width(), copy.Height(),
                  jpeg.Width(), jpeg.Height());

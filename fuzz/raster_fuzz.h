@@ -1,11 +1,13 @@
 // The body of the harnesses for the kinds decoded at load, one harness per
-// container (png, webp, heif, tiff, gif, ico): the input is decoded as that
+// container (png, webp, heif, tiff, gif, ico, jxl): the input is decoded as that
 // kind, the bitmap copied and every row of both read; then the container's
 // Exif block is taken out of the same bytes.
 //
 // Acceptable outcomes: a 24-bit bitmap of at least one pixel, or
 // EInvalidGraphic (EOutOfResources, derived from it, for a picture beyond the
 // bounds); an Exif block, when there is one, starts with a TIFF header.
+// Either within kDecodeSeconds (see decode_budget.h): an input that takes
+// longer has found work the decoders' bounds do not cover.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <span>
 
+#include "fuzz/decode_budget.h"
 #include "fuzz/row_scan.h"
 #include "picture/exif_block.h"
 #include "picture/raster.h"
@@ -28,6 +31,7 @@ inline void Fail(const char* what) {
 inline int DecodeAndExtract(void (*decode)(std::span<const std::uint8_t>, TBitmap&),
                             const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> file(data, size);
+  const TDecodeBudget budget;
   TBitmap bitmap;
   try {
     decode(file, bitmap);
@@ -46,6 +50,7 @@ inline int DecodeAndExtract(void (*decode)(std::span<const std::uint8_t>, TBitma
       Fail("an Exif block without a TIFF header");
     }
   }
+  budget.Check();
   return 0;
 }
 

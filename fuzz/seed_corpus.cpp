@@ -115,9 +115,25 @@ void HttpSeeds() {
       "HTTP/1.1 200 OK\r\nDate: Tue, 15 Nov 94 08:12:31 +0900\r\ncontent-length:    3\r\n\r\nabc",
       "HTTP/1.1 abc\r\n\r\n",
       "\r\n",
+      // Framing that two readers would read differently, and no status line.
+      "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabcde",
+      "HTTP/1.1 200 OK\r\nContent-Length: 5, 5\r\n\r\nabcde",
+      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "3\r\nabc\r\n0\r\nX-Trailer: 1\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcXYZ\r\n0\r\n\r\n",
+      "<html><h1>\x1b]0;title\x07\x1b[2J</h1></html>\r\n\r\n",
+      "HTTP/1.0 200 OK\r\n\r\n",
   };
   int n = 0;
   for (const char* reply : replies) Write("http", "reply-" + std::to_string(n++), reply);
+  // A reply that never ends: 1-byte chunks whose extensions carry the bulk,
+  // and a chunk-size line one byte past its bound.
+  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  std::string endless = head;
+  for (int i = 0; i < 64; ++i) endless += "1;" + std::string(200, 'e') + "\r\nA\r\n";
+  Write("http", "reply-" + std::to_string(n++), endless);
+  Write("http", "reply-" + std::to_string(n++),
+        head + "1;" + std::string(4096 - 1, 'e') + "\r\nA\r\n0\r\n\r\n");
 }
 
 // --- BMP files: both header forms, every bit depth, bit fields, run-length
@@ -400,6 +416,17 @@ void RasterSeeds() {
   grid.height = 20;
   grid.headerInMeta = true;
   Write("heif", "heic-grid", MakeHeifGrid(Gradient(16, 16), grid));
+  // The shapes of the work bounds: many tiles sharing one coded picture,
+  // empty scans over a large declared picture, TIFF tiles sharing one JPEG
+  // stream; each within the fuzz build's bounds and beyond them.
+  HeifGrid shared;
+  shared.columns = shared.rows = 12;
+  shared.width = shared.height = 12 * 16;
+  Write("heif", "heic-grid-shared-tiles", MakeHeifGrid(Gradient(16, 16), shared));
+  Write("jpeg", "empty-scans", MakeEmptyScansJpeg(256, 256, 40));
+  Write("jpeg", "empty-scans-large", MakeEmptyScansJpeg(4096, 4096, 30));
+  Write("tiff", "shared-jpeg-tiles", MakeSharedJpegTileTiff(256, 99));
+  Write("tiff", "shared-jpeg-tiles-large", MakeSharedJpegTileTiff(1024, 99));
   TiffOptions tiff;
   tiff.model = "Seed";
   tiff.fNumberTimesTen = 28;
@@ -413,6 +440,17 @@ void RasterSeeds() {
   Write("gif", "interlaced", MakeGif(Quadrants(10, 20), true));
   Write("ico", "bmp-and-png", MakeIcon({{Quadrants(16, 16), false, false}, {alpha, true, true}}));
   Write("ico", "bmp-alpha", MakeIcon({{alpha, false, true}}));
+  JxlOptions jxl;
+  Write("jxl", "lossless-bare", MakeJxl(alpha, jxl));
+  jxl.lossless = false;
+  jxl.exif = intel;
+  Write("jxl", "lossy-exif-box", MakeJxl(opaque, jxl));
+  JpegRecipe transcoded;
+  transcoded.width = 24;
+  transcoded.height = 16;
+  transcoded.jfif = false;
+  transcoded.markers = {{0xE1, std::string("Exif\0\0", 6) + motorola}};
+  Write("jxl", "jpeg-brob-exif", JxlFromJpeg(MakeJpeg(transcoded)));
 }
 
 }  // namespace

@@ -35,4 +35,45 @@ std::string Base64Encode(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
+// The 6-bit value of a base64 character; -1 for any other byte.
+int Base64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::string> Base64Decode(std::string_view text) {
+  if (text.size() % 4 != 0) return std::nullopt;
+  std::string out;
+  out.reserve(text.size() / 4 * 3);
+  for (std::size_t i = 0; i < text.size(); i += 4) {
+    const bool last = i + 4 == text.size();
+    // Only the last group may end in "=" or "==".
+    std::size_t padding = 0;
+    if (last && text[i + 3] == '=') padding = text[i + 2] == '=' ? 2 : 1;
+    std::uint32_t group = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      const int value = k < 4 - padding ? Base64Value(text[i + k]) : 0;
+      if (value < 0) return std::nullopt;
+      group = group << 6 | static_cast<std::uint32_t>(value);
+    }
+    // The bits that a padded group leaves over must be zero, so that every
+    // byte string has exactly one text.
+    if ((padding == 1 && (group & 0xFF) != 0) || (padding == 2 && (group & 0xFFFF) != 0)) {
+      return std::nullopt;
+    }
+    out += static_cast<char>(group >> 16 & 0xFF);
+    if (padding < 2) out += static_cast<char>(group >> 8 & 0xFF);
+    if (padding < 1) out += static_cast<char>(group & 0xFF);
+  }
+  return out;
+}
+
 }  // namespace peloria

@@ -24,7 +24,9 @@ struct TIdHeaderInfo {
   std::string ContentLanguage;
   std::int32_t ContentLength = 0;
   // A reply's Content-Length as sent (64 bits, so that a length beyond the
-  // 32-bit property is still seen); -1 when absent or malformed.
+  // 32-bit property is still seen); -1 when absent or malformed,
+  // kConflictingLength when the reply sent values that differ.
+  static constexpr std::int64_t kConflictingLength = -2;
   std::int64_t DeclaredLength = -1;
   std::int32_t ContentRangeEnd = 0;
   std::int32_t ContentRangeStart = 0;

@@ -26,6 +26,11 @@ constexpr std::size_t kIdMaxLineLength = 1024 * 1024;
 constexpr std::size_t kHttpMaxHeaderBytes = 1024 * 1024;
 constexpr std::size_t kHttpMaxHeaderLines = 1000;
 
+// A chunk-size line with its extensions (RFC 9112 7.1.1), line end not
+// counted: servers send a few hex digits; extensions are rare and short. A
+// header line's 1 MiB would let each 1-byte chunk bring a megabyte of framing.
+constexpr std::size_t kHttpMaxChunkLineBytes = 4096;
+
 // Interim (1xx) replies before the final one: servers send one or two; a
 // peer that sends them without end would otherwise hold the client forever.
 constexpr int kHttpMaxInterimReplies = 16;
@@ -35,7 +40,9 @@ constexpr int kHttpMaxInterimReplies = 16;
 constexpr std::int32_t kHttpDefaultRedirectMaximum = 15;
 
 // The largest body written to the target: no picture above 1 GiB is ever
-// loaded, so a larger body only fills the disk.
+// loaded, so a larger body only fills the disk. A chunked body counts every
+// byte received for it (size lines, extensions, line ends, trailer) against
+// the bound too, so that framing without data cannot run without end.
 constexpr std::int64_t kHttpMaxBodyBytes = std::int64_t{1} << 30;
 
 // Idle time limits of the program's downloads: connecting, the TLS

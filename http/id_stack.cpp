@@ -50,6 +50,12 @@ constexpr std::pair<int, const char*> kErrorTexts[] = {
     {10064, "Host is down."},
     {10065, "No route to host."},
     {10066, "Directory not empty"},
+    // The name lookup's failures: without a text the cause of the most
+    // common failure of all, a mistyped host, would read as a bare number.
+    {11001, "Host not found."},
+    {11002, "Non-authoritative host not found; try again later."},
+    {11003, "This is a non-recoverable error."},
+    {11004, "Valid name, no data record of requested type."},
 };
 
 // The socket layer of the process and the count of components using it. On
@@ -77,6 +83,11 @@ int TIdStack::LiveCount() {
 std::string LookupHost(std::string_view name) {
   if (SameTextAscii(name, "LOCALHOST")) return "127.0.0.1";
   if (IsDottedAddress(name)) return std::string(name);
+  // An IPv6 literal ("[::1]", or bare) is no host name; the sockets here are
+  // IPv4 only, and that, not an unknown host, is the cause.
+  if (name.starts_with('[') || name.find(':') != std::string_view::npos) {
+    ThrowSocketError(kIdErrAddressFamily);
+  }
   std::string dotted;
   if (!sock::ResolveIPv4(std::string(name), dotted)) ThrowSocketError(sock::LastError());
   return dotted;

@@ -13,6 +13,7 @@ namespace peloria {
 constexpr int kIdErrInterrupted = 10004;
 constexpr int kIdErrInvalidArgument = 10022;
 constexpr int kIdErrWouldBlock = 10035;
+constexpr int kIdErrAddressFamily = 10047;
 constexpr int kIdErrAddressInUse = 10048;
 constexpr int kIdErrConnectionReset = 10054;
 constexpr int kIdErrShutdown = 10058;
@@ -33,7 +34,8 @@ class TIdStack {
 // "LOCALHOST" in any letter case gives "127.0.0.1" without asking the
 // resolver; a dotted address is answered unchanged; any other name is looked
 // up and its first IPv4 address answered. A failed lookup raises
-// EIdSocketError with the resolver's number (11001 when the host is unknown).
+// EIdSocketError with the resolver's number (11001 when the host is unknown);
+// an IPv6 literal raises 10047 (address family not supported).
 std::string LookupHost(std::string_view name);
 
 // True when `text` is four decimal numbers 0..255 joined by ".".

@@ -1,5 +1,7 @@
 #include "http/idhttp.h"
 
+#include <algorithm>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -29,15 +31,41 @@ std::optional<std::int32_t> DecimalNumber(std::string_view text, std::int64_t li
   return static_cast<std::int32_t>(value);
 }
 
-// The text after a URL's host ":" as a port number; none when it is not a
-// number. Digits beyond 65535 name no port that exists: they fail rather
-// than fall back to the default port.
+// The text after a URL's host ":" as a port number; none when it is empty
+// (RFC 3986 3.2.3: an empty port is the scheme's default). Anything else
+// that is no port from 0 to 65535 ("-1", "70000", "x") fails: falling back
+// to the default port would fetch from a port the address never named.
 std::int32_t PortNumber(std::string_view text) {
-  const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-  if (digits && !DecimalNumber(text, kMaxPort)) {
-    throw EIdBadAddress("port number out of range: " + std::string(text.substr(0, 20)));
+  if (text.empty()) return kNoPort;
+  if (const auto port = DecimalNumber(text, kMaxPort)) return *port;
+  const std::string shown(text.substr(0, 20));
+  const bool number = text.find_first_not_of("0123456789", text.starts_with('-') ? 1 : 0) ==
+                          std::string_view::npos &&
+                      text != "-";
+  if (number) throw EIdBadAddress("port number out of range: " + shown);
+  throw EIdBadAddress("port is not a number: " + shown);
+}
+
+// A request target as it goes on the wire (RFC 9112 3.2, RFC 3986 2.1):
+// bytes that a target cannot hold (blanks, non-ASCII bytes, and " < > \ ^ `
+// { | }) percent-encoded, everything else (a "%" of an encoded byte too) as
+// it is. Browsers do the same with the UTF-8 bytes of an address.
+std::string EncodedTarget(std::string_view target) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(target.size());
+  for (char c : target) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F ||
+        std::string_view("\"<>\\^`{|}").find(c) != std::string_view::npos) {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    } else {
+      out += c;
+    }
   }
-  return DecimalNumber(text, kMaxPort).value_or(kNoPort);
+  return out;
 }
 
 // Control bytes (CR, LF, NUL ...) in an address would be written into the
@@ -155,15 +183,38 @@ void ParseHeaderLines(TIdHeaderList& lines, TIdHeaderInfo& into) {
   into.ExtraHeaders.Clear();
   for (const auto& [name, member] : kReplyTextHeaders) into.*member = TakeValue(lines, name);
   // RFC 9110 8.6: 1*DIGIT. A negative or malformed length counts as absent,
-  // so the body is then framed by chunks or by the close.
-  const std::string length = TakeValue(lines, "Content-Length");
-  into.ContentLength = DecimalNumber(length, std::numeric_limits<std::int32_t>::max()).value_or(0);
+  // so the body is then framed by chunks or by the close. Several lines or a
+  // list ("42, 42") of one value are that value; values that differ frame
+  // nothing (RFC 9112 6.3 rule 5), whichever a reader takes.
+  std::string length;
+  bool conflicting = false;
+  bool first = true;
+  while (lines.IndexOfName("Content-Length")) {
+    std::string list = TakeValue(lines, "Content-Length");
+    do {
+      std::string member(Trimmed(SplitAt(list, ",", true)));
+      // "0012" and "12" are one length.
+      if (member.find_first_not_of("0123456789") == std::string::npos) {
+        member.erase(0, std::min(member.find_first_not_of('0'), member.size() - 1));
+      }
+      if (first) length = member;
+      conflicting = conflicting || member != length;
+      first = false;
+    } while (!list.empty());
+  }
+  into.ContentLength = 0;
   into.DeclaredLength = -1;
-  if (!length.empty() && length.size() <= 18 &&
-      length.find_first_not_of("0123456789") == std::string::npos) {
-    into.DeclaredLength = std::stoll(length);
-  } else if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos) {
-    into.DeclaredLength = std::numeric_limits<std::int64_t>::max();  // beyond every limit
+  if (conflicting) {
+    into.DeclaredLength = TIdHeaderInfo::kConflictingLength;
+  } else {
+    into.ContentLength =
+        DecimalNumber(length, std::numeric_limits<std::int32_t>::max()).value_or(0);
+    if (!length.empty() && length.size() <= 18 &&
+        length.find_first_not_of("0123456789") == std::string::npos) {
+      into.DeclaredLength = std::stoll(length);
+    } else if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos) {
+      into.DeclaredLength = std::numeric_limits<std::int64_t>::max();  // beyond every limit
+    }
   }
   into.ContentRangeStart = 0;
   into.ContentRangeEnd = 0;
@@ -300,11 +351,23 @@ void TIdHTTP::CountInterimReply() {
 }
 
 void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream& target) {
+  // Each request starts its own chain: a failure leaves the depth where it
+  // stopped (for the caller to read), and it must not count against the next.
+  redirectDepth_ = 0;
+  chainSecure_ = false;
+  interimReplies_ = 0;
+  // The address is the program's text (CP932); the wire and every Location
+  // that comes back speak UTF-8, so the chain runs on the UTF-8 form.
+  // Backslashes are found on the CP932 form, where a trail byte may be one.
+  RunRequest(method, Utf8(WithForwardSlashes(url)), target);
+}
+
+void TIdHTTP::RunRequest(TIdHTTPMethod method, const std::string& url, TStream& target) {
   ++redirectDepth_;
-  if (redirectDepth_ == 1) chainSecure_ = false;
+  closeAfterReply_ = false;
   CheckAddressBytes(url);
   const TIdUrlParts parts = SplitUrl(url);
-  std::string uri = parts.Path + parts.Document;
+  std::string uri = EncodedTarget(parts.Path + parts.Document);
   std::int32_t port = PortNumber(parts.Port);
   if (!parts.Protocol.empty() && !IsHttp(parts.Protocol) && !IsHttps(parts.Protocol)) {
     // Only a proxy may speak another protocol for us.
@@ -342,7 +405,7 @@ void TIdHTTP::SendRequest(TIdHTTPMethod method, const std::string& url, TStream&
       }
       target.Seek(0);
       if (AskRedirect(dest)) {
-        if (ProtocolVersion == pv1_0 || reply10 ||
+        if (ProtocolVersion == pv1_0 || reply10 || closeAfterReply_ ||
             SameTextAscii(Trimmed(Reply.Connection), "close")) {
           CloseConnection();
         } else {
@@ -428,11 +491,11 @@ void TIdHTTP::FollowRedirect(TIdHTTPMethod method, const std::string& url, std::
   if (!scheme.empty() && !IsHttp(scheme) && !IsHttps(scheme)) {
     throw EIdRedirectRefused("redirect to a " + scheme + ": address refused");
   }
-  SendRequest(method, absolute, target);
+  RunRequest(method, absolute, target);
 }
 
 void TIdHTTP::SettleConnection(bool reply10) {
-  if (ProtocolVersion == pv1_0 || reply10) {
+  if (ProtocolVersion == pv1_0 || reply10 || closeAfterReply_) {
     CloseConnection();
   } else if (SameTextAscii(Trimmed(Reply.Connection), "close") && IsConnected()) {
     CloseConnection();
@@ -447,8 +510,8 @@ bool TIdHTTP::AskRedirect(std::string& dest) {
   return handled;
 }
 
-std::string TIdHTTP::ReadReplyLine() {
-  std::string line = ReadLine();
+std::string TIdHTTP::ReadReplyLine(std::size_t maxLength) {
+  std::string line = ReadLine({}, ReadTimeout, maxLength);
   if (LineTimedOut()) {
     // Still open: the peer stayed silent longer than ReadTimeout.
     if (IsConnected()) {
@@ -463,6 +526,12 @@ std::string TIdHTTP::ReadReplyLine() {
 bool TIdHTTP::ReadStatusLine() {
   // "HTTP/1.1 404 Not Found"
   statusText_ = ReadReplyLine();
+  if (!statusText_.empty() && !SameTextAscii(statusText_.substr(0, 5), "HTTP/")) {
+    // Not an HTTP reply at all: its bytes are no cause to show anyone.
+    statusText_.clear();
+    CloseConnection();
+    throw EIdMalformedReply("reply without a status line");
+  }
   bool reply10 = statusText_.size() >= 8 && SameTextAscii(statusText_.substr(5, 3), "1.0");
   SplitAt(statusText_, " ", true);
   std::string code = statusText_;
@@ -470,11 +539,13 @@ bool TIdHTTP::ReadStatusLine() {
   return reply10;
 }
 
-void TIdHTTP::ReadHeaderBlock(TIdHeaderList& lines) {
+void TIdHTTP::ReadHeaderBlock(TIdHeaderList& lines,
+                              const std::function<void(std::size_t)>& counted) {
   lines.Clear();
   std::size_t bytes = 0;
   for (;;) {
     std::string line = ReadReplyLine();
+    if (counted) counted(LastLineBytes());
     if (line.empty()) return;
     bytes += line.size();
     if (lines.Count() == kHttpMaxHeaderLines || bytes > kHttpMaxHeaderBytes) {
@@ -497,22 +568,19 @@ void TIdHTTP::ReadBody(TStream& target) {
     CloseConnection();
     throw EIdReplyTooLarge("reply body larger than " + std::to_string(MaxBodyBytes) + " bytes");
   };
-  if (Reply.DeclaredLength > 0) {
+  if (IsChunked(Reply)) {
+    // RFC 9112 6.3 rule 3: chunks frame the body whatever Content-Length
+    // says. A reply with both may be meant to be read two ways (one reader
+    // taking the length, another the chunks): its connection is not reused.
+    if (Reply.DeclaredLength != -1) closeAfterReply_ = true;
+    ReadChunkedBody(target, tooLarge);
+  } else if (Reply.DeclaredLength == TIdHeaderInfo::kConflictingLength) {
+    // Where the body ends, and so where the next reply starts, is unknown.
+    CloseConnection();
+    throw EIdMalformedReply("Content-Length values differ");
+  } else if (Reply.DeclaredLength > 0) {
     if (Reply.DeclaredLength > MaxBodyBytes) tooLarge();
     ReadCountIntoStream(target, Reply.DeclaredLength);
-  } else if (IsChunked(Reply)) {
-    // RFC 9112 7.1: chunk-size line, data, CR LF; a last chunk of size 0,
-    // then the trailer section up to an empty line.
-    DoStatus(TIdStatus::hsStatusText, "Chunk Started");
-    std::int64_t total = 0;
-    for (std::int32_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
-      total += size;
-      if (total > MaxBodyBytes) tooLarge();
-      ReadCountIntoStream(target, size);
-      ReadReplyLine();
-    }
-    TIdHeaderList trailer;
-    ReadHeaderBlock(trailer);
   } else if (Reply.DeclaredLength != 0) {
     // No length: the body ends with the connection (RFC 9112 6.3, rule 8).
     if (!ReadToCloseIntoStream(target, MaxBodyBytes)) tooLarge();
@@ -522,8 +590,44 @@ void TIdHTTP::ReadBody(TStream& target) {
   if (target.Size() > target.Position()) target.SetSize(target.Position());
 }
 
+void TIdHTTP::ReadChunkedBody(TStream& target, const std::function<void()>& tooLarge) {
+  // RFC 9112 7.1: chunk-size line, data, CR LF; a last chunk of size 0,
+  // then the trailer section up to an empty line. Every byte of it counts
+  // against the bound, the framing as well as the data.
+  DoStatus(TIdStatus::hsStatusText, "Chunk Started");
+  std::int64_t total = 0;
+  const auto count = [&](std::int64_t bytes) {
+    total += bytes;
+    if (total > MaxBodyBytes) tooLarge();
+  };
+  for (;;) {
+    const std::int32_t size = ReadChunkSize();
+    count(static_cast<std::int64_t>(LastLineBytes()));
+    if (size == 0) break;
+    count(size);
+    ReadCountIntoStream(target, size);
+    // The data ends with CR LF; anything else there means the size was not
+    // the sender's.
+    const bool lineEnd = ReadReplyLine(kHttpMaxChunkLineBytes).empty();
+    count(static_cast<std::int64_t>(LastLineBytes()));
+    if (!lineEnd) {
+      CloseConnection();
+      throw EIdMalformedChunk("chunk data not followed by a line end");
+    }
+  }
+  TIdHeaderList trailer;
+  ReadHeaderBlock(trailer, [&](std::size_t bytes) { count(static_cast<std::int64_t>(bytes)); });
+}
+
 std::int32_t TIdHTTP::ReadChunkSize() {
-  return ParseChunkSize(ReadReplyLine());
+  const std::string line = ReadReplyLine(kHttpMaxChunkLineBytes);
+  try {
+    return ParseChunkSize(line);
+  } catch (const EIdMalformedChunk&) {
+    // The rest of the stream has no framing left to find.
+    CloseConnection();
+    throw;
+  }
 }
 
 }  // namespace peloria

@@ -60,6 +60,11 @@ PELORIA_DECLARE_EXCEPTION(EIdTooManyInterimReplies, EIdException);
 // and taking the line for the last chunk would pass a cut-off body as whole.
 PELORIA_DECLARE_EXCEPTION(EIdMalformedChunk, EIdException);
 
+// A reply whose framing cannot be read one way only (Content-Length values
+// that differ) or that does not begin with a status line. The connection is
+// closed; the message names the fault, never the peer's bytes.
+PELORIA_DECLARE_EXCEPTION(EIdMalformedReply, EIdException);
+
 enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
 enum TIdHTTPMethod { hmGet, hmHead };
 
@@ -122,7 +127,8 @@ class TIdHTTP : public TIdTCPClient {
   void Download(const std::string& url, TStream& target) { SendRequest(hmGet, url, target); }
 
   // Sends one request for `url`, reads the reply and follows redirects as
-  // HandleRedirects and OnRedirect say.
+  // HandleRedirects and OnRedirect say. The per-request state (redirect
+  // depth, whether the chain went over https, interim replies) starts fresh.
   void SendRequest(TIdHTTPMethod method, const std::string& url, TStream& target);
 
   // Sets Host, Port, RequestHost and RequestProtocol for a URL with these
@@ -136,21 +142,29 @@ class TIdHTTP : public TIdTCPClient {
  protected:
   // Reads the header block into HeaderLines and parses it into Reply.
   void ReadReplyHeaders();
-  // Reads the reply body into `target`: Content-Length bytes, chunked, or
-  // until the peer closes.
+  // Reads the reply body into `target`: chunked (which wins over a length),
+  // Content-Length bytes, or until the peer closes. Differing lengths fail
+  // with EIdMalformedReply.
   void ReadBody(TStream& target);
-  // Reads one chunk-size line.
+  // The chunks and the trailer, every byte counted against MaxBodyBytes;
+  // `tooLarge` raises beyond it.
+  void ReadChunkedBody(TStream& target, const std::function<void()>& tooLarge);
+  // Reads one chunk-size line (at most kHttpMaxChunkLineBytes).
   std::int32_t ReadChunkSize();
 
  private:
-  // ReadLine with the default terminator and no time limit; a peer close
-  // before the line ends fails with EIdConnClosedGracefully.
-  std::string ReadReplyLine();
+  // ReadLine with the default terminator and ReadTimeout, at most
+  // `maxLength` bytes; a peer close before the line ends fails with
+  // EIdConnClosedGracefully.
+  std::string ReadReplyLine(std::size_t maxLength = kIdMaxLineLength);
   // Reads the status line into StatusText and StatusCode; answers whether
   // the reply is version 1.0.
   bool ReadStatusLine();
-  // Header lines up to the empty line, within the header block limits.
-  void ReadHeaderBlock(TIdHeaderList& lines);
+  // Header lines up to the empty line, within the header block limits;
+  // `counted` (when set) gets the bytes each line took from the stream.
+  void ReadHeaderBlock(TIdHeaderList& lines, const std::function<void(std::size_t)>& counted = {});
+  // One request of a chain: SendRequest's first and each followed redirect.
+  void RunRequest(TIdHTTPMethod method, const std::string& url, TStream& target);
   bool AskRedirect(std::string& dest);
   // Follows the redirect to `dest` (resolved against `url`) within
   // RedirectMaximum and the http/https schemes.
@@ -197,6 +211,8 @@ class TIdHTTP : public TIdTCPClient {
   // An earlier request of this redirect chain went over https.
   bool chainSecure_ = false;
   std::int32_t interimReplies_ = 0;
+  // This reply's framing was doubtful: its connection is closed after it.
+  bool closeAfterReply_ = false;
 };
 
 }  // namespace peloria

@@ -139,6 +139,7 @@ void TIdTCPConnection::OpenTransport(std::unique_ptr<TIdTransport> transport) {
   if (IsConnected()) throw EIdAlreadyConnected(kMsgAlreadyConnected);
   inputBuffer_.Clear();
   closedSinceOpen_ = false;
+  cutReason_.clear();
   transport_ = std::move(transport);
 }
 
@@ -198,7 +199,10 @@ std::size_t TIdTCPConnection::Receive(std::uint8_t* block, std::size_t size, int
     ThrowIfAborted();
     throw;
   }
-  if (received == 0) CloseConnection();
+  if (received == 0) {
+    cutReason_ = transport_->CutReason();
+    CloseConnection();
+  }
   // The shutdown of Abort reads as the peer's end: it must not end a body.
   ThrowIfAborted();
   if (ASCIIFilter) {
@@ -215,19 +219,21 @@ bool TIdTCPConnection::ReceiveIntoBuffer(int timeoutMs) {
   return received > 0;
 }
 
-std::string TIdTCPConnection::ReadLine(std::string_view terminator, int timeoutMs) {
+std::string TIdTCPConnection::ReadLine(std::string_view terminator, int timeoutMs,
+                                       std::size_t maxLength) {
   const bool defaultTerminator = terminator.empty();
   const std::string_view term = defaultTerminator ? std::string_view("\n") : terminator;
   // Bytes at the end of a buffer without a terminator that may still belong
   // to the line end: a CR before LF, or the start of a longer terminator.
   const std::size_t slack = defaultTerminator ? 1 : term.size() - 1;
-  const auto tooLong = [this]() {
+  const auto tooLong = [this, maxLength]() {
     CloseConnection();
     inputBuffer_.Clear();
-    throw EIdLineTooLong("Line too long: more than " + std::to_string(kIdMaxLineLength) +
+    throw EIdLineTooLong("Line too long: more than " + std::to_string(maxLength) +
                          " bytes without a line end.");
   };
   lineTimedOut_ = false;
+  lastLineBytes_ = 0;
 
   // Only the bytes that arrived since the last search are searched again
   // (with an overlap of the terminator's length less one).
@@ -238,7 +244,7 @@ std::string TIdTCPConnection::ReadLine(std::string_view terminator, int timeoutM
       at = inputBuffer_.Find(term, searched > term.size() - 1 ? searched - (term.size() - 1) : 0);
       if (at != TIdBuffer::npos) break;
       searched = inputBuffer_.Size();
-      if (searched > kIdMaxLineLength + slack) tooLong();
+      if (searched > maxLength + slack) tooLong();
     }
     // A close noticed earlier is reported even with a partial line buffered.
     RequireOpen();
@@ -253,7 +259,8 @@ std::string TIdTCPConnection::ReadLine(std::string_view terminator, int timeoutM
 
   std::size_t length = at;
   if (defaultTerminator && length > 0 && inputBuffer_.Data()[length - 1] == '\r') --length;
-  if (length > kIdMaxLineLength) tooLong();
+  if (length > maxLength) tooLong();
+  lastLineBytes_ = at + term.size();
   std::string line = inputBuffer_.Extract(at + term.size());
   line.resize(length);
   return line;
@@ -314,6 +321,9 @@ bool TIdTCPConnection::ReadToCloseIntoStream(TStream& stream, std::int64_t maxBy
   closed = fits;
   DoWorkEnd(TWorkMode::wmRead);
   if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
+  // Only an orderly end ends the data: a stream cut without it may have lost
+  // any number of bytes.
+  if (closed && !cutReason_.empty()) throw EIdTLSError(cutReason_);
   return closed;
 }
 

@@ -159,11 +159,15 @@ class TIdTCPConnection : public TIdComponent {
   // is dropped too), waiting at most ReadTimeout (or `timeoutMs`) for each
   // receive. When the time runs out, or the peer closes without a complete
   // line, answers "" with LineTimedOut set and the partial line kept in
-  // InputBuffer. A line longer than kIdMaxLineLength raises EIdLineTooLong.
+  // InputBuffer. A line longer than `maxLength` raises EIdLineTooLong.
   std::string ReadLine(std::string_view terminator = {}) {
     return ReadLine(terminator, ReadTimeout);
   }
-  std::string ReadLine(std::string_view terminator, int timeoutMs);
+  std::string ReadLine(std::string_view terminator, int timeoutMs,
+                       std::size_t maxLength = kIdMaxLineLength);
+  // The bytes the last ReadLine took from the stream, its terminator and a
+  // dropped CR included; 0 when it answered no line.
+  std::size_t LastLineBytes() const { return lastLineBytes_; }
   // Reads exactly `count` bytes into `stream` at its position (InputBuffer
   // first). A peer close before the end raises EIdConnClosedGracefully, a
   // silence longer than ReadTimeout EIdReadTimeout (closing the connection).
@@ -171,6 +175,8 @@ class TIdTCPConnection : public TIdComponent {
   // Reads everything until the peer closes into `stream` at its position and
   // cuts the stream there. Stops before writing more than `maxBytes` bytes
   // and answers false then (the connection stays open); true at the close.
+  // A close that the transport reports as cut short (TLS without the peer's
+  // close_notify) is a truncation: EIdTLSError with the library's reason.
   bool ReadToCloseIntoStream(TStream& stream, std::int64_t maxBytes);
   // Each write is sent at once, in full. Writing without an open connection
   // raises EIdConnClosedGracefully before anything is sent.
@@ -204,6 +210,10 @@ class TIdTCPConnection : public TIdComponent {
   TIdBuffer inputBuffer_;
   std::vector<std::uint8_t> receiveBlock_;
   bool closedSinceOpen_ = false;
+  // The transport's CutReason() at the end of the stream: why the last
+  // close cannot count as the end of the data; empty for an orderly end.
+  std::string cutReason_;
+  std::size_t lastLineBytes_ = 0;
   std::atomic<bool> aborted_ = false;
   bool lineTimedOut_ = false;
 };

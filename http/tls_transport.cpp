@@ -15,6 +15,12 @@
 namespace peloria {
 namespace {
 
+// The socket error of the channel's last read or write on this thread; 0
+// when it succeeded or met the end of the stream. The socket layer's own
+// last error keeps an earlier "would block" after a later read that met the
+// end, which would then be reported as the cause of a peer's close.
+thread_local int channelError = 0;
+
 // The socket runs non-blocking under TLS: the library answers "want read" or
 // "want write" and the wait happens here, with the time limit. The library's
 // own socket channel writes with write(2), which raises SIGPIPE on a peer
@@ -23,7 +29,8 @@ int ChannelWrite(BIO* bio, const char* data, int length) {
   BIO_clear_retry_flags(bio);
   const long long n = sock::Send(static_cast<int>(BIO_get_fd(bio, nullptr)), data,
                                  static_cast<std::size_t>(length));
-  if (n < 0 && sock::LastError() == kIdErrWouldBlock) BIO_set_retry_write(bio);
+  channelError = n < 0 ? sock::LastError() : 0;
+  if (channelError == kIdErrWouldBlock) BIO_set_retry_write(bio);
   return static_cast<int>(n);
 }
 
@@ -31,7 +38,8 @@ int ChannelRead(BIO* bio, char* data, int length) {
   BIO_clear_retry_flags(bio);
   const long long n = sock::Recv(static_cast<int>(BIO_get_fd(bio, nullptr)), data,
                                  static_cast<std::size_t>(length));
-  if (n < 0 && sock::LastError() == kIdErrWouldBlock) BIO_set_retry_read(bio);
+  channelError = n < 0 ? sock::LastError() : 0;
+  if (channelError == kIdErrWouldBlock) BIO_set_retry_read(bio);
   return static_cast<int>(n);
 }
 
@@ -87,6 +95,9 @@ struct TIdTLSTransport::Session {
   int fd = -1;
   SSL_CTX* context = nullptr;
   SSL* ssl = nullptr;
+  // The library's reason when the peer ended the stream without
+  // close_notify; empty while it has not ended so.
+  std::string cutReason;
 
   ~Session() {
     if (ssl != nullptr) SSL_free(ssl);
@@ -108,11 +119,12 @@ struct TIdTLSTransport::Session {
     } else if (error == SSL_ERROR_ZERO_RETURN) {
       return false;
     } else if (error == SSL_ERROR_SYSCALL && ERR_peek_last_error() == 0) {
-      const int code = sock::LastError();
+      const int code = channelError;
       ERR_clear_error();
-      if (code != 0 && result < 0) ThrowSocketError(code);
-      if (handshake) throw EIdTLSError("connection closed during the TLS handshake");
-      return false;  // an end without close_notify counts as the end
+      if (code != 0 && code != kIdErrWouldBlock && result < 0) ThrowSocketError(code);
+      return EndWithoutCloseNotify(handshake, "unexpected eof while reading");
+    } else if (ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+      return EndWithoutCloseNotify(handshake, LibraryReason(ssl));
     } else {
       Fail(ssl);
     }
@@ -122,6 +134,16 @@ struct TIdTLSTransport::Session {
       throw EIdReadTimeout(kMsgTimedOut);
     }
     return true;
+  }
+
+  // The peer closed the socket without close_notify. In the handshake that
+  // is its refusal; afterwards the stream ends, marked as cut so that data
+  // framed by the close is not taken as whole (a counted body needs none).
+  bool EndWithoutCloseNotify(bool handshake, std::string reason) {
+    ERR_clear_error();
+    if (handshake) throw EIdTLSError("connection closed during the TLS handshake");
+    cutReason = std::move(reason);
+    return false;
   }
 };
 
@@ -133,9 +155,6 @@ TIdTLSTransport::TIdTLSTransport(TIdSocketHandle& socket, const std::string& ser
   s.context = SSL_CTX_new(TLS_client_method());
   if (s.context == nullptr) Fail(nullptr);
   SSL_CTX_set_min_proto_version(s.context, TLS1_2_VERSION);
-  // An end of the stream without close_notify reads as the end, as a plain
-  // connection's close does; a short counted body still fails above.
-  SSL_CTX_set_options(s.context, SSL_OP_IGNORE_UNEXPECTED_EOF);
   SSL_CTX_set_verify(s.context, SSL_VERIFY_PEER, nullptr);
   // The system store, or the files named by SSL_CERT_FILE / SSL_CERT_DIR.
   if (SSL_CTX_set_default_verify_paths(s.context) != 1) Fail(nullptr);
@@ -163,6 +182,7 @@ TIdTLSTransport::TIdTLSTransport(TIdSocketHandle& socket, const std::string& ser
   s.fd = fd;
 
   for (;;) {
+    channelError = 0;
     const int result = SSL_connect(s.ssl);
     if (result == 1) break;
     if (!s.Retry(result, timeoutMs, true)) {
@@ -186,6 +206,7 @@ std::size_t TIdTLSTransport::Receive(void* bytes, std::size_t count, int timeout
   const int ask = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
   for (;;) {
     ERR_clear_error();
+    channelError = 0;
     const int n = SSL_read(session_->ssl, bytes, ask);
     if (n > 0) return static_cast<std::size_t>(n);
     if (!session_->Retry(n, timeoutMs, false)) return 0;
@@ -196,10 +217,15 @@ std::size_t TIdTLSTransport::Send(const void* bytes, std::size_t count, int time
   const int ask = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
   for (;;) {
     ERR_clear_error();
+    channelError = 0;
     const int n = SSL_write(session_->ssl, bytes, ask);
     if (n > 0) return static_cast<std::size_t>(n);
     if (!session_->Retry(n, timeoutMs, false)) ThrowSocketError(kIdErrShutdown);
   }
+}
+
+std::string TIdTLSTransport::CutReason() const {
+  return session_->cutReason;
 }
 
 void TIdTLSTransport::Close() {

@@ -24,6 +24,8 @@ class TIdTLSTransport final : public TIdTransport {
   bool WaitReadable(int timeoutMs) override;
   std::size_t Receive(void* bytes, std::size_t count, int timeoutMs) override;
   std::size_t Send(const void* bytes, std::size_t count, int timeoutMs) override;
+  // "unexpected eof while reading" once the peer closed without close_notify.
+  std::string CutReason() const override;
   void Close() override;
 
   // The negotiated protocol ("TLSv1.3").

@@ -75,6 +75,7 @@ std::size_t TIdMemoryTransport::Receive(void* bytes, std::size_t count, int time
   const std::size_t n = std::min(count, reply_.size() - taken_);
   if (n > 0) std::memcpy(bytes, reply_.data() + taken_, n);
   taken_ += n;
+  if (OnReceive) OnReceive(n);
   return n;
 }
 

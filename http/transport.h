@@ -30,6 +30,9 @@ class TIdTransport {
   // Sends some of `count` (> 0) bytes and answers how many (> 0); never
   // raises SIGPIPE. Waits at most `timeoutMs` for room (EIdReadTimeout).
   virtual std::size_t Send(const void* bytes, std::size_t count, int timeoutMs) = 0;
+  // After Receive answered 0: why that end is no orderly end of the data
+  // (TLS: the peer closed without close_notify); empty for an orderly end.
+  virtual std::string CutReason() const { return {}; }
   // Ends the conversation politely when possible (TLS close_notify, then no
   // more sending). Never raises; the socket itself is closed by its owner.
   virtual void Close() = 0;
@@ -66,11 +69,17 @@ class TIdMemoryTransport final : public TIdTransport {
   std::size_t Receive(void* bytes, std::size_t count, int timeoutMs) override;
   std::size_t Send(const void* bytes, std::size_t count, int timeoutMs) override;
   void Close() override { closed_ = true; }
+  std::string CutReason() const override { return taken_ < reply_.size() ? "" : EndCutReason; }
 
+  // What CutReason answers once the reply has been taken: a stream that ends
+  // as a TLS one without close_notify does.
+  std::string EndCutReason;
   // Called each time the client waits at a blocking end (before the wait
   // runs out), with the time limit of that wait.
   std::function<void(int timeoutMs)> OnBlockedEnd;
   std::function<void()> OnWaitForever;
+  // Called with the count of each receive (the fuzzer weighs the work).
+  std::function<void(std::size_t count)> OnReceive;
 
   const std::string& Sent() const { return sent_; }
   std::int64_t VirtualWaitMs() const { return virtualWaitMs_; }

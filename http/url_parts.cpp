@@ -19,8 +19,7 @@ std::string SplitAt(std::string& source, std::string_view delimiter, bool remove
   return before;
 }
 
-TIdUrlParts SplitUrl(std::string_view url) {
-  TIdUrlParts parts;
+std::string WithForwardSlashes(std::string_view url) {
   std::string rest(url);
   for (std::size_t i = 0; i < rest.size(); ++i) {
     if (IsLeadByte(static_cast<unsigned char>(rest[i]))) {
@@ -29,6 +28,12 @@ TIdUrlParts SplitUrl(std::string_view url) {
       rest[i] = '/';
     }
   }
+  return rest;
+}
+
+TIdUrlParts SplitUrl(std::string_view url) {
+  TIdUrlParts parts;
+  std::string rest = WithForwardSlashes(url);
 
   if (rest.find("://") != std::string::npos) {
     parts.Protocol = SplitAt(rest, "://", true);

@@ -23,6 +23,10 @@ struct TIdUrlParts {
   bool operator==(const TIdUrlParts&) const = default;
 };
 
+// `url` (CP932) with every backslash as "/"; a CP932 lead byte is skipped
+// together with its trail byte, so a trail byte equal to "\" stays.
+std::string WithForwardSlashes(std::string_view url);
+
 // Splits `url` into its parts. Backslashes count as "/" (a CP932 lead byte is
 // skipped together with its trail byte, so a trail byte equal to "\" stays).
 // A query is not separated: Path + Document give back the URL's text after

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <new>
 
+#include "platform/bytes.h"
+
 namespace peloria {
 
 namespace {
@@ -194,6 +196,7 @@ void TBitmap::RowToArgb(int row, std::uint32_t* out) const {
   const Image& image = Current();
   const std::uint8_t* p = image.Row(row);
   const int width = image.width;
+  const ByteSpan bytes(p, static_cast<std::size_t>(image.rowBytes));
   const auto fromPalette = [&](unsigned index) -> std::uint32_t {
     if (index >= image.palette.size()) return 0xFF000000u;
     const TRGBQuad& q = image.palette[index];
@@ -214,7 +217,8 @@ void TBitmap::RowToArgb(int row, std::uint32_t* out) const {
       for (int x = 0; x < width; ++x) out[x] = fromPalette(p[x]);
       break;
     case 16:
-      for (int x = 0; x < width; ++x) out[x] = fromMasks(p[2 * x] | p[2 * x + 1] << 8);
+      for (int x = 0; x < width; ++x)
+        out[x] = fromMasks(U16Le(bytes, 2 * static_cast<std::size_t>(x)).value_or(0));
       break;
     case 24:
       for (int x = 0; x < width; ++x, p += 3) {
@@ -222,10 +226,8 @@ void TBitmap::RowToArgb(int row, std::uint32_t* out) const {
       }
       break;
     case 32:
-      for (int x = 0; x < width; ++x, p += 4) {
-        out[x] = fromMasks(static_cast<std::uint32_t>(p[0]) | p[1] << 8 | p[2] << 16 |
-                           static_cast<std::uint32_t>(p[3]) << 24);
-      }
+      for (int x = 0; x < width; ++x)
+        out[x] = fromMasks(U32Le(bytes, 4 * static_cast<std::size_t>(x)).value_or(0));
       break;
     default:
       for (int x = 0; x < width; ++x) out[x] = 0xFF000000u;

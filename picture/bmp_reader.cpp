@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "picture/bitmap.h"
+#include "platform/bytes.h"
 
 namespace peloria {
 
@@ -74,13 +75,14 @@ class Bytes {
     return data_[at];
   }
   std::uint16_t U16(std::uint64_t at) const {
-    if (!Has(at, 2)) Invalid();
-    return static_cast<std::uint16_t>(data_[at] | data_[at + 1] << 8);
+    const auto value = U16Le(data_, at);
+    if (!value) Invalid();
+    return *value;
   }
   std::uint32_t U32(std::uint64_t at) const {
-    if (!Has(at, 4)) Invalid();
-    return static_cast<std::uint32_t>(data_[at]) | data_[at + 1] << 8 | data_[at + 2] << 16 |
-           static_cast<std::uint32_t>(data_[at + 3]) << 24;
+    const auto value = U32Le(data_, at);
+    if (!value) Invalid();
+    return *value;
   }
   const std::uint8_t* At(std::uint64_t at, std::uint64_t count) const {
     if (!Has(at, count)) Invalid();

@@ -1,6 +1,7 @@
 // The decoder libraries loaded at their first use rather than linked with the
 // program: libheif (with the HEVC and AV1 codecs it brings, by far the largest
-// library Peloria uses) and libtiff (with its compression libraries). Loading
+// library Peloria uses), libtiff (with its compression libraries) and libjxl
+// (with its thread pool and Brotli). Loading
 // them costs several milliseconds that every start would pay otherwise: a
 // JPEG, --version, --exif.
 //
@@ -9,6 +10,8 @@
 // Not for use outside picture/.
 #pragma once
 
+#include <jxl/decode.h>
+#include <jxl/thread_parallel_runner.h>
 #include <libheif/heif.h>
 #include <tiffio.h>
 
@@ -48,7 +51,11 @@ namespace peloria {
   X(TIFFComputeTile)                      \
   X(TIFFGetField)                         \
   X(TIFFGetFieldDefaulted)                \
+  X(TIFFGetStrileByteCount)               \
+  X(TIFFGetStrileOffset)                  \
   X(TIFFIsTiled)                          \
+  X(TIFFNumberOfStrips)                   \
+  X(TIFFNumberOfTiles)                    \
   X(TIFFOpenOptionsAlloc)                 \
   X(TIFFOpenOptionsFree)                  \
   X(TIFFOpenOptionsSetErrorHandlerExtR)   \
@@ -63,6 +70,29 @@ namespace peloria {
   X(TIFFScanlineSize64)                   \
   X(TIFFTileRowSize64)
 
+#define PELORIA_JXL_FUNCTIONS(X)   \
+  X(JxlDecoderCreate)              \
+  X(JxlDecoderDestroy)             \
+  X(JxlDecoderSubscribeEvents)     \
+  X(JxlDecoderSetParallelRunner)   \
+  X(JxlDecoderSetInput)            \
+  X(JxlDecoderCloseInput)          \
+  X(JxlDecoderProcessInput)        \
+  X(JxlDecoderGetBasicInfo)        \
+  X(JxlDecoderSetImageOutCallback) \
+  X(JxlDecoderSetDecompressBoxes)  \
+  X(JxlDecoderGetBoxType)          \
+  X(JxlDecoderGetBoxSizeRaw)       \
+  X(JxlDecoderSetBoxBuffer)        \
+  X(JxlDecoderReleaseBoxBuffer)
+
+// libjxl's thread pool, a library of its own.
+#define PELORIA_JXL_THREADS_FUNCTIONS(X) \
+  X(JxlThreadParallelRunner)             \
+  X(JxlThreadParallelRunnerCreate)       \
+  X(JxlThreadParallelRunnerDestroy)      \
+  X(JxlThreadParallelRunnerDefaultNumWorkerThreads)
+
 #define PELORIA_LIBRARY_MEMBER(name) decltype(&::name) name;
 struct THeifLibrary {
   PELORIA_HEIF_FUNCTIONS(PELORIA_LIBRARY_MEMBER)
@@ -70,13 +100,18 @@ struct THeifLibrary {
 struct TTiffLibrary {
   PELORIA_TIFF_FUNCTIONS(PELORIA_LIBRARY_MEMBER)
 };
+struct TJxlLibrary {
+  PELORIA_JXL_FUNCTIONS(PELORIA_LIBRARY_MEMBER)
+  PELORIA_JXL_THREADS_FUNCTIONS(PELORIA_LIBRARY_MEMBER)
+};
 #undef PELORIA_LIBRARY_MEMBER
 
 // The library, loaded (libheif also initialised: its decoder plug-ins
 // registered) at the first call. Fails with EInvalidGraphic kMsgInvalidImage
-// for "HEIF" or "TIFF" and the loader's message when it cannot be loaded; a
-// later call tries again.
+// for "HEIF", "TIFF" or "JXL" and the loader's message when it cannot be
+// loaded; a later call tries again.
 const THeifLibrary& HeifLibrary();
 const TTiffLibrary& TiffLibrary();
+const TJxlLibrary& JxlLibrary();
 
 }  // namespace peloria

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string_view>
 
 #include "picture/bitmap.h"
@@ -20,6 +22,13 @@ void StartRgbBitmap(TBitmap& into, std::int64_t width, std::int64_t height, std:
 // Refuses (EOutOfResources) a decode that would need `bytes` of working
 // memory beside the bitmap, more than kMaxDecoderWorkingBytes.
 void CheckWorkingBytes(std::int64_t bytes, std::int64_t width, std::int64_t height);
+
+// The scans of a JPEG stream (start-of-scan markers before its end), as
+// far as `stream` holds it; none when it does not start like a JPEG file.
+// Markers are FF and a code; all but SOI, EOI, RSTn and TEM carry a 2-byte
+// length; coded data after a scan header ends at an FF followed by anything
+// but 00 (a stuffed FF) or a restart marker.
+std::optional<std::int64_t> JpegScanCount(std::span<const std::uint8_t> stream);
 
 // A colour channel laid onto white: with a straight alpha (the colour as if
 // opaque) and with a premultiplied one (the colour already scaled by alpha).

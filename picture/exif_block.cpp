@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "picture/decoder_libraries.h"
 #include "picture/errors.h"
 #include "picture/formats.h"
 #include "picture/graphic.h"
+#include "picture/heif_canvas.h"
+#include "platform/bytes.h"
 #include "platform/stream.h"
 
 namespace peloria {
@@ -79,6 +82,11 @@ struct HandleFree {
 // of that field.
 Block HeifExifBlock(Bytes file) {
   const THeifLibrary& heif = HeifLibrary();
+  try {
+    CheckHeifItems(file);  // libheif reads every item before the Exif item
+  } catch (const EInvalidGraphic&) {
+    return std::nullopt;
+  }
   std::unique_ptr<heif_context, ContextFree> context(heif.heif_context_alloc());
   if (heif.heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
                                                       nullptr)
@@ -105,8 +113,42 @@ Block HeifExifBlock(Bytes file) {
   return TiffBlock(Bytes(item).subspan(4 + offset), kMaxExifBlockBytes);
 }
 
-// TIFF: the file itself.
+namespace {
+
+// The tags of a picture's shooting data that cameras may write in the first
+// directory itself (the summary's exposure, aperture, speed, bias, focal
+// length, light, modes and date of shooting).
+constexpr std::uint16_t kShootingTags[] = {
+    0x829A, 0x829D, 0x8822, 0x8827, 0x9003, 0x9004, 0x9201, 0x9202,
+    0x9204, 0x9207, 0x9208, 0x9209, 0x920A, 0xA402, 0xA403, 0xA405,
+};
+
+// True when the first directory of the TIFF block `tiff` points at an Exif
+// directory (0x8769) or holds shooting tags itself. A scanner's or an
+// editor's TIFF file has a first directory of its own (size, strips,
+// perhaps Make and Model) that is no Exif data.
+bool HoldsExifData(Bytes tiff) {
+  if (tiff.empty()) return false;
+  const ByteOrder order = tiff[0] == 'M' ? ByteOrder::kBig : ByteOrder::kLittle;
+  const std::optional<std::uint32_t> ifd = ReadU32(tiff, 4, order);
+  const std::optional<std::uint16_t> count = ifd ? ReadU16(tiff, *ifd, order) : std::nullopt;
+  if (!count) return false;
+  for (std::size_t i = 0; i < *count; ++i) {
+    const std::optional<std::uint16_t> tag = ReadU16(tiff, *ifd + 2 + 12 * i, order);
+    if (!tag) return false;
+    if (*tag == 0x8769 || std::find(std::begin(kShootingTags), std::end(kShootingTags), *tag) !=
+                              std::end(kShootingTags)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+// TIFF: the file itself, when its first directory holds Exif data.
 Block TiffExifBlock(Bytes file) {
+  if (!HoldsExifData(file)) return std::nullopt;
   return TiffBlock(file, static_cast<std::size_t>(kMaxBitmapBytes));
 }
 

@@ -1,7 +1,9 @@
 // The Exif data of pictures that are no JPEG files: the TIFF block (starting
 // with "II*\0" or "MM\0*") that a PNG eXIf chunk, a WebP EXIF chunk (with or
 // without a leading "Exif\0\0"), the Exif item of a HEIF file (after its
-// 4-byte offset) or a TIFF file itself holds. The kind is taken from the
+// 4-byte offset) or a TIFF file itself holds: a TIFF file only when its
+// first directory points at an Exif directory or holds shooting tags (a
+// scanned picture's directory is no Exif data). The kind is taken from the
 // file's signature, whatever its extension.
 #pragma once
 

@@ -41,7 +41,8 @@ namespace {
   X(TGifImage)                   \
   X(TTiffImage)                  \
   X(TWebPImage)                  \
-  X(THeifImage)
+  X(THeifImage)                  \
+  X(TJxlImage)
 
 #define PELORIA_KIND_ADDRESS(Name) &Name::kKind,
 constexpr const TPictureKind* kKinds[] = {PELORIA_PICTURE_KINDS(PELORIA_KIND_ADDRESS)};

@@ -3,6 +3,8 @@
 #include <limits>
 #include <new>
 
+#include "platform/bytes.h"
+
 namespace peloria {
 
 std::int64_t BitmapRowBytes(std::int64_t width, int bitsPerPixel) {
@@ -83,12 +85,12 @@ void TUndecodedGraphic::Keep(std::vector<std::uint8_t> data, int width, int heig
 
 namespace {
 
+// The callers check the header's length first; a short one reads as 0.
 std::uint16_t U16(const std::vector<std::uint8_t>& d, std::size_t at) {
-  return static_cast<std::uint16_t>(d[at] | d[at + 1] << 8);
+  return U16Le(d, at).value_or(0);
 }
 std::int32_t I32(const std::vector<std::uint8_t>& d, std::size_t at) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(d[at]) | d[at + 1] << 8 |
-                                   d[at + 2] << 16 | static_cast<std::uint32_t>(d[at + 3]) << 24);
+  return static_cast<std::int32_t>(U32Le(d, at).value_or(0));
 }
 int ToPixels(std::int64_t length, std::int64_t unitsPerInch) {
   if (length <= 0 || unitsPerInch <= 0) return 0;

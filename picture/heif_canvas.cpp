@@ -1,12 +1,18 @@
 // Follows the boxes of a HEIF file from the primary item to its data: the
 // primary item's number ("pitm"), its type ("iinf"), where its data lies
 // ("iloc": in the file or in the "idat" box), and from that data the
-// canvas size of a grid or overlay header.
+// canvas size of a grid or overlay header; and how many items and tiles the
+// file declares.
 #include "picture/heif_canvas.h"
 
+#include <algorithm>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "picture/decoder_support.h"
+#include "picture/picture_limits.h"
+#include "platform/bytes.h"
 
 namespace peloria {
 
@@ -21,30 +27,51 @@ constexpr std::uint32_t FourCc(const char (&name)[5]) {
          static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[3]));
 }
 
-// Big-endian fields read in turn. A read past the end gives 0 and leaves
-// the reader broken, so a loop over a count a file declares ends at the
-// file's end.
+// Big-endian fields read in turn. A read past the end, or of a width other
+// than 0, 1, 2, 4 or 8 bytes (the box layouts use no other; an "iloc" box's
+// field sizes are 0, 4 or 8), gives 0 and leaves the reader broken, so a
+// loop over a count a file declares ends at the file's end.
 class TFields {
  public:
   explicit TFields(Bytes bytes) : bytes_(bytes) {}
 
   std::uint64_t Read(std::size_t size) {
-    if (size > 8 || size > bytes_.size() - at_) {
+    std::optional<std::uint64_t> value;
+    switch (size) {
+      case 0:
+        value = 0;
+        break;
+      case 1:
+        value = ReadUnsigned<std::uint8_t>(bytes_, at_, ByteOrder::kBig);
+        break;
+      case 2:
+        value = U16Be(bytes_, at_);
+        break;
+      case 4:
+        value = U32Be(bytes_, at_);
+        break;
+      case 8:
+        value = U64Be(bytes_, at_);
+        break;
+      default:
+        break;
+    }
+    if (!value) {
       broken_ = true;
       at_ = bytes_.size();
       return 0;
     }
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < size; ++i) value = value << 8 | bytes_[at_++];
-    return value;
+    at_ += size;
+    return *value;
   }
   std::uint32_t U8() { return static_cast<std::uint32_t>(Read(1)); }
   std::uint32_t U16() { return static_cast<std::uint32_t>(Read(2)); }
   std::uint32_t U32() { return static_cast<std::uint32_t>(Read(4)); }
-  // A full box's version; its flags are skipped.
+  // A full box's version; its 24 bits of flags are skipped.
   std::uint32_t Version() {
     const std::uint32_t version = U8();
-    Read(3);
+    Read(1);
+    Read(2);
     return version;
   }
   bool Broken() const { return broken_; }
@@ -148,13 +175,57 @@ std::optional<Bytes> ItemData(Bytes iloc, std::uint32_t id, Bytes file, Bytes id
   return {};
 }
 
-}  // namespace
-
-std::optional<THeifCanvas> DerivedCanvas(Bytes file) {
+// The boxes inside the top-level "meta" box; none without one.
+std::vector<TBox> MetaBoxes(Bytes file) {
   const std::vector<TBox> top = Boxes(file);
   const TBox* meta = Find(top, FourCc("meta"));
   if (meta == nullptr || meta->payload.size() < 4) return {};
-  const std::vector<TBox> boxes = Boxes(meta->payload.subspan(4));
+  return Boxes(meta->payload.subspan(4));
+}
+
+// The entries "iloc" declares, as far as its bytes hold them: each entry
+// is at least an item number, a data reference and an extent count.
+std::uint64_t LocatedItems(Bytes iloc) {
+  TFields fields(iloc);
+  const std::uint32_t version = fields.Version();
+  fields.Read(2);  // field sizes
+  const std::uint64_t items = version < 2 ? fields.U16() : fields.U32();
+  const std::size_t entryBytes = version < 2 ? 6 : 8;
+  return std::min<std::uint64_t>(items, fields.Rest().size() / entryBytes);
+}
+
+}  // namespace
+
+void CheckHeifItems(Bytes file) {
+  const std::vector<TBox> boxes = MetaBoxes(file);
+  std::uint64_t items = 0;
+  if (const TBox* iinf = Find(boxes, FourCc("iinf"))) {
+    TFields fields(iinf->payload);
+    fields.Read(fields.Version() == 0 ? 2 : 4);  // the entry count
+    for (const TBox& entry : Boxes(fields.Rest())) items += entry.type == FourCc("infe") ? 1 : 0;
+  }
+  if (const TBox* iloc = Find(boxes, FourCc("iloc"))) {
+    items = std::max(items, LocatedItems(iloc->payload));
+  }
+  if (items > static_cast<std::uint64_t>(kMaxHeifItems)) {
+    InvalidImage("HEIF", "the file declares " + std::to_string(items) + " items, more than " +
+                             std::to_string(kMaxHeifItems));
+  }
+  std::uint64_t tiles = 0;
+  try {
+    if (const std::optional<THeifCanvas> canvas = DerivedCanvas(file)) tiles = canvas->tiles;
+  } catch (const EInvalidGraphic&) {
+    // A broken grid header is the decoder's to refuse; libheif reads no
+    // tiles of it.
+  }
+  if (tiles > static_cast<std::uint64_t>(kMaxHeifGridTiles)) {
+    InvalidImage("HEIF", "the grid has " + std::to_string(tiles) + " tiles, more than " +
+                             std::to_string(kMaxHeifGridTiles));
+  }
+}
+
+std::optional<THeifCanvas> DerivedCanvas(Bytes file) {
+  const std::vector<TBox> boxes = MetaBoxes(file);
   const TBox* pitm = Find(boxes, FourCc("pitm"));
   const TBox* iinf = Find(boxes, FourCc("iinf"));
   const TBox* iloc = Find(boxes, FourCc("iloc"));
@@ -173,11 +244,16 @@ std::optional<THeifCanvas> DerivedCanvas(Bytes file) {
   TFields fields(*header);
   fields.U8();  // version
   const std::uint32_t flags = fields.U8();
-  // A grid gives its rows and columns, an overlay its fill colour, before
-  // the canvas size (32-bit numbers when flag 1 is set, else 16-bit).
-  fields.Read(type == FourCc("grid") ? 2 : 8);
-  const std::size_t size = (flags & 1) != 0 ? 4 : 2;
+  // A grid gives its rows and columns less one, an overlay its fill colour,
+  // before the canvas size (32-bit numbers when flag 1 is set, else 16-bit).
   THeifCanvas canvas;
+  if (type == FourCc("grid")) {
+    const std::uint32_t rows = fields.U8() + 1;
+    canvas.tiles = std::uint64_t{rows} * (fields.U8() + 1);
+  } else {
+    fields.Read(8);
+  }
+  const std::size_t size = (flags & 1) != 0 ? 4 : 2;
   canvas.width = static_cast<std::uint32_t>(fields.Read(size));
   canvas.height = static_cast<std::uint32_t>(fields.Read(size));
   if (fields.Broken()) InvalidImage("HEIF", "the grid or overlay header is cut off");

@@ -63,6 +63,7 @@ std::int64_t WorkingBytes(const THeifLibrary& heif, const heif_image_handle* han
 
 void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into) {
   const THeifLibrary& heif = HeifLibrary();
+  CheckHeifItems(file);
   std::unique_ptr<heif_context, ContextFree> context(heif.heif_context_alloc());
   Check(heif.heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
                                                         nullptr));

@@ -19,6 +19,7 @@
 
 #include "picture/decoder_support.h"
 #include "picture/raster.h"
+#include "platform/bytes.h"
 #include "platform/stream.h"
 
 namespace peloria {
@@ -30,12 +31,13 @@ constexpr std::size_t kDirectory = 6;
 constexpr std::size_t kEntry = 16;
 constexpr std::uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-std::uint32_t U16(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0] | p[1] << 8);
+// Little-endian fields whose range the callers have checked; one outside
+// the bytes reads as 0.
+std::uint32_t U16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return U16Le(bytes, at).value_or(0);
 }
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | p[1] << 8 | p[2] << 16 |
-         static_cast<std::uint32_t>(p[3]) << 24;
+std::uint32_t U32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return U32Le(bytes, at).value_or(0);
 }
 void PutU32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i)
@@ -45,22 +47,22 @@ void PutU32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
 // The image of the directory with the most pixels, then the most bits per
 // pixel; the first of equals.
 std::span<const std::uint8_t> LargestImage(std::span<const std::uint8_t> file) {
-  if (file.size() < kDirectory || U16(file.data()) != 0 || U16(file.data() + 2) != 1) {
+  if (file.size() < kDirectory || U16(file, 0) != 0 || U16(file, 2) != 1) {
     InvalidImage(kKind, "no icon directory");
   }
-  const std::size_t count = U16(file.data() + 4);
+  const std::size_t count = U16(file, 4);
   if (count == 0) InvalidImage(kKind, "no image");
   if (file.size() < kDirectory + count * kEntry) InvalidImage(kKind, "directory cut off");
   std::span<const std::uint8_t> best;
   std::uint64_t bestKey = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = file.data() + kDirectory + i * kEntry;
+    const auto e = file.subspan(kDirectory + i * kEntry, kEntry);
     const std::uint64_t width = e[0] == 0 ? 256 : e[0];
     const std::uint64_t height = e[1] == 0 ? 256 : e[1];
-    const std::uint64_t size = U32(e + 8);
-    const std::uint64_t offset = U32(e + 12);
+    const std::uint64_t size = U32(e, 8);
+    const std::uint64_t offset = U32(e, 12);
     if (size == 0 || offset > file.size() || size > file.size() - offset) continue;
-    const std::uint64_t key = (width * height) << 16 | U16(e + 6);
+    const std::uint64_t key = (width * height) << 16 | U16(e, 6);
     if (best.empty() || key > bestKey) {
       best = file.subspan(offset, size);
       bestKey = key;
@@ -73,13 +75,13 @@ std::span<const std::uint8_t> LargestImage(std::span<const std::uint8_t> file) {
 // A BMP image of an icon: read by the BMP reader as a file of the colour
 // half, then laid onto white where the alpha or the AND mask says.
 void DecodeIconBitmap(std::span<const std::uint8_t> dib, TBitmap& into) {
-  if (dib.size() < 40 || U32(dib.data()) < 40) InvalidImage(kKind, "bad image header");
-  const std::uint32_t headerSize = U32(dib.data());
-  const auto doubled = static_cast<std::int32_t>(U32(dib.data() + 8));
+  if (dib.size() < 40 || U32(dib, 0) < 40) InvalidImage(kKind, "bad image header");
+  const std::uint32_t headerSize = U32(dib, 0);
+  const auto doubled = static_cast<std::int32_t>(U32(dib, 8));
   if (doubled <= 0 || headerSize > dib.size()) InvalidImage(kKind, "bad image header");
   const std::int32_t height = doubled / 2;
-  const int bits = static_cast<int>(U16(dib.data() + 14));
-  const std::uint32_t compression = U32(dib.data() + 16);
+  const int bits = static_cast<int>(U16(dib, 14));
+  const std::uint32_t compression = U32(dib, 16);
 
   // A BMP file: the 14-byte file header (pixel offset 0: right after the
   // colour table), then the image with its height halved.
@@ -98,7 +100,7 @@ void DecodeIconBitmap(std::span<const std::uint8_t> dib, TBitmap& into) {
   StartRgbBitmap(into, width, height, kKind);
 
   // Where the colour rows and the mask lie in the image (uncompressed only).
-  std::uint64_t tableEntries = U32(dib.data() + 32);
+  std::uint64_t tableEntries = U32(dib, 32);
   if (tableEntries == 0 && bits <= 8) tableEntries = std::uint64_t{1} << bits;
   const std::uint64_t pixelsAt =
       headerSize + (compression == 3 && headerSize == 40 ? 12 : 0) + tableEntries * 4;

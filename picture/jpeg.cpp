@@ -9,11 +9,16 @@
 // source and the error manager below never throw.
 #include "picture/jpeg.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+
+#include "picture/decoder_support.h"
+#include "picture/orientation.h"
+#include "platform/bytes.h"
 
 extern "C" {
 #include <jerror.h>
@@ -33,8 +38,9 @@ constexpr std::size_t kSourcePiece = 4096;
 constexpr std::size_t kHeaderPiece = std::size_t{64} << 10;
 // Rows handed to the decoder per call at most.
 constexpr int kRowsPerCall = 16;
-// The bounds of the JPEG decoder (kMaxJpegScans, kMaxJpegDecoderBytes) are
-// in picture/picture_limits.h with the reasons for them.
+// The bounds of the JPEG decoder (kMaxJpegScans, kMaxJpegBlockVisits,
+// kMaxJpegDecoderBytes) are in picture/picture_limits.h with the reasons for
+// them.
 constexpr int kMaxScans = kMaxJpegScans;
 constexpr long kMaxDecoderMemory = kMaxJpegDecoderBytes;
 
@@ -51,15 +57,47 @@ void ExitOnError(j_common_ptr cinfo) {
 }
 void IgnoreMessage(j_common_ptr, int) {}
 
-// Called by the decoder for every row of every scan it takes in: stops a file
-// with more than kMaxScans scans as a fatal error of bad progressive
-// parameters.
-void LimitScans(j_common_ptr cinfo) {
-  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+void IgnoreOutput(j_common_ptr) {}
+
+// The decoder's work so far, counted in coefficient blocks visited: every
+// scan visits the blocks of the rows it has taken in, every output pass of a
+// pass-by-pass decode all blocks of the picture once more.
+struct WorkMonitor {
+  jpeg_progress_mgr pub;  // first member
+  std::int64_t outputBlocks;
+};
+
+// Blocks in one row of iMCUs over all components, and in the whole frame
+// (after jpeg_read_header). A scan of fewer components visits fewer, so
+// this bounds its work from above.
+std::int64_t BlocksPerImcuRow(const jpeg_decompress_struct& ci) {
+  std::int64_t blocks = 0;
+  for (int c = 0; c < ci.num_components; ++c) {
+    blocks += std::int64_t{ci.comp_info[c].width_in_blocks} * ci.comp_info[c].v_samp_factor;
+  }
+  return blocks;
+}
+std::int64_t FrameBlocks(const jpeg_decompress_struct& ci) {
+  return BlocksPerImcuRow(ci) * ci.total_iMCU_rows;
+}
+
+// Called by the decoder as it takes in rows of each scan and hands out rows
+// of each output pass: stops a file with more than kMaxScans scans, or whose
+// scans and passes visit more than kMaxJpegBlockVisits blocks, as a fatal
+// error of bad progressive parameters. Scans are taken in in order, each
+// over all iMCU rows, so the rows taken in so far are those of the earlier
+// scans and the rows of the current one.
+void LimitWork(j_common_ptr cinfo) {
+  const auto* ci = reinterpret_cast<j_decompress_ptr>(cinfo);
+  const auto* monitor = reinterpret_cast<const WorkMonitor*>(cinfo->progress);
+  if (ci->input_scan_number > kMaxScans) ERREXIT4(cinfo, JERR_BAD_PROGRESSION, 0, 0, 0, 0);
+  const std::int64_t rows =
+      std::int64_t{std::max(ci->input_scan_number - 1, 0)} * ci->total_iMCU_rows +
+      ci->input_iMCU_row;
+  if (rows * BlocksPerImcuRow(*ci) + monitor->outputBlocks > kMaxJpegBlockVisits) {
     ERREXIT4(cinfo, JERR_BAD_PROGRESSION, 0, 0, 0, 0);
   }
 }
-void IgnoreOutput(j_common_ptr) {}
 
 // The data source: the memory block handed out in pieces of kSourcePiece
 // bytes. Past the end it supplies an end-of-image marker, so that cut-off
@@ -152,8 +190,8 @@ class Decompressor {
     src_.more = more;
     cinfo.src = &src_.pub;
     std::memset(&progress_, 0, sizeof progress_);
-    progress_.progress_monitor = LimitScans;
-    cinfo.progress = &progress_;
+    progress_.pub.progress_monitor = LimitWork;
+    cinfo.progress = &progress_.pub;
   }
   ~Decompressor() { Destroy(); }
   Decompressor(const Decompressor&) = delete;
@@ -182,12 +220,16 @@ class Decompressor {
   // True when a failure came from reading past the start of longer data.
   bool RanOut() const { return src_.ranOut; }
 
+  // Counts one more output pass over the whole picture against the work
+  // bound, which the decoder checks as the pass hands out its rows.
+  void CountOutputPass() { progress_.outputBlocks += FrameBlocks(cinfo); }
+
   jpeg_decompress_struct cinfo;
 
  private:
   ErrorManager err_;
   MemorySource src_;
-  jpeg_progress_mgr progress_;
+  WorkMonitor progress_;
   bool created_ = false;
 };
 
@@ -237,6 +279,16 @@ struct DecodeSettings {
   TJPEGPerformance performance;
   bool progressiveDisplay;
 };
+
+// The settings of `image` with another scale.
+DecodeSettings SettingsOf(const TJPEGImage& image, TJPEGScale scale) {
+  return {scale,
+          image.Smoothing(),
+          image.Grayscale(),
+          image.PixelFormat(),
+          image.Performance(),
+          image.ProgressiveDisplay()};
+}
 
 // What the settings made of the decoder's output, for the steps after.
 struct OutputPlan {
@@ -379,6 +431,7 @@ void ReadPasses(Decompressor& d, const OutputPlan& plan, TBitmap::Image& image,
     d.Run([&] { final = jpeg_input_complete(&ci) != 0; });
     ci.dct_method = final ? plan.finalDct : JDCT_IFAST;
     ci.dither_mode = final ? plan.finalDither : JDITHER_ORDERED;
+    d.CountOutputPass();
     d.Run([&] { jpeg_start_output(&ci, ci.input_scan_number); });
     TakePalette(ci, image);
     ReadAllRows(d, plan, image);
@@ -398,7 +451,121 @@ void ZeroRowPadding(TBitmap::Image& image, std::size_t usedBytes) {
   }
 }
 
+// A file of several scans keeps every coefficient of the picture while it
+// decodes: per component, its blocks (rounded up to whole sampling units) of
+// 64 two-byte coefficients, whatever the output scale. libjpeg allocates them
+// when decoding starts and refuses them beyond kMaxDecoderMemory with
+// JERR_NO_BACKING_STORE; the same refusal is made here from the header, so
+// that it comes before any decode starts. The sum is a lower bound of what
+// libjpeg counts, so no file it would take is refused.
+void CheckCoefficientMemory(Decompressor& d) {
+  jpeg_decompress_struct& ci = d.cinfo;
+  bool multipleScans = false;
+  d.Run([&] { multipleScans = jpeg_has_multiple_scans(&ci) != 0; });
+  if (!multipleScans && !ci.buffered_image) return;
+  std::int64_t bytes = 0;
+  for (int i = 0; i < ci.num_components; ++i) {
+    const jpeg_component_info& c = ci.comp_info[i];
+    const auto roundUp = [](std::int64_t n, std::int64_t unit) {
+      return unit > 0 ? (n + unit - 1) / unit * unit : n;
+    };
+    bytes += roundUp(c.width_in_blocks, c.h_samp_factor) *
+             roundUp(c.height_in_blocks, c.v_samp_factor) * std::int64_t{sizeof(JBLOCK)};
+  }
+  if (bytes > kMaxDecoderMemory) d.Run([&] { ERREXIT(&ci, JERR_NO_BACKING_STORE); });
+}
+
+// Reads the header and hands the settings to the decoder, then makes the
+// checks that need no pixel: an output that the rows cannot take, a bitmap
+// beyond kMaxBitmapBytes. Answers what the settings made of the output.
+OutputPlan PrepareDecode(Decompressor& d, std::span<const std::uint8_t> bytes,
+                         const DecodeSettings& settings) {
+  jpeg_decompress_struct& ci = d.cinfo;
+  d.Run([&] { jpeg_read_header(&ci, TRUE); });
+  const OutputPlan plan = ApplySettings(d, settings);
+  d.Run([&] { jpeg_calc_output_dimensions(&ci); });
+  CheckComponents(d, plan);
+  // The scans the file holds, each a pass over every block (and, decoding
+  // pass by pass, an output pass for each): a file whose scans would visit
+  // more blocks than the work bound is refused before the decoder allocates
+  // its coefficients. The monitor (LimitWork) still counts what is done.
+  const std::int64_t scans = JpegScanCount(bytes).value_or(0);
+  if (scans > kMaxScans ||
+      scans * FrameBlocks(ci) * (plan.buffered ? 2 : 1) > kMaxJpegBlockVisits) {
+    d.Run([&] { ERREXIT4(&ci, JERR_BAD_PROGRESSION, 0, 0, 0, 0); });
+  }
+  CheckedImageBytes(ci.output_width, ci.output_height, plan.quantize ? 8 : 24);
+  CheckCoefficientMemory(d);
+  return plan;
+}
+
+// The checks of PrepareDecode alone, on a decoder released right after.
+void PlanDecode(std::span<const std::uint8_t> bytes, const DecodeSettings& settings) {
+  Decompressor d(bytes.data(), bytes.size());
+  PrepareDecode(d, bytes, settings);
+}
+
+// Decodes the data with these settings into a new pixel image. A bitmap too
+// large is refused before the decoder allocates anything; the decoder's own
+// buffers (bounded by kMaxDecoderMemory) are allocated before the bitmap, so
+// that a file refused for them costs no bitmap.
+std::shared_ptr<TBitmap::Image> DecodeImage(std::span<const std::uint8_t> bytes,
+                                            const DecodeSettings& settings,
+                                            const std::function<void()>& onProgress) {
+  Decompressor d(bytes.data(), bytes.size());
+  jpeg_decompress_struct& ci = d.cinfo;
+  const OutputPlan plan = PrepareDecode(d, bytes, settings);
+  d.Run([&] { jpeg_start_decompress(&ci); });
+  auto image =
+      TBitmap::Image::Make(static_cast<int>(ci.output_width), static_cast<int>(ci.output_height),
+                           plan.quantize ? 8 : 24, false);
+  ReadPasses(d, plan, *image, onProgress);
+  d.Run([&] { jpeg_finish_decompress(&ci); });
+  d.Destroy();
+  ZeroRowPadding(*image, static_cast<std::size_t>(image->width) * (plan.quantize ? 1 : 3));
+  return image;
+}
+
+// A side of `side` pixels at this scale, rounded up as libjpeg rounds it.
+int ScaledSide(int side, TJPEGScale scale) {
+  const int d = ScaleDivisor(scale);
+  return (side + d - 1) / d;
+}
+
 }  // namespace
+
+std::optional<std::int64_t> JpegScanCount(std::span<const std::uint8_t> stream) {
+  if (stream.size() < 2 || stream[0] != 0xFF || stream[1] != 0xD8) return std::nullopt;
+  std::int64_t scans = 0;
+  std::size_t at = 2;
+  while (at + 1 < stream.size()) {
+    if (stream[at] != 0xFF) return scans;
+    const std::uint8_t code = stream[at + 1];
+    if (code == 0xFF) {  // fill byte
+      ++at;
+      continue;
+    }
+    if (code == 0xD9) return scans;
+    if (code == 0x01 || (code >= 0xD0 && code <= 0xD7)) {
+      at += 2;
+      continue;
+    }
+    const std::optional<std::uint16_t> length = U16Be(stream, at + 2);
+    if (!length) return scans;
+    at += 2 + *length;
+    if (code != 0xDA) continue;
+    ++scans;
+    while (at + 1 < stream.size()) {
+      const void* ff = std::memchr(stream.data() + at, 0xFF, stream.size() - at - 1);
+      if (ff == nullptr) return scans;
+      at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - stream.data());
+      const std::uint8_t next = stream[at + 1];
+      if (next != 0x00 && (next < 0xD0 || next > 0xD7)) break;
+      at += 2;
+    }
+  }
+  return scans;
+}
 
 void SetScreenBitsPerPixel(int bits) {
   g_screenBitsPerPixel = bits;
@@ -430,16 +597,12 @@ TJPEGImage::~TJPEGImage() = default;
 
 int TJPEGImage::Width() const {
   if (Decoded()) return bitmap_->Width();
-  if (!data_) return 0;
-  const int d = ScaleDivisor(scale_);
-  return (data_->width + d - 1) / d;
+  return data_ ? ScaledSide(data_->width, scale_) : 0;
 }
 
 int TJPEGImage::Height() const {
   if (Decoded()) return bitmap_->Height();
-  if (!data_) return 0;
-  const int d = ScaleDivisor(scale_);
-  return (data_->height + d - 1) / d;
+  return data_ ? ScaledSide(data_->height, scale_) : 0;
 }
 
 bool TJPEGImage::Empty() const {
@@ -538,29 +701,32 @@ void TJPEGImage::Decode() const {
   bitmap_ = std::make_unique<TBitmap>();
   decodedOk_ = false;
   ++decodeCount_;
-  const std::span<const std::uint8_t> bytes = Data();
-
-  Decompressor d(bytes.data(), bytes.size());
-  jpeg_decompress_struct& ci = d.cinfo;
-  d.Run([&] { jpeg_read_header(&ci, TRUE); });
-  const OutputPlan plan = ApplySettings(
-      d, {scale_, smoothing_, grayscaleOut_, pixelFormat_, performance_, progressiveDisplay_});
-  d.Run([&] { jpeg_calc_output_dimensions(&ci); });
-  CheckComponents(d, plan);
-  const int bitsPerPixel = plan.quantize ? 8 : 24;
-  // A bitmap too large is refused before the decoder allocates anything;
-  // the decoder's own buffers (bounded by kMaxDecoderMemory) are allocated
-  // before the bitmap, so that a file refused for them costs no bitmap.
-  CheckedImageBytes(ci.output_width, ci.output_height, bitsPerPixel);
-  d.Run([&] { jpeg_start_decompress(&ci); });
-  auto image = TBitmap::Image::Make(static_cast<int>(ci.output_width),
-                                    static_cast<int>(ci.output_height), bitsPerPixel, false);
-  ReadPasses(d, plan, *image, OnProgress);
-  d.Run([&] { jpeg_finish_decompress(&ci); });
-  d.Destroy();
-  ZeroRowPadding(*image, static_cast<std::size_t>(image->width) * (plan.quantize ? 1 : 3));
-  bitmap_->SetImage(std::move(image));
+  bitmap_->SetImage(DecodeImage(Data(), SettingsOf(*this, scale_), OnProgress));
   decodedOk_ = true;
+}
+
+void TJPEGImage::CheckDecodable() const {
+  PlanDecode(Data(), SettingsOf(*this, scale_));
+}
+
+std::unique_ptr<TBitmap> TJPEGImage::DecodeAt(TJPEGScale scale) const {
+  // Pass by pass only for what is shown while it decodes: a copy made aside
+  // is decoded in one go.
+  DecodeSettings settings = SettingsOf(*this, scale);
+  settings.progressiveDisplay = false;
+  auto bitmap = std::make_unique<TBitmap>();
+  bitmap->SetImage(DecodeImage(Data(), settings, {}));
+  return bitmap;
+}
+
+TJPEGScale ThumbnailScale(int width, int height, int orientation, int boxWidth, int boxHeight) {
+  if (SwapsSides(orientation)) std::swap(boxWidth, boxHeight);
+  TJPEGScale best = TJPEGScale::jsFullSize;
+  for (TJPEGScale scale : {TJPEGScale::jsHalf, TJPEGScale::jsQuarter, TJPEGScale::jsEighth}) {
+    if (ScaledSide(width, scale) < boxWidth || ScaledSide(height, scale) < boxHeight) break;
+    best = scale;
+  }
+  return best;
 }
 
 }  // namespace peloria

@@ -17,6 +17,12 @@
 //                        intermediate passes with the fast settings)
 // Changing a setting drops the decoded bitmap, so the next need decodes anew.
 //
+// A thumbnail needs far fewer pixels: DecodeAt decodes a copy at 1/2, 1/4 or
+// 1/8 (libjpeg scales while it decodes, which leaves little but the entropy
+// decoding), and CheckDecodable makes the full decode's own checks from the
+// header, so that a file the full decode refuses is refused before either
+// decode starts.
+//
 // Output: 24-bit rows hold blue, green, red; greyscale output and 8-bit output
 // are palette indices (236 greys for greyscale). Four-component files (CMYK,
 // YCCK) are converted to blue, green, red, taking the components as Adobe
@@ -57,6 +63,12 @@ struct TJPEGData {
   bool grayscale = false;  // one component
 };
 
+// The largest reduction libjpeg decodes at (1/1, 1/2, 1/4, 1/8) whose output
+// for a width x height picture, turned by the Exif orientation `orientation`
+// (1 to 8), still covers boxWidth x boxHeight in both axes: the cheapest
+// decode from which a thumbnail of that size loses no detail.
+TJPEGScale ThumbnailScale(int width, int height, int orientation, int boxWidth, int boxHeight);
+
 class TJPEGImage final : public TGraphic {
  public:
   TJPEGImage();
@@ -85,6 +97,17 @@ class TJPEGImage final : public TGraphic {
   // (empty data included) or EOutOfResources; after a failure the bitmap's
   // pixels are undefined and the next call decodes again.
   const TBitmap& Bitmap();
+  // Makes, from the header alone, the checks that a decode at the present
+  // settings makes before it decodes any pixel, and fails as it would
+  // (EJPEG, EOutOfResources): data that is no JPEG, an output the rows
+  // cannot take, a bitmap beyond kMaxBitmapBytes. Decodes nothing.
+  void CheckDecodable() const;
+  // A new bitmap of the picture decoded at `scale`, the other settings as
+  // they are; the graphic's own decoded bitmap is neither made nor dropped.
+  // It only reads the compressed data, so it may run on another thread while
+  // a graphic that shares the data (Assign) decodes in full. Fails as
+  // Bitmap() does.
+  std::unique_ptr<TBitmap> DecodeAt(TJPEGScale scale) const;
   // True when a decoded bitmap is held.
   bool Decoded() const { return bitmap_ != nullptr && decodedOk_; }
   // How many decodes ran since creation (for tests and diagnostics).

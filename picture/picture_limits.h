@@ -29,6 +29,19 @@ inline constexpr std::int64_t kMaxDecoderWorkingBytes = kMaxBitmapBytes;
 // stored as one uncompressed strip still fits.
 inline constexpr std::int64_t kMaxTiffBlockBytes = kMaxBitmapBytes / 4;
 
+// The most strips or tiles a TIFF picture may have. libtiff starts its
+// decompressor afresh for each; a picture at the bitmap bound cut into
+// tiles of 64 x 64 pixels, small for tiles, has about 90,000.
+inline constexpr std::int64_t kMaxTiffUnits = 1 << 18;
+
+// What starting one scan of a JPEG-compressed TIFF strip or tile costs,
+// counted in blocks like the scan's own work against kMaxJpegBlockVisits.
+// libtiff decodes every JPEG unit with its own scans (up to 100 of them)
+// and none of the JPEG decoder's bounds, once for every place that points
+// at it: a file of 2 MB whose 250,000 tiles all pointed at one 99-scan
+// stream took 8 seconds.
+inline constexpr std::int64_t kTiffJpegScanStartBlocks = 64;
+
 // PNG: a chunk may not declare more bytes than the file holds (libpng
 // allocates the declared length first); libpng keeps its limit of a million
 // pixels a side.
@@ -38,6 +51,18 @@ inline constexpr std::int64_t kMaxTiffBlockBytes = kMaxBitmapBytes / 4;
 // that repeats scans (the decoder only warns about such a progression) keeps
 // the decoder busy for hours on a large picture. Encoders write about ten.
 inline constexpr int kMaxJpegScans = 500;
+
+// The most coefficient blocks (8 x 8 samples of one component) a JPEG
+// decode may visit, over all its scans and (decoding pass by pass) output
+// passes. Each scan of a progressive file visits every block of the
+// picture, however few bytes it has, so the scan limit alone let a file of
+// 5 KB declare 22000 x 22000 pixels and keep the decoder busy for 20
+// seconds with 500 empty scans. Counting every component in every scan, a
+// 100-megapixel colour photograph of ten scans visits about 50 million
+// blocks and one at the bitmap bound some 200 million; the decoder visits
+// empty blocks at about 150 million a second. It follows the bitmap bound
+// (about 270 million), so fuzzing builds lower it too.
+inline constexpr std::int64_t kMaxJpegBlockVisits = kMaxBitmapBytes / 4;
 
 // The most the JPEG decoder may allocate for its own buffers, on top of the
 // bitmap it fills. A progressive or multi-scan file keeps every coefficient
@@ -55,6 +80,16 @@ inline constexpr long kMaxJpegDecoderBytes = 1L << 30;
 // libheif's own limit, 32768, would let a file of a few hundred bytes
 // declare a small picture and code a gigapixel one.
 inline constexpr std::int64_t kMaxHeifTileSide = 8192;
+
+// HEIC and AVIF: the most items (coded pictures, tiles, metadata) a file
+// may declare, and the most tiles a grid picture may have. libheif's time
+// grows with the square of the item count (each tile's properties and
+// references are looked up among all items), so a file of a few hundred
+// kilobytes whose tiles share one coded picture could keep it busy for a
+// minute, and each tile costs a decoder start (about half a millisecond).
+// A phone's 48-megapixel picture has a few hundred 512-pixel tiles.
+inline constexpr std::int64_t kMaxHeifItems = 4096;
+inline constexpr std::int64_t kMaxHeifGridTiles = 2048;
 
 // The largest Exif block taken from a PNG, WebP or HEIF container. A JPEG
 // file holds at most 64 KiB of Exif; other containers have no such limit,

@@ -13,6 +13,7 @@
 #include "picture/decoder_support.h"
 #include "picture/exif_block.h"
 #include "picture/raster.h"
+#include "platform/bytes.h"
 
 namespace peloria {
 
@@ -34,8 +35,7 @@ struct ImageReader {
 void CheckChunkLengths(std::span<const std::uint8_t> file) {
   std::size_t at = 8;
   while (at <= file.size() && file.size() - at >= 12) {
-    const std::size_t length = (std::size_t{file[at]} << 24) | (std::size_t{file[at + 1]} << 16) |
-                               (std::size_t{file[at + 2]} << 8) | std::size_t{file[at + 3]};
+    const std::size_t length = *U32Be(file, at);
     if (length > file.size() - at - 12) InvalidImage(kKind, "a chunk is longer than the file");
     if (file[at + 4] == 'I' && file[at + 5] == 'E' && file[at + 6] == 'N' && file[at + 7] == 'D') {
       return;

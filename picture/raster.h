@@ -1,6 +1,6 @@
 // Pictures decoded at load into a 24-bit blue-green-red bitmap: PNG, WebP,
-// HEIF (HEIC and AVIF), TIFF, GIF (its first frame) and icons (the largest
-// image of the file). Loading reads the file, decodes it, and keeps only the
+// HEIF (HEIC and AVIF), TIFF, GIF (its first frame), icons (the largest
+// image of the file) and JPEG XL. Loading reads the file, decodes it, and keeps only the
 // bitmap; copying the graphic into a TBitmap shares that bitmap.
 //
 // Every kind gives the same layout: 24 bits per pixel, blue, green, red, row 0
@@ -68,6 +68,8 @@ PELORIA_RASTER_KIND(TGifImage);
 PELORIA_RASTER_KIND(TIcon);
 // HEIC and AVIF: the primary image, turned, mirrored and cut as the file says.
 PELORIA_RASTER_KIND(THeifImage);
+// JPEG XL: the first frame, turned and mirrored as its codestream says.
+PELORIA_RASTER_KIND(TJxlImage);
 
 #undef PELORIA_RASTER_KIND
 
@@ -90,5 +92,6 @@ void DecodeHeif(std::span<const std::uint8_t> file, TBitmap& into);
 void DecodeTiff(std::span<const std::uint8_t> file, TBitmap& into);
 void DecodeGif(std::span<const std::uint8_t> file, TBitmap& into);
 void DecodeIcon(std::span<const std::uint8_t> file, TBitmap& into);
+void DecodeJxl(std::span<const std::uint8_t> file, TBitmap& into);
 
 }  // namespace peloria

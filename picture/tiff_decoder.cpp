@@ -14,13 +14,18 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "picture/decoder_libraries.h"
 #include "picture/decoder_support.h"
+#include "picture/errors.h"
 #include "picture/exif_block.h"
+#include "picture/picture_limits.h"
 #include "picture/raster.h"
+#include "platform/bytes.h"
 
 namespace peloria {
 
@@ -186,6 +191,25 @@ void ConvertRow(Layout layout, const std::uint8_t* src, std::uint8_t* dst, std::
   }
 }
 
+// The size of one tile, or of one strip: the picture's width by its rows
+// per strip (at most its height).
+struct UnitSize {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+};
+UnitSize UnitOf(TIFF* tiff, bool tiled, std::uint32_t width, std::uint32_t height) {
+  const TTiffLibrary& lib = TiffLibrary();
+  UnitSize unit{width, 0};
+  if (tiled) {
+    lib.TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &unit.width);
+    lib.TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unit.height);
+  } else {
+    lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unit.height);
+    unit.height = std::min(unit.height, height);
+  }
+  return unit;
+}
+
 // The common layouts: each strip or tile decoded by libtiff into one buffer
 // of that unit, then converted into the rows it covers.
 void DecodeDirect(TIFF* tiff, const MemoryFile& file, Layout layout, TBitmap& into) {
@@ -195,15 +219,7 @@ void DecodeDirect(TIFF* tiff, const MemoryFile& file, Layout layout, TBitmap& in
   lib.TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
   lib.TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
   const bool tiled = lib.TIFFIsTiled(tiff) != 0;
-  std::uint32_t unitWidth = width;
-  std::uint32_t unitHeight = 0;
-  if (tiled) {
-    lib.TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &unitWidth);
-    lib.TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unitHeight);
-  } else {
-    lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unitHeight);
-    unitHeight = std::min(unitHeight, height);
-  }
+  const auto [unitWidth, unitHeight] = UnitOf(tiff, tiled, width, height);
   const std::int64_t samples = SamplesOf(layout);
   const std::int64_t rowBytes = tiled ? lib.TIFFTileRowSize64(tiff) : lib.TIFFScanlineSize64(tiff);
   if (unitWidth == 0 || unitHeight == 0 || rowBytes != samples * unitWidth) {
@@ -289,6 +305,61 @@ void DecodeThroughRgba(TIFF* tiff, const MemoryFile& file, TBitmap& into) {
   }
 }
 
+// Refuses, before anything is decoded, a picture whose strips or tiles would
+// cost more work than a real one: more units than kMaxTiffUnits, or JPEG
+// units whose scans, each a pass over the unit's blocks plus a start-up
+// cost, add up to more than kMaxJpegBlockVisits. libtiff decodes a unit
+// once for each place that points at it, so a stream that many tiles share
+// counts once for each of them; its scans are counted once.
+void CheckTiffWork(TIFF* tiff, const MemoryFile& file) {
+  const TTiffLibrary& lib = TiffLibrary();
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  lib.TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  lib.TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  // A picture too large for a bitmap is refused for its size first.
+  CheckedImageBytes(width, height, 24);
+  const bool tiled = lib.TIFFIsTiled(tiff) != 0;
+  const std::uint32_t units = tiled ? lib.TIFFNumberOfTiles(tiff) : lib.TIFFNumberOfStrips(tiff);
+  const std::string_view name = tiled ? "tiles" : "strips";
+  if (units > kMaxTiffUnits) {
+    InvalidImage(kKind, std::to_string(units) + " " + std::string(name) + ", more than " +
+                            std::to_string(kMaxTiffUnits));
+  }
+  std::uint16_t compression = 0;
+  lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  if (compression != COMPRESSION_JPEG) return;
+
+  std::uint16_t samples = 1;
+  lib.TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  const auto [unitWidth, unitHeight] = UnitOf(tiff, tiled, width, height);
+  // The blocks of one unit, all samples at full resolution (an upper bound
+  // for subsampled colour).
+  const std::int64_t blocks = ((std::int64_t{unitWidth} + 7) / 8) *
+                              ((std::int64_t{unitHeight} + 7) / 8) *
+                              std::max<std::int64_t>(samples, 1);
+  std::unordered_map<std::uint64_t, std::int64_t> scansAt;
+  std::int64_t work = 0;
+  for (std::uint32_t unit = 0; unit < units; ++unit) {
+    const std::uint64_t offset = lib.TIFFGetStrileOffset(tiff, unit);
+    const std::uint64_t count = lib.TIFFGetStrileByteCount(tiff, unit);
+    if (offset >= file.bytes.size()) break;  // the decode fails there
+    auto [known, added] = scansAt.try_emplace(offset, 0);
+    if (added) {
+      const auto stream = file.bytes.subspan(
+          static_cast<std::size_t>(offset),
+          static_cast<std::size_t>(std::min<std::uint64_t>(count, file.bytes.size() - offset)));
+      known->second = JpegScanCount(stream).value_or(0);
+    }
+    if (known->second == 0) break;  // no JPEG stream: the decode fails there
+    work += known->second * (blocks + kTiffJpegScanStartBlocks);
+    if (work > kMaxJpegBlockVisits) {
+      InvalidImage(kKind, "the JPEG-compressed " + std::string(name) + " need more than " +
+                              std::to_string(kMaxJpegBlockVisits) + " block decodes");
+    }
+  }
+}
+
 }  // namespace
 
 void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
@@ -302,6 +373,7 @@ void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
       lib.TIFFClientOpenExt("memory", "r", &file, ReadProc, WriteProc, SeekProc, CloseProc,
                             SizeProc, MapProc, UnmapProc, options.get()));
   if (!tiff) Fail(file, "not a TIFF file");
+  CheckTiffWork(tiff.get(), file);
 
   const Layout layout = DirectLayout(tiff.get());
   if (layout == Layout::kOther) {
@@ -312,7 +384,7 @@ void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap& into) {
 }
 
 // TIFF files start with "II" 2A 00 or "MM" 00 2A (BigTIFF: 2B); the file
-// itself is the Exif block.
+// itself is the Exif block when its first directory holds Exif data.
 PELORIA_RASTER_KIND_DEFINITION(TTiffImage){
     .graphic = TTiffImage::StaticClass,
     .names = {{{"tif", "TIFF イメージファイル"}, {"tiff", "TIFF イメージファイル"}}},

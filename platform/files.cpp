@@ -35,6 +35,13 @@ bool FileExists(const std::string& path) {
          S_ISREG(st.st_mode);
 }
 
+bool IsSpecialFile(const std::string& path) {
+  struct stat st;
+  return !path.empty() && path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
+         (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ||
+          S_ISSOCK(st.st_mode));
+}
+
 std::optional<std::string> PercentDecodedPath(const std::string& path) {
   std::string decoded;
   bool any = false;
@@ -86,16 +93,6 @@ std::optional<std::string> Environment(const char* name) {
   return std::string(value);
 }
 
-// The user's home folder: $HOME, else the password entry's; empty when
-// neither names one.
-std::string HomeFolder() {
-  if (auto home = Environment("HOME")) return *home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    return pw->pw_dir;
-  }
-  return {};
-}
-
 // A base directory of the XDG rules: the variable when it holds an absolute
 // path, else `fallback` under the home folder; empty when there is no home.
 std::string XdgFolder(const char* variable, const char* fallback) {
@@ -115,6 +112,14 @@ bool IsSystemProgramFolder(const std::string& folder) {
 }
 
 }  // namespace
+
+std::string HomeFolder() {
+  if (auto home = Environment("HOME")) return *home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+    return pw->pw_dir;
+  }
+  return {};
+}
 
 std::string SpecialFolderPath(int csidl) {
   if (csidl != kCsidlInternetCache) return {};

@@ -16,10 +16,18 @@ constexpr char kPathDelimiter = '/';
 // "/".
 std::string ProgramFolder();
 
+// The user's home folder: $HOME, else the password entry's; empty when
+// neither names one.
+std::string HomeFolder();
+
 // True when `path` names an existing regular file (symbolic links followed).
 // Folders, FIFOs, devices and sockets are no files here, and neither is a path
 // holding a zero byte (no file system name can hold one).
 bool FileExists(const std::string& path);
+
+// True when `path` names a FIFO, a device or a socket (symbolic links
+// followed): an entry that has a name like a file's but holds no file.
+bool IsSpecialFile(const std::string& path);
 
 // Percent-decodes %XX escapes into bytes; none when the text holds no valid
 // escape.

@@ -21,7 +21,14 @@ void TStream::ReadBuffer(void* buffer, std::int64_t count) {
 }
 
 void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
-  if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+  if (count > 0 && Write(buffer, count) != count) throw EWriteError(WriteErrorText(WriteCause()));
+}
+
+std::string WriteErrorText(int cause) {
+  // The system's reason (ENOSPC: "No space left on device") tells a full disk
+  // from any other failure; the bare text names none.
+  return cause == 0 ? "Stream write error"
+                    : std::string("Stream write error: ") + std::strerror(cause);
 }
 
 namespace {
@@ -63,12 +70,13 @@ TFileStream::TFileStream(const std::string& path, Mode mode, std::chrono::millis
   } else {
     // Take the lock before emptying, so a file that another holder keeps
     // exclusively is not cut behind its back. O_NOFOLLOW: a symbolic link
-    // planted under the name must not send the data elsewhere.
+    // planted under the name must not send the data elsewhere; nor may a
+    // hard link, whose other name would see every byte written here.
     fd_ = nameable ? ::open(path.c_str(),
                             O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666)
                    : -1;
     struct stat st;
-    bool ok = fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+    bool ok = fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
               LockWithin(fd_, LOCK_EX, lockWait) && ::ftruncate(fd_, 0) == 0;
     if (!ok) {
       if (fd_ >= 0) ::close(fd_);
@@ -107,6 +115,7 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
   while (done < count) {
     ssize_t n = ::pwrite(fd_, in + done, static_cast<size_t>(count - done), position_ + done);
     if (n < 0 && errno == EINTR) continue;
+    writeCause_ = n < 0 ? errno : 0;
     if (n <= 0) break;
     done += n;
   }
@@ -124,7 +133,7 @@ std::int64_t TFileStream::Size() const {
 }
 
 void TFileStream::SetSize(std::int64_t size) {
-  if (::ftruncate(fd_, size < 0 ? 0 : size) != 0) throw EWriteError("Stream write error");
+  if (::ftruncate(fd_, size < 0 ? 0 : size) != 0) throw EWriteError(WriteErrorText(errno));
   if (position_ > size) position_ = size;
 }
 

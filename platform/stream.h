@@ -27,10 +27,19 @@ class TStream {
   virtual void SetSize(std::int64_t size) = 0;
 
   // Read and Write that fail with EReadError "Stream read error" and
-  // EWriteError "Stream write error" when fewer bytes moved than asked.
+  // EWriteError "Stream write error" when fewer bytes moved than asked; the
+  // write error names the system's cause when there is one ("Stream write
+  // error: No space left on device").
   void ReadBuffer(void* buffer, std::int64_t count);
   void WriteBuffer(const void* buffer, std::int64_t count);
+
+ protected:
+  // The errno of the last failed Write; 0 when it failed without one.
+  virtual int WriteCause() const { return 0; }
 };
+
+// "Stream write error", with ": " and the text of `cause` when it is not 0.
+std::string WriteErrorText(int cause);
 
 class TFileStream final : public TStream {
  public:
@@ -41,7 +50,7 @@ class TFileStream final : public TStream {
     // Create the file or empty an existing one, for reading and writing, with
     // exclusive access (an advisory exclusive lock). A symbolic link in the
     // last place is never followed, and an existing entry that is no regular
-    // file is refused.
+    // file, or a file with another hard link, is refused.
     kCreateExclusive,
   };
 
@@ -70,10 +79,14 @@ class TFileStream final : public TStream {
 
   const std::string& Path() const { return path_; }
 
+ protected:
+  int WriteCause() const override { return writeCause_; }
+
  private:
   std::string path_;
   int fd_ = -1;
   std::int64_t position_ = 0;
+  int writeCause_ = 0;
 };
 
 class TMemoryStream final : public TStream {

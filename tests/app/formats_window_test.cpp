@@ -1,5 +1,5 @@
 // The window on the picture kinds decoded at load: upright thumbnails for
-// every Exif orientation, the summary from each container's Exif block in
+// every Exif orientation (and for JPEG XL's own), the summary from each container's Exif block in
 // both byte orders, and the failure display for broken and cut-off files.
 #include <gtest/gtest.h>
 
@@ -47,6 +47,17 @@ int NearestQuarter(QRgb pixel) {
   return best;
 }
 
+// Each quarter of the thumbnail `shot` shows the stored quarter that
+// `orientation` puts there.
+void ExpectQuartersShown(const QImage& shot, int orientation) {
+  for (int quarter = 0; quarter < 4; ++quarter) {
+    const int x = quarter % 2 == 0 ? shot.width() / 4 : 3 * shot.width() / 4;
+    const int y = quarter < 2 ? shot.height() / 4 : 3 * shot.height() / 4;
+    EXPECT_EQ(NearestQuarter(shot.pixel(x, y)), kShown[orientation][quarter])
+        << "thumbnail quarter " << quarter;
+  }
+}
+
 std::string ExifFor(int orientation, bool motorola = false) {
   return ExifBlock(motorola, orientation);
 }
@@ -55,6 +66,17 @@ ContainerOptions WithExif(const std::string& block) {
   ContainerOptions options;
   options.exif = block;
   return options;
+}
+
+// A decodable JPEG whose Exif segment holds `tiff`.
+std::string JpegHolding(const std::string& tiff) {
+  JpegRecipe recipe;
+  recipe.width = 64;
+  recipe.height = 48;
+  recipe.jfif = false;
+  JpegOptions options;
+  options.body = AfterSoi(MakeJpeg(recipe));
+  return JpegWithExif(tiff, options);
 }
 
 struct Kind {
@@ -103,29 +125,52 @@ TEST(FormatsWindowTest, ThumbnailsAreUprightForEveryOrientation) {
 
       const QImage shot = thumb.Widget()->grab().toImage();
       ASSERT_EQ(shot.width(), thumb.Width());
-      for (int quarter = 0; quarter < 4; ++quarter) {
-        const int x = quarter % 2 == 0 ? shot.width() / 4 : 3 * shot.width() / 4;
-        const int y = quarter < 2 ? shot.height() / 4 : 3 * shot.height() / 4;
-        EXPECT_EQ(NearestQuarter(shot.pixel(x, y)), kShown[orientation][quarter])
-            << "thumbnail quarter " << quarter;
-      }
+      ExpectQuartersShown(shot, orientation);
     }
   }
 }
 
-// libheif turns a HEIF picture itself; the Exif orientation beside it must
-// not turn it again.
-TEST(FormatsWindowTest, HeifIsNotTurnedTwice) {
+// A JPEG transcoded to JPEG XL keeps its Exif orientation as the
+// codestream's, which libjxl applies: the window shows it as it shows the
+// JPEG, and the histogram's copy is the upright picture.
+TEST(FormatsWindowTest, JpegXlShowsATranscodedJpegAsTheJpeg) {
   TempDir dir;
-  const std::string path =
-      dir.Write("h.heic", MakeHeif(Gradient(kWidth, kHeight), WithExif(ExifFor(6))));
-  Window window(FileUrl(Utf8(path)));
-  ASSERT_FALSE(window.form->Failed());
-  EXPECT_EQ(window.form->Image1.Width(), 160);
-  EXPECT_EQ(window.form->Image1.Height(), 80);
-  const QImage shot = window.form->Image1.Widget()->grab().toImage();
-  EXPECT_EQ(NearestQuarter(shot.pixel(40, 20)), 0);
-  EXPECT_EQ(NearestQuarter(shot.pixel(120, 60)), 3);
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    SCOPED_TRACE("orientation " + std::to_string(orientation));
+    const std::string jpeg = ExifJpeg(
+        [=](TiffWriter& w) {
+          w.Short(w.Ifd0(), 0x0112, {static_cast<std::uint16_t>(orientation)});
+        },
+        kWidth, kHeight);
+    Window window(FileUrl(Utf8(dir.Write("t.jxl", JxlFromJpeg(jpeg)))));
+    ASSERT_FALSE(window.form->Failed());
+    const bool turned = orientation >= 5;
+    TImage& thumb = window.form->Image1;
+    EXPECT_EQ(thumb.Width(), turned ? 60 : 160);
+    ASSERT_NE(window.form->bmp, nullptr);
+    EXPECT_EQ(window.form->bmp->Width(), turned ? kHeight : kWidth);
+    ExpectQuartersShown(thumb.Widget()->grab().toImage(), orientation);
+  }
+}
+
+// libheif and libjxl turn their pictures themselves, by the file's own
+// transforms; an Exif orientation beside them must not turn them again.
+TEST(FormatsWindowTest, HeifAndJpegXlAreNotTurnedTwice) {
+  TempDir dir;
+  const Pixels pixels = Gradient(kWidth, kHeight);
+  JxlOptions jxl;
+  jxl.exif = ExifFor(6);
+  for (const std::string& path : {dir.Write("h.heic", MakeHeif(pixels, WithExif(ExifFor(6)))),
+                                  dir.Write("x.jxl", MakeJxl(pixels, jxl))}) {
+    SCOPED_TRACE(path);
+    Window window(FileUrl(Utf8(path)));
+    ASSERT_FALSE(window.form->Failed());
+    EXPECT_EQ(window.form->Image1.Width(), 160);
+    EXPECT_EQ(window.form->Image1.Height(), 80);
+    const QImage shot = window.form->Image1.Widget()->grab().toImage();
+    EXPECT_EQ(NearestQuarter(shot.pixel(40, 20)), 0);
+    EXPECT_EQ(NearestQuarter(shot.pixel(120, 60)), 3);
+  }
 }
 
 TEST(FormatsWindowTest, SummaryFromEveryContainerInBothByteOrders) {
@@ -137,11 +182,16 @@ TEST(FormatsWindowTest, SummaryFromEveryContainerInBothByteOrders) {
     tiff.motorola = motorola;
     tiff.model = "Cam MM II";
     tiff.fNumberTimesTen = 28;
+    JxlOptions jxl;
+    jxl.exif = exif;
     const std::pair<const char*, std::string> rows[] = {
         {"a.png", MakePng(pixels, WithExif(exif))},
         {"a.webp", MakeWebP(pixels, WithExif(exif))},
         {"a.heic", MakeHeif(pixels, WithExif(exif))},
         {"a.tif", MakeTiff(pixels, tiff)},
+        {"a.jxl", MakeJxl(pixels, jxl)},
+        // A transcoded JPEG keeps its Exif Brotli-compressed.
+        {"b.jxl", JxlFromJpeg(JpegHolding(exif))},
         // The content decides: a PNG in a file named like a download.
         {"temp.jpg", MakePng(pixels, WithExif(exif))},
     };
@@ -165,13 +215,15 @@ TEST(FormatsWindowTest, SummaryFromEveryContainerInBothByteOrders) {
 
 TEST(FormatsWindowTest, ExifPrintsTheBlockOfAContainer) {
   TempDir dir;
-  const std::string path =
-      dir.Write("x.webp", MakeWebP(Quadrants(8, 8), WithExif(ExifBlock(true, 8, "Printed"))));
-  std::ostringstream out;
-  std::ostringstream err;
-  EXPECT_EQ(PrintExif(path, out, err), kExitOk) << err.str();
-  EXPECT_NE(out.str().find("ByteOrder: Motorola"), std::string::npos) << out.str();
-  EXPECT_NE(out.str().find("Printed"), std::string::npos) << out.str();
+  const std::string exif = ExifBlock(true, 8, "Printed");
+  for (const std::string& path : {dir.Write("x.webp", MakeWebP(Quadrants(8, 8), WithExif(exif))),
+                                  dir.Write("x.jxl", JxlFromJpeg(JpegHolding(exif)))}) {
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(PrintExif(path, out, err), kExitOk) << err.str();
+    EXPECT_NE(out.str().find("ByteOrder: Motorola"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("Printed"), std::string::npos) << out.str();
+  }
 }
 
 TEST(FormatsWindowTest, BrokenAndCutOffFilesEndInTheFailureDisplay) {
@@ -181,6 +233,7 @@ TEST(FormatsWindowTest, BrokenAndCutOffFilesEndInTheFailureDisplay) {
       {"b.png", MakePng(pixels)},   {"b.webp", MakeWebP(pixels)},
       {"b.heic", MakeHeif(pixels)}, {"b.tif", MakeTiff(pixels)},
       {"b.gif", MakeGif(pixels)},   {"b.ico", MakeIcon({{pixels, false, true}})},
+      {"b.jxl", MakeJxl(pixels)},
   };
   for (const auto& [name, bytes] : files) {
     std::string garbled = bytes;

@@ -2,8 +2,11 @@
 // makes, the radio buttons, and pictures that are not 24-bit.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QObject>
+#include <QPointingDevice>
 #include <map>
 
 #include "tests/app/app_support.h"
@@ -131,6 +134,47 @@ TEST(HistogramTest, LayoutAndRadioButtons) {
   EXPECT_FALSE(f.Red.Checked());
   f.All_c.Click();
   ExpectSurface(f.Image2, clGray, {{0, 1}});
+}
+
+// The left button on the thumbnail, pressed and released over it at (5, 5).
+// The events come from a mouse of the test's own, made after the
+// application and so ended before it (Qt's default device, made on first
+// use, is ended with the application in an order that crashes at exit).
+void MouseClick(QWidget* widget, bool release = true) {
+  static const QPointingDevice mouse("test mouse", 1000, QInputDevice::DeviceType::Mouse,
+                                     QPointingDevice::PointerType::Generic,
+                                     QInputDevice::Capability::Position, 1, 3);
+  const QPointF at(5, 5);
+  QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier, &mouse);
+  QApplication::sendEvent(widget, &press);
+  if (!release) return;
+  QMouseEvent up(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton,
+                 Qt::NoButton, Qt::NoModifier, &mouse);
+  QApplication::sendEvent(widget, &up);
+}
+
+// The count begins when the button goes down, and the click draws from it;
+// a count begun for one type never stands in for another.
+TEST(HistogramTest, CountBegunAtThePressIsTheClicks) {
+  Picture p({200, 10, 20}, 40, 30);
+  TForm1& f = p.form();
+  MouseClick(f.Image1.Widget());
+  ExpectSurface(f.Image2, clGray, {{76, 1}});
+  EXPECT_TRUE(f.All_c.Checked());
+  // Pressed on the thumbnail and released elsewhere: no click, and the red
+  // click after it counts red.
+  MouseClick(f.Image1.Widget(), false);
+  f.Red.Click();
+  ExpectSurface(f.Image2, clRed, {{200, 1}});
+  // A radio button's press prepares its own type.
+  f.Blue.Widget()->setFocus();
+  emit static_cast<QAbstractButton*>(f.Blue.Widget())->pressed();
+  f.Blue.Click();
+  ExpectSurface(f.Image2, clBlue, {{20, 1}});
+  f.prepare(1);
+  f.hist(3);
+  ExpectSurface(f.Image2, clGray, {{76, 1}});
 }
 
 // Records enable and disable changes of the radio buttons in order, each

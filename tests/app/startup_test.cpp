@@ -3,6 +3,7 @@
 // and on copies of the program in folders of their own.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -94,6 +95,18 @@ TEST(StartupTest, FindFileEndsOnLinkLoops) {
   fs::create_symlink("/nonexistent", cache.path() / "a" / "P[1].jpg");
   Searcher().findfile("p[1].jpg", cache.cp932(), result);
   EXPECT_EQ(result, cache.cp932() + "/a/P[1].jpg");
+}
+
+TEST(StartupTest, FindFilePassesOverFifosAndDevices) {
+  TempDir cache;
+  fs::create_directories(cache.path() / "a");
+  fs::create_directories(cache.path() / "z");
+  ASSERT_EQ(::mkfifo((cache.path() / "a" / "P[1].jpg").c_str(), 0600), 0);
+  fs::create_symlink("/dev/null", cache.path() / "P[1].jpg");
+  WriteFile(cache.path() / "z" / "p[1].JPG", "picture");
+  std::string result;
+  Searcher().findfile("p[1].jpg", cache.cp932(), result);
+  EXPECT_EQ(result, cache.cp932() + "/z/p[1].JPG");
 }
 
 TEST(StartupTest, LocalAddresses) {
@@ -335,6 +348,16 @@ TEST(StartupTest, DownloadFailures) {
     EXPECT_THAT(run.err, ::testing::HasSubstr("Connection refused"));
     EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+  {
+    // A server's reason phrase with terminal controls reaches the failure
+    // line escaped; the controls never reach the terminal.
+    ScriptedPeer server(Reply("404 \x1B]0;owned\x07\x1B[2J<h1>", "x"));
+    const std::string address = "http://127.0.0.1:" + std::to_string(server.Port()) + "/x.jpg";
+    const RunResult run = program.Print(address);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "peloria: " + address +
+                           ": データの取得に失敗しました (404 \\x1b]0;owned\\x07\\x1b[2J<h1>)\n");
   }
   {
     // An address of 100 000 bytes.

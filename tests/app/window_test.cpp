@@ -4,7 +4,10 @@
 
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
+#include <QTimer>
 #include <array>
 #include <vector>
 
@@ -126,6 +129,37 @@ TEST(WindowTest, GeneralErrorKeepsTheDesign) {
   EXPECT_EQ(metrics.horizontalAdvance(QString::fromUtf8("画")), 2 * metrics.horizontalAdvance("a"));
   EXPECT_EQ(metrics.horizontalAdvance("i"), metrics.horizontalAdvance("W"));
   EXPECT_EQ(f.Widget()->font().pixelSize(), 12);
+}
+
+// What a tooltip shows when Qt renders it: markup is rendered, so a text
+// shown as written comes back unchanged and nothing else (no picture).
+TEST(WindowTest, TooltipsAndMessageBoxesShowMarkupAsText) {
+  TempDir dir;
+  const std::string markup = "<h1>Big</h1><img src=\"file:///etc/hosts\">";
+  // A failure whose cause holds the markup: a missing file named with it.
+  const std::string address = FileUrl(dir.path() / (markup + ".jpg"));
+  Window w(address);
+  ASSERT_TRUE(w.form->Failed());
+  QTextDocument shown;
+  shown.setHtml(w.form->Label1.Widget()->toolTip());
+  EXPECT_EQ(shown.toPlainText().toStdString(), Utf8(w.form->Label1.Hint()));
+  EXPECT_NE(shown.toPlainText().toStdString().find(markup), std::string::npos);
+  EXPECT_EQ(shown.toHtml().indexOf("<img"), -1);
+  EXPECT_EQ(shown.toHtml().indexOf("<h1"), -1);
+
+  // The general error display: a message box whose text is plain.
+  std::optional<Qt::TextFormat> format;
+  QString text;
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      format = box->textFormat();
+      text = box->text();
+      box->accept();
+    }
+  });
+  Application().HandleException(Exception("EIdProtocolReplyError", "404 " + markup));
+  EXPECT_EQ(format, Qt::PlainText);
+  EXPECT_EQ(text.toStdString(), "404 " + markup);
 }
 
 TEST(WindowTest, DesktopIdentity) {

@@ -38,13 +38,15 @@ struct Head {
 
 // A Firefox cache2 entry: body, metadata hashes, the 32-byte header, the
 // key, name/value elements and the body size.
-inline std::string FirefoxEntry(
-    const std::string& key, const Head& head, const std::string& body,
+// The part after a body of `bodySize` bytes, for entries whose body a test
+// writes itself (a sparse file, say).
+inline std::string FirefoxMetadata(
+    const std::string& key, const Head& head, std::uint64_t bodySize,
     const std::vector<std::pair<std::string, std::string>>& extra = {}) {
-  std::string out = body;
+  std::string out;
   PutBig32(out, 0x12345678);  // metadata hash (not checked by readers of the body)
-  const std::size_t chunks = (body.size() + 256 * 1024 - 1) / (256 * 1024);
-  for (std::size_t i = 0; i < chunks; ++i) out += "\x01\x02";
+  const std::uint64_t chunks = (bodySize + 256 * 1024 - 1) / (256 * 1024);
+  for (std::uint64_t i = 0; i < chunks; ++i) out += "\x01\x02";
   for (std::uint32_t field : {3u, 1u, 1700000000u, 1700000000u, 1u, 1800000000u}) {
     PutBig32(out, field);
   }
@@ -63,8 +65,14 @@ inline std::string FirefoxEntry(
     out += value;
     out += '\0';
   }
-  PutBig32(out, static_cast<std::uint32_t>(body.size()));
+  PutBig32(out, static_cast<std::uint32_t>(bodySize));
   return out;
+}
+
+inline std::string FirefoxEntry(
+    const std::string& key, const Head& head, const std::string& body,
+    const std::vector<std::pair<std::string, std::string>>& extra = {}) {
+  return body + FirefoxMetadata(key, head, body.size(), extra);
 }
 
 // A Chromium Simple Cache "_0" file: header, key, body, its end record,

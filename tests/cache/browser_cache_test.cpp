@@ -5,15 +5,21 @@
 #include "cache/browser_cache.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 
 #include "platform/cp932.h"
+#include "platform/exception.h"
 #include "tests/cache/browser_cache_entries.h"
 #include "tests/support/temp_dir.h"
 
@@ -23,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ChromiumEntry;
 using testing::FirefoxEntry;
+using testing::FirefoxMetadata;
 using testing::Gzip;
 using testing::Head;
 
@@ -41,11 +48,18 @@ class BrowserCacheTest : public ::testing::Test {
     return file;
   }
 
-  std::optional<std::string> Find(const std::string& address, std::int64_t max = kMax) {
+  std::optional<std::string> Find(const std::string& address, std::int64_t max = kMax,
+                                  const TBodyStartTest& startTest = {}) {
+    TMemoryStream target;
     const auto hit = FindInBrowserCache(
-        address, BrowserCacheFolders(Cp932((dir_.path() / "cache").string()), ""), max);
-    if (!hit) return std::nullopt;
-    return std::string(hit->body.begin(), hit->body.end());
+        address, BrowserCacheFolders(Cp932((dir_.path() / "cache").string()), ""), max, target,
+        startTest);
+    if (!hit) {
+      EXPECT_EQ(target.Size(), 0) << "a refused entry left bytes behind";
+      return std::nullopt;
+    }
+    EXPECT_EQ(hit->bodySize, target.Size());
+    return target.Text();
   }
 
   testing::TempDir dir_;
@@ -281,6 +295,155 @@ TEST_F(BrowserCacheTest, FindsOneEntryAmongTwentyThousand) {
   EXPECT_EQ(Find("https://example.com/q/7777.jpg"), "body 7777");
   EXPECT_EQ(Find("https://example.com/p/123.jpg"), "body 123");
   EXPECT_EQ(Find("https://example.com/r/1.jpg"), std::nullopt);
+}
+
+// A target that keeps nothing but the count of bytes written to it.
+class CountingStream final : public TStream {
+ public:
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void*, std::int64_t count) override {
+    position_ += count;
+    size_ = std::max(size_, position_);
+    return count;
+  }
+  void Seek(std::int64_t position) override { position_ = position; }
+  std::int64_t Position() const override { return position_; }
+  std::int64_t Size() const override { return size_; }
+  void SetSize(std::int64_t size) override { size_ = size; }
+
+ private:
+  std::int64_t position_ = 0;
+  std::int64_t size_ = 0;
+};
+
+// Runs `look` in a child process; answers its exit code and peak memory.
+std::pair<int, long> InChild(const std::function<int()>& look) {
+  const pid_t child = fork();
+  if (child == 0) _exit(look());
+  int status = 0;
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)) return {-1, 0};
+  return {WEXITSTATUS(status), usage.ru_maxrss};
+}
+
+bool StartsLikeJpeg(ByteSpan start) {
+  return start.size() >= 3 && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF;
+}
+
+constexpr std::int64_t kGiB = std::int64_t{1} << 30;
+
+// A sparse Firefox entry of 1 GiB was held twice in memory (2.1 GB): its
+// body now goes to the target piece by piece (here 256 MiB, which took 512
+// MiB before).
+TEST_F(BrowserCacheTest, LargeBodiesAreCopiedWithoutHoldingThemInMemory) {
+  constexpr std::int64_t kSparse = std::int64_t{256} << 20;
+  const fs::path file = Put(TBrowserCacheKind::kFirefox, "sparse", "\xFF\xD8\xFF");
+  fs::resize_file(file, kSparse);
+  std::ofstream(file, std::ios::binary | std::ios::app)
+      << FirefoxMetadata(":http://h/sparse.jpg", Head{}, kSparse);
+  const auto folders = BrowserCacheFolders(Cp932((dir_.path() / "cache").string()), "");
+  const auto [code, peakKiB] = InChild([&] {
+    CountingStream target;
+    const auto hit =
+        FindInBrowserCache("http://h/sparse.jpg", folders, kGiB, target, StartsLikeJpeg);
+    return hit && hit->bodySize == kSparse && target.Size() == kSparse ? 0 : 1;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_LT(peakKiB, 100 * 1024);
+}
+
+// 1 MB of zeros compressed, as a gzip member of about a kilobyte.
+std::string ZerosMember(const std::string& start = "") {
+  std::string bytes(1 << 20, '\0');
+  bytes.replace(0, start.size(), start);
+  return Gzip(bytes);
+}
+
+// A gzip-coded entry of a few hundred kilobytes inflated 1,000 MB into
+// temp.jpg before anything looked at it. Its first bytes are looked at now:
+// no picture, nothing more is inflated; a picture is inflated into the
+// target piece by piece.
+TEST_F(BrowserCacheTest, GzipBodiesAreLookedAtBeforeTheRestIsInflated) {
+  const Head gzip{"HTTP/1.1 200 OK", {"Content-Encoding: gzip"}};
+  const std::string member = ZerosMember();
+  std::string bomb;
+  for (int i = 0; i < 1000; ++i) bomb += member;
+  Put(TBrowserCacheKind::kFirefox, "bomb", FirefoxEntry(":http://h/bomb.jpg", gzip, bomb));
+  std::vector<std::string> seen;
+  const auto startTest = [&](ByteSpan start) {
+    seen.emplace_back(start.begin(), start.end());
+    return StartsLikeJpeg(start);
+  };
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Find("http://h/bomb.jpg", kGiB, startTest), std::nullopt);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ(seen, std::vector<std::string>{std::string(kBrowserCacheStartBytes, '\0')});
+
+  std::string picture = ZerosMember("\xFF\xD8\xFF");
+  for (int i = 1; i < 300; ++i) picture += member;
+  Put(TBrowserCacheKind::kChromium, "picture",
+      ChromiumEntry("http://h/picture.jpg", gzip, picture));
+  const auto folders = BrowserCacheFolders(Cp932((dir_.path() / "cache").string()), "");
+  const auto [code, peakKiB] = InChild([&] {
+    CountingStream target;
+    const auto hit =
+        FindInBrowserCache("http://h/picture.jpg", folders, kGiB, target, StartsLikeJpeg);
+    return hit && target.Size() == std::int64_t{300} << 20 ? 0 : 1;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_LT(peakKiB, 100 * 1024);
+}
+
+// Bodies stored and inflated across the pieces they are read in come out
+// whole; a body shorter than the start bytes is tested whole; an entry the
+// start test refuses leaves the next one to serve.
+TEST_F(BrowserCacheTest, StartTestAndPiecesKeepBodiesWhole) {
+  std::string noise(3 << 20, '\0');
+  std::uint32_t state = 12345;
+  for (char& c : noise) {
+    state = state * 1103515245 + 12345;
+    c = static_cast<char>(state >> 24);
+  }
+  noise.replace(0, 3, "\xFF\xD8\xFF");
+  const Head gzip{"HTTP/1.1 200 OK", {"Content-Encoding: gzip"}};
+  Put(TBrowserCacheKind::kFirefox, "plain", FirefoxEntry(":http://h/plain.jpg", Head{}, noise));
+  Put(TBrowserCacheKind::kChromium, "zip", ChromiumEntry("http://h/zip.jpg", gzip, Gzip(noise)));
+  EXPECT_EQ(Find("http://h/plain.jpg", kGiB, StartsLikeJpeg), noise);
+  EXPECT_EQ(Find("http://h/zip.jpg", kGiB, StartsLikeJpeg), noise);
+
+  std::vector<std::string> seen;
+  const auto startTest = [&](ByteSpan start) {
+    seen.emplace_back(start.begin(), start.end());
+    return StartsLikeJpeg(start);
+  };
+  const fs::path older = Put(TBrowserCacheKind::kFirefox, "older",
+                             FirefoxEntry(":http://h/a.jpg", Head{}, "\xFF\xD8\xFF short"));
+  fs::last_write_time(older, fs::last_write_time(older) - std::chrono::hours(1));
+  Put(TBrowserCacheKind::kChromium, "newer",
+      ChromiumEntry("http://h/a.jpg", Head{}, "<html>" + std::string(100, ' ')));
+  EXPECT_EQ(Find("http://h/a.jpg", kMax, startTest), "\xFF\xD8\xFF short");
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], "<html>" + std::string(kBrowserCacheStartBytes - 6, ' '));
+  EXPECT_EQ(seen[1], "\xFF\xD8\xFF short");
+}
+
+// The target's own failure (a full disk) is no damaged entry: it reaches the
+// caller.
+TEST_F(BrowserCacheTest, TargetWriteFailuresReachTheCaller) {
+  class FullDisk final : public TStream {
+   public:
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+    std::int64_t Write(const void*, std::int64_t) override { return 0; }
+    void Seek(std::int64_t) override {}
+    std::int64_t Position() const override { return 0; }
+    std::int64_t Size() const override { return 0; }
+    void SetSize(std::int64_t) override {}
+  } target;
+  Put(TBrowserCacheKind::kFirefox, "a", FirefoxEntry(":http://h/a.jpg", Head{}, "body"));
+  EXPECT_THROW(FindInBrowserCache("http://h/a.jpg",
+                                  BrowserCacheFolders(Cp932((dir_.path() / "cache").string()), ""),
+                                  kMax, target),
+               EWriteError);
 }
 
 TEST(BrowserCacheAddressTest, SpellsAddressesAsBrowsersKeyThem) {

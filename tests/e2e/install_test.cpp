@@ -10,7 +10,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -19,6 +18,7 @@
 #include "tests/e2e/installation.h"
 #include "tests/support/peers.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace peloria::e2e {
 namespace {
@@ -105,6 +105,31 @@ TEST_F(InstallTest, PortableFolderWithDesktopEntry) {
     EXPECT_EQ(v.out + v.err, "") << "the desktop entry has warnings";
   }
 
+  // The browser extension's host beside the program and the unpacked
+  // extension, which `peloria-host --register` makes known to the browsers.
+  EXPECT_EQ(fs::status(prefix / "peloria-host").permissions() & fs::perms::owner_exec,
+            fs::perms::owner_exec);
+  for (const char* file : {"manifest.json", "background.js", "_locales/ja/messages.json",
+                           "_locales/en/messages.json", "icons/peloria-48.png"}) {
+    EXPECT_TRUE(fs::exists(prefix / "browser-extension" / file)) << file;
+  }
+  {
+    Command registering;
+    registering.argv = {(prefix / "peloria-host").string(), "--register"};
+    registering.env = {"PATH=/usr/bin:/bin", "HOME=" + root_.path().string()};
+    Outcome registered = RunToEnd(registering, milliseconds(30000));
+    EXPECT_EQ(registered.exitCode, 0) << registered.err;
+    const std::string manifest =
+        ReadFile(root_.path() / ".mozilla/native-messaging-hosts/peloria.json").value_or("");
+    // The path as a JSON string: the folder's quotes escaped.
+    std::string path;
+    for (const char c : (prefix / "peloria-host").string()) {
+      if (c == '"') path += '\\';
+      path += c;
+    }
+    EXPECT_THAT(manifest, HasSubstr("\"path\": \"" + path + "\""));
+  }
+
   // Opened from a file manager: the program gets a percent-encoded address.
   if (auto photo = ReadFile(PELORIA_SAMPLE_PHOTO)) {
     const fs::path picture = root_.path() / "Urlaub 2024 #1.jpg";
@@ -151,14 +176,10 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Waits until `holds` or the deadline; answers whether it held.
+// Waits until `holds` or the deadline, asking the display every 100 ms;
+// answers whether it held.
 bool WaitFor(const std::function<bool()>& holds, milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!holds()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(milliseconds(100));
-  }
-  return true;
+  return testing::WaitUntil(holds, timeout, milliseconds(100));
 }
 
 // The desktop entry as launchers on a desktop without a full environment
@@ -269,7 +290,17 @@ TEST_F(InstallTest, DebianPackage) {
        {"./usr/bin/peloria", "./usr/lib/peloria/libpeloria-window.so",
         "./usr/lib/peloria/libpeloria-print.so", "./usr/share/applications/peloria.desktop",
         "./usr/share/icons/hicolor/scalable/apps/peloria.svg", "./usr/share/doc/peloria/copyright",
-        "./usr/share/doc/peloria/changelog.gz"}) {
+        "./usr/share/doc/peloria/changelog.gz", "./usr/share/man/man1/peloria.1.gz",
+        "./usr/share/metainfo/example.peloria.Peloria.metainfo.xml",
+        "./usr/lib/peloria/peloria-host", "./usr/lib/mozilla/native-messaging-hosts/peloria.json",
+        "./etc/chromium/native-messaging-hosts/peloria.json",
+        "./etc/opt/chrome/native-messaging-hosts/peloria.json",
+        "./usr/share/chromium/extensions/peloria/manifest.json",
+        "./usr/share/chromium/extensions/peloria/_locales/ja/messages.json",
+        "./usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/"
+        "peloria@peloria.example/manifest.json",
+        "./usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/"
+        "peloria@peloria.example/background.js"}) {
     EXPECT_THAT(contents.out, HasSubstr(std::string(file) + "\n"));
   }
   EXPECT_THAT(contents.out, ::testing::Not(HasSubstr("sample.jpg")));
@@ -283,6 +314,9 @@ TEST_F(InstallTest, DebianPackage) {
         run({lintian, "--tag-display-limit", "0", deb.string()}, milliseconds(300000));
     for (const std::string& line : Lines(checked.out + checked.err)) {
       EXPECT_THAT(line, ::testing::Not(::testing::StartsWith("E:")));
+      EXPECT_THAT(line, Not(HasSubstr("no-manual-page")));
+      EXPECT_THAT(line, Not(HasSubstr("timestamped-gzip")));
+      EXPECT_THAT(line, Not(HasSubstr("not-marked-as-conffile")));
     }
   }
 
@@ -293,6 +327,31 @@ TEST_F(InstallTest, DebianPackage) {
   fs::permissions(root_.path(), fs::perms::owner_all | fs::perms::group_read |
                                     fs::perms::group_exec | fs::perms::others_read |
                                     fs::perms::others_exec);
+  // The host manifests name the installed host and the extension's IDs.
+  const std::string firefox =
+      ReadFile(sysroot / "usr/lib/mozilla/native-messaging-hosts/peloria.json").value_or("");
+  EXPECT_THAT(firefox, HasSubstr("\"path\": \"/usr/lib/peloria/peloria-host\""));
+  EXPECT_THAT(firefox, HasSubstr("\"allowed_extensions\": [\"peloria@peloria.example\"]"));
+  for (const char* chromium : {"etc/chromium/native-messaging-hosts/peloria.json",
+                               "etc/opt/chrome/native-messaging-hosts/peloria.json"}) {
+    const std::string manifest = ReadFile(sysroot / chromium).value_or("");
+    EXPECT_THAT(manifest, HasSubstr("\"path\": \"/usr/lib/peloria/peloria-host\""));
+    EXPECT_THAT(manifest, HasSubstr("\"allowed_origins\": "
+                                    "[\"chrome-extension://cfdnmcgoklljnapnmbicldpcldpacnhp/\"]"));
+  }
+  Outcome conffiles = run({dpkgDeb, "-I", deb.string(), "conffiles"});
+  EXPECT_EQ(conffiles.out,
+            "/etc/chromium/native-messaging-hosts/peloria.json\n"
+            "/etc/opt/chrome/native-messaging-hosts/peloria.json\n");
+  if (const std::string appstream = testing::FindProgram("appstreamcli"); !appstream.empty()) {
+    Outcome valid =
+        run({appstream, "validate", "--no-net",
+             (sysroot / "usr/share/metainfo/example.peloria.Peloria.metainfo.xml").string()});
+    EXPECT_EQ(valid.exitCode, 0) << valid.out << valid.err;
+  } else {
+    ADD_FAILURE() << "scripts/deps installs appstream";
+  }
+
   const fs::path entry = sysroot / "usr/share/applications/peloria.desktop";
   auto keys = ReadDesktopEntry(entry);
   EXPECT_EQ(keys["Exec"], "/usr/bin/peloria %u");

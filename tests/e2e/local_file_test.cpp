@@ -11,7 +11,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -20,6 +19,7 @@
 #include "tests/support/peers.h"
 #include "tests/support/picture_fixtures.h"
 #include "tests/support/tiff_writer.h"
+#include "tests/support/wait.h"
 
 namespace peloria::e2e {
 namespace {
@@ -123,9 +123,9 @@ TEST_F(LocalFileTest, NoRegularFileIsNoPictureAndTheCauseIsShown) {
   EXPECT_THAT(refused.err, EndsWith(")\n"));
 }
 
-// libheif and libtiff are loaded at the first file of their kind only: a JPEG
-// goes without them, and a HEIC photo or a TIFF scan still shows its picture
-// and its Exif data.
+// libheif, libtiff and libjxl are loaded at the first file of their kind
+// only: a JPEG goes without them, and a HEIC photo, a TIFF scan or a JPEG XL
+// picture still shows its picture and its Exif data.
 TEST_F(LocalFileTest, DecoderLibrariesAreLoadedOnlyForTheirKinds) {
   testing::TiffWriter exif(testing::ByteOrder::kMotorola);
   exif.Ascii(exif.Ifd0(), 0x0110, "Phone 15");
@@ -135,6 +135,11 @@ TEST_F(LocalFileTest, DecoderLibrariesAreLoadedOnlyForTheirKinds) {
   const fs::path tiff = pictures_ / "scan.tif";
   std::ofstream(tiff, std::ios::binary)
       << testing::MakeTiff(testing::Quadrants(64, 48), {.model = "Scanner 9"});
+  testing::TiffWriter jxlExif(testing::ByteOrder::kIntel);
+  jxlExif.Ascii(jxlExif.Ifd0(), 0x0110, "Camera XL");
+  const fs::path jxl = pictures_ / "photo.jxl";
+  std::ofstream(jxl, std::ios::binary)
+      << testing::MakeJxl(testing::Quadrants(64, 48), {.exif = jxlExif.Build()});
   const auto runSeeingLibraries = [this](const std::vector<std::string>& args) {
     Command command = app_.Start(args);
     command.env.push_back("LD_DEBUG=files");
@@ -148,13 +153,16 @@ TEST_F(LocalFileTest, DecoderLibrariesAreLoadedOnlyForTheirKinds) {
     EXPECT_EQ(o.exitCode, 0) << Describe(o);
     EXPECT_THAT(o.err, Not(HasSubstr("libheif"))) << args[0];
     EXPECT_THAT(o.err, Not(HasSubstr("libtiff"))) << args[0];
+    EXPECT_THAT(o.err, Not(HasSubstr("libjxl"))) << args[0];
   }
 
   const struct {
     fs::path file;
     std::string model;
     std::string library;
-  } rows[] = {{heic, "Phone 15", "libheif.so.1"}, {tiff, "Scanner 9", "libtiff.so.6"}};
+  } rows[] = {{heic, "Phone 15", "libheif.so.1"},
+              {tiff, "Scanner 9", "libtiff.so.6"},
+              {jxl, "Camera XL", "libjxl.so.0.7"}};
   for (const auto& row : rows) {
     const Outcome exifOut = runSeeingLibraries({"--exif", row.file.string()});
     EXPECT_EQ(exifOut.exitCode, 0) << Describe(exifOut);
@@ -191,18 +199,13 @@ TEST_F(LocalFileTest, TwoDownloadsAtOnceTakeTurns) {
   const fs::path firstLog = app_.scratch() / "first.log";
   const fs::path secondLog = app_.scratch() / "second.log";
   Process first(app_.Start({"--print", url}), firstLog);
-  const auto deadline = std::chrono::steady_clock::now() + milliseconds(kProgramTimeout);
-  while (server.Accepted() < 1 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(milliseconds(20));
-  }
+  testing::WaitUntil([&] { return server.Accepted() >= 1; }, milliseconds(kProgramTimeout));
   ASSERT_EQ(server.Accepted(), 1u) << "the first download did not start";
 
   // The second has temp.jpg open and waits for the first's lock.
   Process second(app_.Start({"--print", url}), secondLog);
-  while (!HoldsOpen(second.pid(), app_.tempJpg()) && !second.Poll() &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(milliseconds(20));
-  }
+  testing::WaitUntil([&] { return HoldsOpen(second.pid(), app_.tempJpg()) || second.Poll(); },
+                     milliseconds(kProgramTimeout));
   ASSERT_FALSE(second.Poll()) << ReadFile(secondLog).value_or("");
   EXPECT_EQ(server.Accepted(), 1u) << "the second must not download while the first does";
 

@@ -87,10 +87,11 @@ Prepared Prepare(const Command& command) {
 }
 
 // In the child: sets up descriptors and identity and executes; never returns.
-[[noreturn]] void Exec(const Prepared& p, int in, int out, int err, int passFd) {
+[[noreturn]] void Exec(const Prepared& p, int in, int out, int err, int passFd, int passFd4) {
   ::setpgid(0, 0);
   ::signal(SIGPIPE, SIG_DFL);
   if (passFd >= 0 && ::dup2(passFd, 3) < 0) ::_exit(127);
+  if (passFd4 >= 0 && ::dup2(passFd4, 4) < 0) ::_exit(127);
   if (::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
   if (!p.cwd.empty() && ::chdir(p.cwd.c_str()) != 0) ::_exit(127);
   if (p.dropToNobody) {
@@ -154,7 +155,7 @@ Outcome RunToEnd(const Command& command, milliseconds timeout) {
     ::close(in);
     Fail("fork");
   }
-  if (pid == 0) Exec(p, in, out.write, err.write, command.passFd);
+  if (pid == 0) Exec(p, in, out.write, err.write, command.passFd, command.passFd4);
   ::close(in);
   out.CloseWrite();
   err.CloseWrite();
@@ -216,7 +217,7 @@ Process::Process(const Command& command, const std::filesystem::path& logFile) {
     Fail("open " + logFile.string());
   }
   pid_ = ::fork();
-  if (pid_ == 0) Exec(p, in, log, log, command.passFd);
+  if (pid_ == 0) Exec(p, in, log, log, command.passFd, command.passFd4);
   ::close(in);
   ::close(log);
   if (pid_ < 0) Fail("fork");

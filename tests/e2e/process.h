@@ -22,6 +22,9 @@ struct Command {
   bool asNobody = false;
   // A descriptor handed to the child as descriptor 3 (-1: none).
   int passFd = -1;
+  // A descriptor handed to the child as descriptor 4 (-1: none); neither may
+  // be 3 or 4 itself.
+  int passFd4 = -1;
 };
 
 struct Outcome {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "http/idhttp.h"
+#include "platform/cp932.h"
 #include "platform/exception.h"
 #include "platform/stream.h"
 #include "tests/support/peers.h"
@@ -81,8 +82,12 @@ TEST(HttpRequestTest, ExactBytesDirectAndThroughAProxy) {
        "GET http://www.example.test/dir/name.jpg HTTP/1.1", "www.example.test"},
       {"http://www.example.test:8080/a.jpg", true,
        "GET http://www.example.test:8080/a.jpg HTTP/1.1", "www.example.test"},
-      {"http://www.example.test:x/a.jpg", true, "GET http://www.example.test/a.jpg HTTP/1.1",
+      {"http://www.example.test:/a.jpg", true, "GET http://www.example.test/a.jpg HTTP/1.1",
        "www.example.test"},
+      {"http://@/b c.jpg", false, "GET /b%20c.jpg HTTP/1.1", "127.0.0.1"},
+      {"http://@/a%20b.jpg?q=<x>|{y}^`\"z\"", false,
+       "GET /a%20b.jpg?q=%3Cx%3E%7C%7By%7D%5E%60%22z%22 HTTP/1.1", "127.0.0.1"},
+      {"http://h.test/b c.jpg", true, "GET http://h.test/b%20c.jpg HTTP/1.1", "h.test"},
       {"http://www.example.test", true, "GET http://www.example.test/ HTTP/1.1",
        "www.example.test"},
       {"http://h.test/a.jpg#frag", true, "GET http://h.test/a.jpg HTTP/1.1", "h.test"},
@@ -107,6 +112,33 @@ TEST(HttpRequestTest, ExactBytesDirectAndThroughAProxy) {
         << url;
     EXPECT_EQ(http.RequestHost(), c.host);
   }
+}
+
+TEST(HttpRequestTest, TargetsAreSentInUtf8AndLocationsAsTheyCame) {
+  // The address is the program's CP932 text; a Location is the wire's bytes
+  // (UTF-8 here), resolved against the address and encoded, never converted.
+  const std::string photo = Cp932("/写真/夏 1.jpg");
+  const std::string location = "/\xE5\x86\x99 2.jpg";  // 写 2.jpg in UTF-8
+  ScriptedPeer peer(
+      PeerScript()
+          .ReadRequest()
+          .Send("HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n")
+          .ReadRequest()
+          .Send("HTTP/1.1 302 Found\r\nLocation: b c.jpg\r\nContent-Length: 0\r\n\r\n")
+          .ReadRequest()
+          .Send(kOk)
+          .WaitRelease());
+  TIdHTTP http;
+  http.HandleRedirects = true;
+  Outcome outcome = Fetch(http, Base(peer) + photo);
+  EXPECT_EQ(outcome.error, "") << outcome.message;
+  const std::string received = peer.Received();
+  EXPECT_NE(received.find("GET /%E5%86%99%E7%9C%9F/%E5%A4%8F%201.jpg HTTP/1.1\r\n"),
+            std::string::npos)
+      << received;
+  EXPECT_NE(received.find("GET /%E5%86%99%202.jpg HTTP/1.1\r\n"), std::string::npos);
+  EXPECT_NE(received.find("GET /b%20c.jpg HTTP/1.1\r\n"), std::string::npos);
+  peer.Release();
 }
 
 TEST(HttpRequestTest, OtherSchemeWithoutProxyFailsBeforeConnecting) {
@@ -198,6 +230,9 @@ TEST(HttpReplyTest, Framing) {
       {"bad status code", "HTTP/1.1 2x0 OK\r\n\r\n", "", "EConvertError",
        "'2x0' is not a valid integer value"},
       {"nothing at all", "", "", "EIdConnClosedGracefully", "Connection Closed Gracefully."},
+      // The peer's bytes are no cause: they never reach the message.
+      {"no status line", "<h1>\x1B]0;owned\x07</h1>\r\n\r\nbody", "", "EIdMalformedReply",
+       "reply without a status line"},
       {"close inside the headers", "HTTP/1.1 200 OK\r\nServer: x", "", "EIdConnClosedGracefully",
        "Connection Closed Gracefully."},
   };

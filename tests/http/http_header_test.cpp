@@ -195,7 +195,7 @@ TEST(ParseHeaderLinesTest, KnownHeadersAndExtraLines) {
       "Content-Length: 0012",
       "Content-Range: bytes 10-19/100",
       "Transfer-Encoding: chunked",
-      "Content-Length: 99",
+      "Content-Length: 12",
       "Content-Encoding: gzip",
       "Content-Language: ja",
       "Content-Version: 2",
@@ -217,9 +217,10 @@ TEST(ParseHeaderLinesTest, KnownHeadersAndExtraLines) {
   EXPECT_EQ(info.ContentVersion, "2");
   EXPECT_EQ(info.WWWAuthenticate, "Basic realm=x");
   EXPECT_EQ(info.ProxyAuthenticate, "Basic realm=y");
-  // Only the first line of a header is parsed; the rest stay extra lines.
-  std::vector<std::string> extra = {"X-First: 1", "Transfer-Encoding: chunked",
-                                    "Content-Length: 99"};
+  // Every Content-Length line is taken (values equal as numbers are one);
+  // the other lines stay extra lines.
+  EXPECT_EQ(info.DeclaredLength, 12);
+  std::vector<std::string> extra = {"X-First: 1", "Transfer-Encoding: chunked"};
   EXPECT_EQ(info.ExtraHeaders.Lines(), extra);
   EXPECT_EQ(lines.Lines(), extra);
 }

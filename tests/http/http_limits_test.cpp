@@ -23,6 +23,7 @@
 #include "platform/stream.h"
 #include "tests/support/peers.h"
 #include "tests/support/scoped_environment.h"
+#include "tests/support/wait.h"
 
 namespace peloria {
 namespace {
@@ -185,6 +186,10 @@ TEST(HttpBoundsTest, MalformedAddressesSendNothing) {
     std::string error;
   } rows[] = {
       {"http://127.0.0.1:70000/a.jpg", "EIdBadAddress: port number out of range: 70000"},
+      {"http://127.0.0.1:-1/a.jpg", "EIdBadAddress: port number out of range: -1"},
+      {"http://127.0.0.1:x/a.jpg", "EIdBadAddress: port is not a number: x"},
+      {"http://127.0.0.1:-/a.jpg", "EIdBadAddress: port is not a number: -"},
+      {"http://127.0.0.1: 80/a.jpg", "EIdBadAddress: port is not a number:  80"},
       {"http://127.0.0.1:" + port + "65536/a.jpg",
        "EIdBadAddress: port number out of range: " + port + "65536"},
       {"http://127.0.0.1:" + port + "/a.jpg\r\nX-Injected: 1",
@@ -224,11 +229,8 @@ TEST(HttpBoundsTest, AbortEndsAWaitingDownload) {
     std::string error;
     std::thread download([&] { error = Fetch(http, Base(peer) + "/a.jpg"); });
     // Abort once the request has arrived (the download then waits).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (peer.Received().find("\r\n\r\n") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::yield();
-    }
+    testing::WaitUntil([&] { return peer.Received().find("\r\n\r\n") != std::string::npos; },
+                       std::chrono::seconds(10), std::chrono::milliseconds(1));
     http.Abort();
     download.join();
     // An until-close body cut by the abort is no success either.

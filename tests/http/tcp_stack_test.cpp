@@ -58,8 +58,21 @@ TEST(IdStack, EmptyHostIsNotFound) {
     FAIL() << "no exception";
   } catch (const EIdSocketError& e) {
     EXPECT_EQ(e.SocketErrorCode(), kIdErrHostNotFound);
-    EXPECT_EQ(e.Message(), "Socket Error # 11001\r\n");  // no text for lookup errors
+    EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
     EXPECT_EQ(e.ClassName(), "EIdSocketError");
+  }
+}
+
+TEST(IdStack, Ipv6LiteralNamesItsCause) {
+  for (const char* name : {"[::1]", "::1", "[fe80::1%25eth0]"}) {
+    try {
+      LookupHost(name);
+      FAIL() << name;
+    } catch (const EIdSocketError& e) {
+      EXPECT_EQ(e.Message(),
+                "Socket Error # 10047\r\nAddress family not supported by protocol family.")
+          << name;
+    }
   }
 }
 
@@ -82,7 +95,9 @@ TEST(IdStack, ErrorTextsAndMessages) {
       {10066, "Directory not empty"},  // no full stop
       {10003, ""},
       {10067, ""},
-      {11001, ""},
+      {11001, "Host not found."},
+      {11004, "Valid name, no data record of requested type."},
+      {11005, ""},
   };
   for (const auto& [code, text] : rows) {
     EXPECT_EQ(SocketErrorText(code), text) << code;

@@ -5,6 +5,7 @@
 #include "tests/support/jpeg_fixtures.h"
 #include "tests/support/picture_fixtures.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tiff_writer.h"
 
 namespace peloria {
 namespace {
@@ -49,7 +50,8 @@ TEST(ExifBlockTest, EveryContainerGivesItsTiffBlockInBothByteOrders) {
     }
     testing::TiffOptions tiff;
     tiff.motorola = motorola;
-    tiff.model = "Scanner";
+    tiff.model = "Camera";
+    tiff.fNumberTimesTen = 28;  // an Exif directory
     const std::string tiffFile = testing::MakeTiff(pixels, tiff);
     EXPECT_EQ(Text(ExifBlockOf(Span(tiffFile))), tiffFile);
   }
@@ -73,6 +75,47 @@ TEST(ExifBlockTest, NoBlockWithoutExifOrForOtherKinds) {
   for (const auto& [name, file] : rows) {
     EXPECT_EQ(Text(ExifBlockOf(Span(file))), "(none)") << name;
   }
+}
+
+// A TIFF file's own first directory is Exif data only when it points at an
+// Exif directory or holds shooting tags itself: a scan's Make and Model
+// (or libtiff's own directory) are not, and give no block.
+TEST(ExifBlockTest, TiffIsAnExifBlockOnlyWithExifData) {
+  const testing::Pixels pixels = testing::Quadrants(8, 6);
+  const auto withIfd0Tag = [](bool motorola, std::uint16_t tag) {
+    testing::TiffWriter w(motorola ? testing::ByteOrder::kMotorola : testing::ByteOrder::kIntel);
+    w.Long(w.Ifd0(), 256, {8});
+    w.Rational(w.Ifd0(), tag, {{28, 10}});
+    return w.Build();
+  };
+  for (const bool motorola : {false, true}) {
+    SCOPED_TRACE(motorola ? "MM" : "II");
+    testing::TiffOptions scan;
+    scan.motorola = motorola;
+    scan.model = "Scanner";
+    testing::TiffOptions camera = scan;
+    camera.fNumberTimesTen = 40;
+    struct Row {
+      const char* name;
+      std::string file;
+      bool block;
+    };
+    const Row rows[] = {
+        {"scan with Make and Model", testing::MakeTiff(pixels, scan), false},
+        {"Exif directory", testing::MakeTiff(pixels, camera), true},
+        {"FNumber in the first directory", withIfd0Tag(motorola, 0x829D), true},
+        {"only an X resolution", withIfd0Tag(motorola, 0x011A), false},
+    };
+    for (const Row& row : rows) {
+      EXPECT_EQ(Text(ExifBlockOf(Span(row.file))), row.block ? row.file : "(none)") << row.name;
+    }
+  }
+  EXPECT_EQ(Text(ExifBlockOf(Span(testing::MakeTiledTiff(pixels)))), "(none)") << "libtiff";
+  // A directory offset or entry count beyond the file holds nothing.
+  std::string cut = withIfd0Tag(false, 0x829D);
+  EXPECT_EQ(Text(ExifBlockOf(Span(cut.substr(0, 12)))), "(none)");
+  cut.replace(4, 4, std::string("\xF0\xFF\xFF\x00", 4));
+  EXPECT_EQ(Text(ExifBlockOf(Span(cut))), "(none)");
 }
 
 TEST(ExifBlockTest, ReadsFilesByTheirContent) {

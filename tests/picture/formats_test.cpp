@@ -30,6 +30,7 @@ TEST(FileFormatsTest, BuiltInEntriesInOrder) {
       {"heic", "HEIF イメージファイル", &THeifImage::StaticClass()},
       {"heif", "HEIF イメージファイル", &THeifImage::StaticClass()},
       {"avif", "AVIF イメージファイル", &THeifImage::StaticClass()},
+      {"jxl", "JPEG XL イメージファイル", &TJxlImage::StaticClass()},
   };
   const auto& entries = FileFormats().Entries();
   ASSERT_EQ(entries.size(), std::size(rows));
@@ -89,6 +90,9 @@ TEST(FileFormatsTest, SignaturesPickOneKind) {
       {"BM\0\0\0\0\0\0\0\0\0\0\0\0\x28\0\0\0"sv, "TBitmap"},
       {"BM\0\0\0\0\0\0\0\0\0\0\0\0\x28\0\0"sv, "(none)"},
       {"MM\0+"sv, "TTiffImage"},
+      {"\xFF\x0A\xFA"sv, "TJxlImage"},
+      {"\0\0\0\x0CJXL \r\n\x87\n\0\0\0\024ftypjxl "sv, "TJxlImage"},
+      {"\0\0\0\x0CJXL \r\n\x87"sv, "(none)"},
       {""sv, "(none)"},
   };
   for (const auto& [head, name] : rows) {

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 extern "C" {
 #include <stdio.h>
@@ -31,6 +35,16 @@ std::unique_ptr<TJPEGImage> LoadJpeg(const std::string& bytes) {
   TMemoryStream stream(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
   jpeg->LoadFromStream(stream);
   return jpeg;
+}
+
+// A pattern picture made with these facts and loaded.
+std::unique_ptr<TJPEGImage> LoadMade(int width, int height, JpegColor color, bool progressive) {
+  JpegRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.color = color;
+  recipe.progressive = progressive;
+  return LoadJpeg(MakeJpeg(recipe));
 }
 
 int JpegErrorCode(const std::function<void()>& action) {
@@ -115,12 +129,7 @@ TEST(JpegDecodeTest, OddShapesProgressiveAndFourComponentFiles) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    JpegRecipe recipe;
-    recipe.width = r.width;
-    recipe.height = r.height;
-    recipe.color = r.color;
-    recipe.progressive = r.progressive;
-    const auto jpeg = LoadJpeg(MakeJpeg(recipe));
+    const auto jpeg = LoadMade(r.width, r.height, r.color, r.progressive);
     EXPECT_EQ(jpeg->ProgressiveEncoding(), r.progressive);
     TBitmap copy;
     copy.Assign(jpeg.get());
@@ -426,6 +435,186 @@ TEST(JpegDecodeTest, RealCameraFiles) {
     ++seen;
   }
   if (seen == 0) GTEST_SKIP() << "no sample photos";
+}
+
+// ---------------------------------------------- decodes at a reduced scale
+// The choice of the reduction for a thumbnail box, the reduced pixels
+// against the full picture averaged, and the header checks that stand before
+// either decode.
+
+TEST(JpegScaledDecodeTest, ThumbnailScaleIsTheLargestReductionThatCoversTheBox) {
+  struct Row {
+    int width, height, orientation, boxWidth, boxHeight;
+    TJPEGScale want;
+  } rows[] = {
+      {6000, 4000, 1, 160, 107, TJPEGScale::jsEighth},   // 750 x 500
+      {4000, 6000, 1, 80, 120, TJPEGScale::jsEighth},    // portrait
+      {1280, 960, 1, 160, 120, TJPEGScale::jsEighth},    // exactly the box at 1/8
+      {1273, 953, 1, 160, 120, TJPEGScale::jsEighth},    // rounded up: 160 x 120
+      {1272, 960, 1, 160, 120, TJPEGScale::jsQuarter},   // 159 wide at 1/8
+      {640, 479, 1, 160, 120, TJPEGScale::jsQuarter},    // 160 x 120 at 1/4
+      {320, 240, 1, 160, 120, TJPEGScale::jsHalf},       //
+      {200, 150, 1, 160, 120, TJPEGScale::jsFullSize},   // smaller than twice the box
+      {64, 48, 1, 160, 120, TJPEGScale::jsFullSize},     // smaller than the box
+      {960, 1280, 6, 160, 120, TJPEGScale::jsEighth},    // shown 1280 x 960
+      {960, 1280, 1, 90, 120, TJPEGScale::jsEighth},     // shown as stored
+      {1280, 640, 8, 60, 120, TJPEGScale::jsEighth},     // shown 640 x 1280: 80 x 160
+      {960, 1272, 6, 160, 121, TJPEGScale::jsQuarter},   // 121 high: 960 / 8 is 120
+      {960, 1272, 4, 91, 120, TJPEGScale::jsEighth},     // flipped only: its own box
+      {6000, 4000, 1, 320, 213, TJPEGScale::jsEighth},   // a box of twice the pixels
+      {6000, 4000, 1, 800, 533, TJPEGScale::jsQuarter},  //
+      {100, 100, 1, 0, 0, TJPEGScale::jsEighth},         // an empty box
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::to_string(r.width) + "x" + std::to_string(r.height) + " orientation " +
+                 std::to_string(r.orientation));
+    EXPECT_EQ(ThumbnailScale(r.width, r.height, r.orientation, r.boxWidth, r.boxHeight), r.want);
+  }
+}
+
+// The mean colour of the full picture's pixels that one pixel of the picture
+// reduced by `divisor` stands for.
+std::array<int, 3> BlockMean(const TBitmap& full, int divisor, int bx, int by,
+                             std::vector<std::uint32_t>& row) {
+  std::array<long, 3> sum{};
+  long n = 0;
+  for (int y = by * divisor; y < std::min(full.Height(), (by + 1) * divisor); ++y) {
+    full.RowToArgb(y, row.data());
+    for (int x = bx * divisor; x < std::min(full.Width(), (bx + 1) * divisor); ++x) {
+      for (int c = 0; c < 3; ++c) sum[static_cast<std::size_t>(c)] += row[x] >> (8 * c) & 0xFF;
+      ++n;
+    }
+  }
+  return {static_cast<int>(sum[0] / n), static_cast<int>(sum[1] / n), static_cast<int>(sum[2] / n)};
+}
+
+TEST(JpegScaledDecodeTest, ReducedDecodeIsTheFullPictureAveraged) {
+  struct Row {
+    const char* name;
+    int width, height;
+    JpegColor color;
+    bool progressive;
+    TJPEGScale scale;
+    int bits;
+  } rows[] = {
+      {"landscape", 1600, 1200, JpegColor::kColor, false, TJPEGScale::jsEighth, 24},
+      {"portrait", 1200, 1600, JpegColor::kColor, false, TJPEGScale::jsEighth, 24},
+      {"grey", 1600, 1200, JpegColor::kGray, false, TJPEGScale::jsEighth, 8},
+      {"CMYK", 800, 600, JpegColor::kCmyk, false, TJPEGScale::jsQuarter, 24},
+      {"progressive", 1601, 1203, JpegColor::kColor, true, TJPEGScale::jsEighth, 24},
+      {"half", 640, 480, JpegColor::kColor, false, TJPEGScale::jsHalf, 24},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const auto jpeg = LoadMade(r.width, r.height, r.color, r.progressive);
+    const std::unique_ptr<TBitmap> reduced = jpeg->DecodeAt(r.scale);
+    // The graphic's own decode is neither made nor counted.
+    EXPECT_FALSE(jpeg->Decoded());
+    EXPECT_EQ(jpeg->DecodeCount(), 0);
+    const int divisor = 1 << static_cast<int>(r.scale);
+    ASSERT_EQ(reduced->Width(), (r.width + divisor - 1) / divisor);
+    ASSERT_EQ(reduced->Height(), (r.height + divisor - 1) / divisor);
+    EXPECT_EQ(reduced->BitsPerPixel(), r.bits);
+
+    // Against the full decode averaged over each reduced pixel's block: a
+    // level or two on average, a few at the edges of the 4:2:0 colour.
+    const TBitmap& full = jpeg->Bitmap();
+    std::vector<std::uint32_t> fullRow(static_cast<std::size_t>(full.Width()));
+    std::vector<std::uint32_t> reducedRow(static_cast<std::size_t>(reduced->Width()));
+    long total = 0;
+    long samples = 0;
+    int worst = 0;
+    for (int y = 0; y < reduced->Height(); ++y) {
+      reduced->RowToArgb(y, reducedRow.data());
+      for (int x = 0; x < reduced->Width(); ++x) {
+        const std::array<int, 3> mean = BlockMean(full, divisor, x, y, fullRow);
+        for (int c = 0; c < 3; ++c) {
+          const int d = std::abs(static_cast<int>(reducedRow[x] >> (8 * c) & 0xFF) -
+                                 mean[static_cast<std::size_t>(c)]);
+          total += d;
+          ++samples;
+          worst = std::max(worst, d);
+        }
+      }
+    }
+    EXPECT_LE(static_cast<double>(total) / samples, 1.5);
+    EXPECT_LE(worst, 12);
+    // A reduced decode after the full one leaves it in place.
+    jpeg->DecodeAt(r.scale);
+    EXPECT_TRUE(jpeg->Decoded());
+    EXPECT_EQ(jpeg->DecodeCount(), 1);
+  }
+}
+
+// The reduced decode only reads the compressed data, which a copy shares:
+// both decodes on two threads at once give what each gives alone.
+TEST(JpegScaledDecodeTest, ReducedAndFullDecodeOfSharedDataRunTogether) {
+  JpegRecipe recipe;
+  recipe.width = 1200;
+  recipe.height = 900;
+  recipe.noise = 20;
+  const auto jpeg = LoadJpeg(MakeJpeg(recipe));
+  const std::unique_ptr<TBitmap> aloneReduced = jpeg->DecodeAt(TJPEGScale::jsEighth);
+  TBitmap aloneFull;
+  aloneFull.Assign(jpeg.get());
+
+  TJPEGImage source;
+  source.Assign(*jpeg);
+  TJPEGImage fullCopy;
+  fullCopy.Assign(source);
+  std::unique_ptr<TBitmap> reduced;
+  std::thread side([&] { reduced = source.DecodeAt(TJPEGScale::jsEighth); });
+  TBitmap full;
+  full.Assign(&fullCopy);
+  side.join();
+  ASSERT_EQ(reduced->Height(), aloneReduced->Height());
+  for (int y = 0; y < reduced->Height(); ++y) {
+    ASSERT_EQ(std::memcmp(reduced->RowData(y), aloneReduced->RowData(y),
+                          static_cast<std::size_t>(reduced->RowBytes())),
+              0);
+  }
+  for (int y = 0; y < full.Height(); ++y) {
+    ASSERT_EQ(std::memcmp(full.RowData(y), aloneFull.RowData(y),
+                          static_cast<std::size_t>(full.RowBytes())),
+              0);
+  }
+}
+
+// What the full decode refuses before decoding a pixel, the header check
+// refuses, decoding nothing: a reduced decode may then never have started.
+TEST(JpegScaledDecodeTest, HeaderCheckRefusesWhatTheFullDecodeRefuses) {
+  const std::string whole = MakeJpeg(JpegRecipe{});
+  {
+    const auto jpeg = LoadJpeg(whole);
+    EXPECT_NO_THROW(jpeg->CheckDecodable());
+    EXPECT_EQ(jpeg->DecodeCount(), 0);
+  }
+  {
+    // 65500 x 65500 in SOF0: a bitmap beyond the bound at full size, though
+    // one of 8188 x 8188 would do at 1/8.
+    std::string huge = whole;
+    huge.replace(huge.find("\xFF\xC0") + 5, 4, "\xFF\xDC\xFF\xDC");
+    const auto jpeg = LoadJpeg(huge);
+    EXPECT_THROW(jpeg->CheckDecodable(), EOutOfResources);
+    EXPECT_THROW(jpeg->Bitmap(), EOutOfResources);
+  }
+  {
+    const auto empty = std::make_unique<TJPEGImage>();
+    EXPECT_EQ(JpegErrorCode([&] { empty->CheckDecodable(); }), JERR_INPUT_EMPTY);
+  }
+  // Every coefficient of a file of several scans: 32768 x 32767 of one
+  // component is 2 GiB of them, beyond the decoder's bound, at any scale;
+  // one of 4096 x 4096 (32 MiB) is not refused.
+  const std::int64_t coefficients = std::int64_t{32768} * 32768 * 2;
+  if (coefficients > kMaxJpegDecoderBytes) {
+    const auto bomb = LoadJpeg(ProgressiveBomb(32768, 32767, 1));
+    EXPECT_EQ(JpegErrorCode([&] { bomb->CheckDecodable(); }), JERR_NO_BACKING_STORE);
+    EXPECT_EQ(JpegErrorCode([&] { bomb->DecodeAt(TJPEGScale::jsEighth); }), JERR_NO_BACKING_STORE);
+  }
+  if (std::int64_t{4096} * 4096 * 2 < kMaxJpegDecoderBytes &&
+      std::int64_t{4096} * 4096 < kMaxBitmapBytes) {
+    EXPECT_NO_THROW(LoadJpeg(ProgressiveBomb(4096, 4096, 1))->CheckDecodable());
+  }
 }
 
 }  // namespace

@@ -71,6 +71,12 @@ std::vector<Kind> Kinds() {
        [](const Pixels& p) { return MakeTiff(p, With(&TiffOptions::alpha, true)); }, 1, true},
       {"TIFF tiled LZW", "tiff", &TTiffImage::StaticClass(), DecodeTiff,
        [](const Pixels& p) { return MakeTiledTiff(p); }, 0, false},
+      {"JPEG XL lossless", "jxl", &TJxlImage::StaticClass(), DecodeJxl,
+       [](const Pixels& p) { return MakeJxl(p); }, 0, true},
+      {"JPEG XL lossless container", "jxl", &TJxlImage::StaticClass(), DecodeJxl,
+       [](const Pixels& p) { return MakeJxl(p, With(&JxlOptions::container, true)); }, 0, true},
+      {"JPEG XL lossy", "jxl", &TJxlImage::StaticClass(), DecodeJxl,
+       [](const Pixels& p) { return MakeJxl(p, With(&JxlOptions::lossless, false)); }, 40, false},
       {"icon, BMP inside", "ico", &TIcon::StaticClass(), DecodeIcon,
        [](const Pixels& p) {
          return MakeIcon({{p, false, true}});

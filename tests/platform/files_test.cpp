@@ -226,6 +226,40 @@ TEST(FileStreamTest, CreateNeverFollowsASymbolicLink) {
   EXPECT_FALSE(fs::exists(base + "/nowhere.txt"));
 }
 
+TEST(FileStreamTest, CreateRefusesAFileWithAnotherHardLink) {
+  TempDir dir;
+  const std::string base = dir.path().string();
+  dir.Write("victim.txt", "precious");
+  fs::create_hard_link(base + "/victim.txt", base + "/temp.jpg");
+  EXPECT_THROW(TFileStream(base + "/temp.jpg", TFileStream::Mode::kCreateExclusive), EFCreateError);
+  EXPECT_EQ(ReadBack(base + "/victim.txt"), "precious");
+  // Once the other name is gone the file is its own again.
+  fs::remove(base + "/victim.txt");
+  EXPECT_NO_THROW(TFileStream(base + "/temp.jpg", TFileStream::Mode::kCreateExclusive));
+}
+
+TEST(FileStreamTest, AFullDiskNamesItsCause) {
+  // A 64 KiB tmpfs of the test's own; mounting needs root, so others skip.
+  TempDir dir;
+  const std::string mount = dir.path().string();
+  const std::string command = "mount -t tmpfs -o size=64k peloria-full '" + mount + "' 2>/dev/null";
+  if (::geteuid() != 0 || std::system(command.c_str()) != 0) {
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  }
+  std::string error;
+  {
+    TFileStream out(mount + "/temp.jpg", TFileStream::Mode::kCreateExclusive);
+    const std::string block(1 << 20, 'x');
+    try {
+      out.WriteBuffer(block.data(), static_cast<std::int64_t>(block.size()));
+    } catch (const EWriteError& e) {
+      error = e.Message();
+    }
+  }
+  EXPECT_EQ(std::system(("umount '" + mount + "'").c_str()), 0);
+  EXPECT_EQ(error, "Stream write error: No space left on device");
+}
+
 TEST(FileStreamTest, ASecondWriterWaitsForTheFirstWithinItsBound) {
   TempDir dir;
   const std::string path = dir.path().string() + "/temp.jpg";

@@ -168,4 +168,38 @@ std::size_t ScanDataOffset(const std::string& jpeg) {
   return std::string::npos;
 }
 
+std::string MakeEmptyScansJpeg(int width, int height, int scans) {
+  JpegRecipe recipe;
+  recipe.width = 16;
+  recipe.height = 16;
+  recipe.color = JpegColor::kGray;
+  recipe.progressive = true;
+  std::string small = MakeJpeg(recipe);
+  // Everything before the first scan (the tables, the DC scan's Huffman
+  // table among them), with the frame's size patched.
+  std::string head;
+  for (std::size_t at = 2; at + 4 <= small.size();) {
+    const auto code = static_cast<unsigned char>(small[at + 1]);
+    const std::size_t length =
+        static_cast<unsigned char>(small[at + 2]) << 8 | static_cast<unsigned char>(small[at + 3]);
+    if (code == 0xDA) {
+      head = small.substr(0, at);
+      break;
+    }
+    if (code == 0xC2) {
+      small[at + 5] = static_cast<char>(height >> 8);
+      small[at + 6] = static_cast<char>(height);
+      small[at + 7] = static_cast<char>(width >> 8);
+      small[at + 8] = static_cast<char>(width);
+    }
+    at += 2 + length;
+  }
+  if (head.empty()) throw std::runtime_error("no scan in the encoded picture");
+  // SOS: one component (id 1), DC table 0, spectral 0..0, no approximation.
+  const std::string scan("\xFF\xDA\x00\x08\x01\x01\x00\x00\x00\x00", 10);
+  std::string file = head;
+  for (int i = 0; i < scans; ++i) file += scan;
+  return file + "\xFF\xD9";
+}
+
 }  // namespace peloria::testing

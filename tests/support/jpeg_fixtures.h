@@ -77,4 +77,11 @@ std::string WriteJpegFile(const std::filesystem::path& path, const JpegRecipe& r
 // data; cutting it after leaves a partial scan.
 std::size_t ScanDataOffset(const std::string& jpeg);
 
+// A progressive greyscale file whose frame header declares width x height
+// but whose data is `scans` empty first scans of the DC coefficients: the
+// tables of a small encoded picture, then only scan headers. Each scan costs
+// the decoder a pass over every block of the declared picture although the
+// file holds a few bytes per scan.
+std::string MakeEmptyScansJpeg(int width, int height, int scans);
+
 }  // namespace peloria::testing

@@ -525,6 +525,30 @@ std::string MakeTiledTiff(const Pixels& pixels) {
   return file;
 }
 
+std::string MakeSharedJpegTileTiff(std::uint32_t side, int scans) {
+  const std::string jpeg = MakeEmptyScansJpeg(16, 16, scans);
+  const std::uint32_t across = (side + 15) / 16;
+  const std::size_t tiles = std::size_t{across} * across;
+  const auto build = [&](std::uint32_t jpegAt) {
+    TiffWriter w(ByteOrder::kIntel);
+    const int ifd = w.Ifd0();
+    w.Long(ifd, 256, {side});
+    w.Long(ifd, 257, {side});
+    w.Short(ifd, 258, {8});
+    w.Short(ifd, 259, {7});  // JPEG
+    w.Short(ifd, 262, {1});  // black is zero
+    w.Short(ifd, 277, {1});
+    w.Short(ifd, 284, {1});
+    w.Long(ifd, 322, {16});
+    w.Long(ifd, 323, {16});
+    w.Long(ifd, 324, std::vector<std::uint32_t>(tiles, jpegAt));
+    w.Long(ifd, 325, std::vector<std::uint32_t>(tiles, static_cast<std::uint32_t>(jpeg.size())));
+    return w.Build();
+  };
+  const auto jpegAt = static_cast<std::uint32_t>(build(0).size());
+  return build(jpegAt) + jpeg;
+}
+
 // -------------------------------------------------------------------- icons
 
 namespace {

@@ -90,6 +90,31 @@ struct TiffOptions {
 std::string MakeTiff(const Pixels& pixels, const TiffOptions& options = {});
 // The same picture written by libtiff itself: LZW, tiled 16 x 16.
 std::string MakeTiledTiff(const Pixels& pixels);
+// A greyscale side x side TIFF of JPEG-compressed 16 x 16 tiles that all
+// point at one progressive stream of `scans` empty scans (MakeEmptyScansJpeg):
+// a few bytes per tile make libtiff run every scan for every tile.
+std::string MakeSharedJpegTileTiff(std::uint32_t side, int scans);
+
+// JPEG XL files made by cjxl from a PNG file of the pixels: lossless
+// (-d 0) or lossy (-d 1), a bare codestream or a container; an "Exif" box
+// holding `exif` (a TIFF block, after the box's 4-byte offset 0) makes a
+// container and is put after its signature boxes.
+struct JxlOptions {
+  bool lossless = true;
+  bool container = false;
+  std::string exif;
+  int effort = 0;     // cjxl's -e; 0 keeps its default
+  bool grey = false;  // a greyscale picture of the pixels' green samples, without alpha
+};
+std::string MakeJxl(const Pixels& pixels, const JxlOptions& options = {});
+// A JPEG file transcoded by cjxl without loss, as a camera's photo is
+// converted: its Exif segment goes into a Brotli-compressed "brob" box and its
+// Exif orientation into the codestream's, which the decoder applies.
+std::string JxlFromJpeg(const std::string& jpeg);
+// `container` with a box of `type` holding `contents` after its signature
+// boxes.
+std::string WithJxlBox(const std::string& container, const std::string& type,
+                       const std::string& contents);
 
 // An icon file holding the given images: each a BMP image (32-bit with
 // alpha when `alpha`, else 24-bit with an AND mask taken from alpha < 128)
