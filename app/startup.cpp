@@ -239,6 +239,9 @@ std::string SummaryText(TExifInfo& exif, const std::string& localPath) {
   } else if (const auto block = ReadExifBlock(localPath)) {
     exif.SetTiffBlock(block->data(), block->size());
   } else {
+    // A TIFF scan has no shooting data, but its own first directory may
+    // still say how the picture is turned.
+    if (const auto own = ReadTiffDirectory(localPath)) exif.SetTiffBlock(own->data(), own->size());
     return Cp932("Exif情報はありません。");
   }
 

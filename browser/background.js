@@ -43,15 +43,30 @@ async function readPictureInPage(srcUrl) {
   try {
     const reply = await fetch(address);
     if (!reply.ok) throw new Error(String(reply.status));
-    const bytes = new Uint8Array(await reply.arrayBuffer());
-    let text = "";
-    for (let i = 0; i < bytes.length; i += 0x8000) {
-      text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
-    }
-    return { address, picture: btoa(text) };
+    const blob = await reply.blob();
+    // Read as a data: address, whose text part is the base64 wanted: plain
+    // text crosses from the page to the extension in every browser, where
+    // an array of the page's bytes may not.
+    const dataAddress = await new Promise((resolve, reject) => {
+      const reader = new FileReader();
+      reader.onload = () => resolve(reader.result);
+      reader.onerror = () => reject(reader.error);
+      reader.readAsDataURL(blob);
+    });
+    return { address, picture: dataAddress.slice(dataAddress.indexOf(",") + 1) };
   } catch (failure) {
     return { address, failure: String(failure && failure.message || failure) };
   }
+}
+
+// The bytes at `address` (a data: address) in base64.
+async function bytesOf(address) {
+  const bytes = new Uint8Array(await (await fetch(address)).arrayBuffer());
+  let text = "";
+  for (let i = 0; i < bytes.length; i += 0x8000) {
+    text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+  }
+  return btoa(text);
 }
 
 // What the page says of the picture at `srcUrl`; none when the page cannot
@@ -105,6 +120,15 @@ async function openInPeloria(info, tab) {
       return fail(api.i18n.getMessage("pictureUnreadable", [seen.failure]));
     }
     if (seen && seen.picture !== undefined) message.picture = seen.picture;
+    // A data: address holds its bytes itself, even where the page cannot be
+    // asked.
+    if (/^data:/i.test(message.address) && message.picture === undefined) {
+      try {
+        message.picture = await bytesOf(message.address);
+      } catch {
+        // told below
+      }
+    }
     if (isInPage(message.address) && message.picture === undefined) {
       return fail(api.i18n.getMessage("pictureUnreadable", [message.address.slice(0, 40)]));
     }

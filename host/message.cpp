@@ -122,9 +122,45 @@ TBrowserMessage ParseBrowserMessage(std::string_view json) {
   return message;
 }
 
+namespace {
+
+// `text` with every byte that does not belong to a valid UTF-8 sequence
+// replaced by U+FFFD: a reply the browser cannot decode would be lost whole,
+// and a failure may name a path in any encoding.
+std::string ValidUtf8(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = lead < 0x80                    ? 1
+                         : lead >= 0xC2 && lead <= 0xDF ? 2
+                         : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                        : 0;
+    if (length > 1) {
+      // The checks of the strict reader: shortest form, no surrogates.
+      try {
+        ParseJson("\"" + text.substr(i, length) + "\"");
+      } catch (const EJsonError&) {
+        length = 0;
+      }
+    }
+    if (length == 0 || i + length > text.size()) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(text, i, length);
+      i += length;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string FramedReply(const std::optional<std::string>& error) {
-  const std::string json =
-      error ? "{\"ok\": false, \"error\": " + JsonQuoted(*error) + "}" : "{\"ok\": true}";
+  const std::string json = error
+                               ? "{\"ok\": false, \"error\": " + JsonQuoted(ValidUtf8(*error)) + "}"
+                               : "{\"ok\": true}";
   const auto length = static_cast<std::uint32_t>(json.size());
   std::string frame(sizeof length, '\0');
   std::memcpy(frame.data(), &length, sizeof length);

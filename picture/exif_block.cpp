@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <utility>
 
 #include "picture/decoder_libraries.h"
 #include "picture/errors.h"
@@ -159,17 +160,37 @@ Block ExifBlockOf(Bytes file) {
   return kind->exifBlock(file);
 }
 
+namespace {
+
+// The whole file at `path` when its kind has an Exif block; the kind too.
+std::optional<std::pair<const TPictureKind*, std::vector<std::uint8_t>>> ReadKindFile(
+    const std::string& path) {
+  TFileStream stream(path, TFileStream::Mode::kOpenReadDenyWrite);
+  // Only the files of kinds with an Exif block are read whole.
+  std::uint8_t head[kSignatureBytes] = {};
+  const auto got = stream.Read(head, sizeof head);
+  const TPictureKind* kind = PictureKindBySignature(Bytes(head, static_cast<std::size_t>(got)));
+  if (kind == nullptr || kind->exifBlock == nullptr) return std::nullopt;
+  stream.Seek(0);
+  return std::make_pair(kind, ReadRestOfStream(stream));
+}
+
+}  // namespace
+
 Block ReadExifBlock(const std::string& path) {
   try {
-    TFileStream stream(path, TFileStream::Mode::kOpenReadDenyWrite);
-    // Only the files of kinds with an Exif block are read whole.
-    std::uint8_t head[kSignatureBytes] = {};
-    const auto got = stream.Read(head, sizeof head);
-    const TPictureKind* kind = PictureKindBySignature(Bytes(head, static_cast<std::size_t>(got)));
-    if (kind == nullptr || kind->exifBlock == nullptr) return std::nullopt;
-    stream.Seek(0);
-    const std::vector<std::uint8_t> file = ReadRestOfStream(stream);
-    return ExifBlockOf(file);
+    const auto file = ReadKindFile(path);
+    return file ? ExifBlockOf(file->second) : std::nullopt;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+Block ReadTiffDirectory(const std::string& path) {
+  try {
+    const auto file = ReadKindFile(path);
+    if (!file || file->first->exifBlock != TiffExifBlock) return std::nullopt;
+    return TiffBlock(file->second, static_cast<std::size_t>(kMaxBitmapBytes));
   } catch (const std::exception&) {
     return std::nullopt;
   }

@@ -21,6 +21,12 @@ namespace peloria {
 // file: kMaxBitmapBytes). Never raises.
 std::optional<std::vector<std::uint8_t>> ReadExifBlock(const std::string& path);
 
+// The first directory of the TIFF file at `path` as a TIFF block, whether or
+// not it holds Exif data: a scan's own Orientation tag turns its thumbnail
+// though the scan has no shooting data to summarise. None for other kinds and
+// broken files. Never raises.
+std::optional<std::vector<std::uint8_t>> ReadTiffDirectory(const std::string& path);
+
 // The same for a whole file held in memory.
 std::optional<std::vector<std::uint8_t>> ExifBlockOf(std::span<const std::uint8_t> file);
 

@@ -58,11 +58,11 @@ inline constexpr int kMaxJpegScans = 500;
 // picture, however few bytes it has, so the scan limit alone let a file of
 // 5 KB declare 22000 x 22000 pixels and keep the decoder busy for 20
 // seconds with 500 empty scans. Counting every component in every scan, a
-// 100-megapixel colour photograph of ten scans visits about 50 million
-// blocks and one at the bitmap bound some 200 million; the decoder visits
-// empty blocks at about 150 million a second. It follows the bitmap bound
-// (about 270 million), so fuzzing builds lower it too.
-inline constexpr std::int64_t kMaxJpegBlockVisits = kMaxBitmapBytes / 4;
+// 100-megapixel colour photograph of ten scans visits about 25 million
+// blocks; the decoder visits empty blocks at about 100 million a second, so
+// this bound (about 134 million) keeps the worst file near a second. It
+// follows the bitmap bound, so fuzzing builds lower it too.
+inline constexpr std::int64_t kMaxJpegBlockVisits = kMaxBitmapBytes / 8;
 
 // The most the JPEG decoder may allocate for its own buffers, on top of the
 // bitmap it fills. A progressive or multi-scan file keeps every coefficient

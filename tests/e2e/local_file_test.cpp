@@ -124,8 +124,8 @@ TEST_F(LocalFileTest, NoRegularFileIsNoPictureAndTheCauseIsShown) {
 }
 
 // libheif, libtiff and libjxl are loaded at the first file of their kind
-// only: a JPEG goes without them, and a HEIC photo, a TIFF scan or a JPEG XL
-// picture still shows its picture and its Exif data.
+// only: a JPEG goes without them, and a HEIC photo, a TIFF file with Exif data or a
+// JPEG XL picture still shows its picture and its Exif data.
 TEST_F(LocalFileTest, DecoderLibrariesAreLoadedOnlyForTheirKinds) {
   testing::TiffWriter exif(testing::ByteOrder::kMotorola);
   exif.Ascii(exif.Ifd0(), 0x0110, "Phone 15");
@@ -133,8 +133,8 @@ TEST_F(LocalFileTest, DecoderLibrariesAreLoadedOnlyForTheirKinds) {
   std::ofstream(heic, std::ios::binary)
       << testing::MakeHeif(testing::Quadrants(64, 48), {.exif = exif.Build()});
   const fs::path tiff = pictures_ / "scan.tif";
-  std::ofstream(tiff, std::ios::binary)
-      << testing::MakeTiff(testing::Quadrants(64, 48), {.model = "Scanner 9"});
+  std::ofstream(tiff, std::ios::binary) << testing::MakeTiff(
+      testing::Quadrants(64, 48), {.model = "Scanner 9", .fNumberTimesTen = 28});
   testing::TiffWriter jxlExif(testing::ByteOrder::kIntel);
   jxlExif.Ascii(jxlExif.Ifd0(), 0x0110, "Camera XL");
   const fs::path jxl = pictures_ / "photo.jxl";

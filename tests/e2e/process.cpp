@@ -90,6 +90,11 @@ Prepared Prepare(const Command& command) {
 [[noreturn]] void Exec(const Prepared& p, int in, int out, int err, int passFd, int passFd4) {
   ::setpgid(0, 0);
   ::signal(SIGPIPE, SIG_DFL);
+  // The standard streams' descriptors may be 3 or 4 themselves: they move
+  // out of the way of the handed ones first.
+  for (int* fd : {&in, &out, &err}) {
+    if (*fd == 3 || *fd == 4) *fd = ::fcntl(*fd, F_DUPFD, 10);
+  }
   if (passFd >= 0 && ::dup2(passFd, 3) < 0) ::_exit(127);
   if (passFd4 >= 0 && ::dup2(passFd4, 4) < 0) ::_exit(127);
   if (::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);

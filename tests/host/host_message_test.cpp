@@ -206,6 +206,12 @@ TEST(HostReply, IsExactlyOneFrame) {
   }
 }
 
+TEST(HostReply, ErrorTextIsAlwaysValidUtf8) {
+  const std::string frame = FramedReply(std::string("\xFF/a\xE3\x81\x82" "b\xC3", 8));
+  EXPECT_EQ(ParseJson(frame.substr(4)).Member("error")->text,
+            "\xEF\xBF\xBD/a\xE3\x81\x82\x62\xEF\xBF\xBD");
+}
+
 TEST(HostWindow, CommandLineAndShownAddress) {
   TBrowserMessage message{"http://h/a.jpg", "http://h/p.html", std::nullopt};
   EXPECT_EQ(WindowArguments("/x/peloria", message),

@@ -88,15 +88,15 @@ TEST(WorkBoundsTest, JpegOfManyEmptyScansIsRefusedBeforeDecoding) {
   EXPECT_LT(cost.peakKiB, 200 * 1024);
 }
 
-// 1024 x 1024 blocks: 256 scans visit exactly the bound, one more is refused.
+// 1024 x 1024 blocks: 128 scans visit exactly the bound, one more is refused.
 TEST(WorkBoundsTest, JpegScansTimesBlocksAtTheBoundAndOnePast) {
-  if (kMaxJpegBlockVisits != 256 * 1024 * 1024) GTEST_SKIP() << "a build with other bounds";
-  EXPECT_EQ(DecodeJpeg(testing::MakeEmptyScansJpeg(8192, 8192, 256)), 8192);
-  EXPECT_THROW(DecodeJpeg(testing::MakeEmptyScansJpeg(8192, 8192, 257)), EJPEG);
+  if (kMaxJpegBlockVisits != 128 * 1024 * 1024) GTEST_SKIP() << "a build with other bounds";
+  EXPECT_EQ(DecodeJpeg(testing::MakeEmptyScansJpeg(8192, 8192, 128)), 8192);
+  EXPECT_THROW(DecodeJpeg(testing::MakeEmptyScansJpeg(8192, 8192, 129)), EJPEG);
   // Pass by pass, each scan is also an output pass over every block.
   TJPEGImage image;
   image.SetProgressiveDisplay(true);
-  const std::string file = testing::MakeEmptyScansJpeg(8192, 8192, 129);
+  const std::string file = testing::MakeEmptyScansJpeg(8192, 8192, 65);
   TMemoryStream stream(std::vector<std::uint8_t>(file.begin(), file.end()));
   image.LoadFromStream(stream);
   TBitmap copy;
@@ -167,14 +167,14 @@ TEST(WorkBoundsTest, TiffTilesSharingOneJpegStreamAreRefusedBeforeDecoding) {
 }
 
 TEST(WorkBoundsTest, TiffJpegWorkAtTheBoundAndOnePast) {
-  if (kMaxJpegBlockVisits != 256 * 1024 * 1024) GTEST_SKIP() << "a build with other bounds";
+  if (kMaxJpegBlockVisits != 128 * 1024 * 1024) GTEST_SKIP() << "a build with other bounds";
   // Each tile: 99 scans of 4 blocks and their start, 6732 blocks' work;
-  // 199 x 199 tiles stay within the bound, 200 x 200 do not.
+  // 141 x 141 tiles stay within the bound, 142 x 142 do not.
   static_assert(kTiffJpegScanStartBlocks == 64);
   TBitmap bitmap;
-  DecodeTiff(Span(testing::MakeSharedJpegTileTiff(199 * 16, 99)), bitmap);
-  EXPECT_EQ(bitmap.Width(), 199 * 16);
-  EXPECT_THROW(DecodeTiff(Span(testing::MakeSharedJpegTileTiff(200 * 16, 99)), bitmap),
+  DecodeTiff(Span(testing::MakeSharedJpegTileTiff(141 * 16, 99)), bitmap);
+  EXPECT_EQ(bitmap.Width(), 141 * 16);
+  EXPECT_THROW(DecodeTiff(Span(testing::MakeSharedJpegTileTiff(142 * 16, 99)), bitmap),
                EInvalidGraphic);
 }
 
