@@ -106,11 +106,26 @@ TStartup::~TStartup() = default;
 TPhoto TStartup::Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
                       const TDownloadRunner& run, const TBrowserHandover* handover,
                       TSteps steps) const {
-  TPhoto photo(address, addressBytes);
+  return Make(
+      TPhoto(address, addressBytes),
+      [&](TPhoto& photo, TDownload& download) {
+        return Fetch(photo, http, run, download, handover);
+      },
+      steps);
+}
+
+TPhoto TStartup::OpenData(const std::string& data) const {
+  const std::string path = files_.downloadFolder + kDownloadName;
+  return Make(TPhoto(LocaleToCp932("file://" + path), "file://" + path),
+              [&](TPhoto& photo, TDownload& download) { return Store(photo, data, download); });
+}
+
+TPhoto TStartup::Make(TPhoto photo, const std::function<bool(TPhoto&, TDownload&)>& fetch,
+                      TSteps steps) const {
   // A download's temp.jpg stays locked until the photo is made.
-  std::unique_ptr<TFileStream> download;
+  TDownload download;
   try {
-    if (Load(photo, http, run, download, handover, steps)) {
+    if (fetch(photo, download) && LoadPicture(photo, steps)) {
       // 9. The summary; its failures are not the failure display.
       photo.summary_ = SummaryText(*photo.exif_, photo.localPath_);
     }
@@ -120,15 +135,39 @@ TPhoto TStartup::Open(const std::string& address, const std::string& addressByte
   return photo;
 }
 
-bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
-                    std::unique_ptr<TFileStream>& download, const TBrowserHandover* handover,
-                    TSteps steps) const {
+bool TStartup::Failed(TPhoto& photo, const std::exception& cause) {
+  photo.failed_ = true;
+  photo.cause_ = cause.what();
+  return false;
+}
+
+TStartup::TDownload TStartup::CreateDownload(TPhoto& photo) const {
+  // Creating the file is not guarded: its failure (also after waiting for
+  // another download to end) leaves by its exception.
+  MakeFolders(files_.downloadFolder);
+  photo.localPath_ = files_.downloadFolder + kDownloadName;
+  return std::make_unique<TFileStream>(photo.localPath_, TFileStream::Mode::kCreateExclusive,
+                                       kDownloadLockWait);
+}
+
+bool TStartup::Store(TPhoto& photo, const std::string& data, TDownload& download) const {
+  download = CreateDownload(photo);
+  try {
+    download->WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+  } catch (const std::exception& cause) {
+    return Failed(photo, cause);
+  }
+  download->ShareLock();
+  return true;
+}
+
+bool TStartup::Fetch(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run, TDownload& download,
+                     const TBrowserHandover* handover) const {
   const std::string& address = photo.address_;
-  const auto failed = [&photo](const std::exception& cause) {
-    photo.failed_ = true;
-    photo.cause_ = cause.what();
-    return false;
-  };
+
+  // A picture handed over by a browser is the browser's own copy; it lives
+  // only in temp.jpg (its address, data: or blob:, names no file).
+  if (handover != nullptr && handover->picture) return Store(photo, *handover->picture, download);
 
   // 2. The browser cache folder, asked for on every start.
   const std::string cacheFolder = SpecialFolderPath(kCsidlInternetCache);
@@ -139,56 +178,47 @@ bool TStartup::Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
 
   // 5. and 6. The local path: a file address or an existing file, else a
   // browser-cache copy or a download.
-  // A picture handed over by a browser is the browser's own copy; it lives
-  // only in temp.jpg (its address, data: or blob:, names no file).
-  const bool handed = handover != nullptr && handover->picture.has_value();
   const bool searchCaches = localFile_ == 1 || handover != nullptr;
   std::string& localPath = photo.localPath_;
-  localPath = handed ? "" : LocalPathOf(photo.addressBytes_).value_or("");
+  localPath = LocalPathOf(photo.addressBytes_).value_or("");
   photo.local_ = !localPath.empty();
-  if (localPath.empty()) {
-    if (searchCaches && !handed) FindFile(cacheName, cacheFolder, localPath);
-    if (localPath.empty()) {
-      // 7. Download into temp.jpg. Creating the file is not guarded: its
-      // failure (also after waiting for another download to end) leaves by
-      // its exception.
-      MakeFolders(files_.downloadFolder);
-      localPath = files_.downloadFolder + kDownloadName;
-      download = std::make_unique<TFileStream>(localPath, TFileStream::Mode::kCreateExclusive,
-                                               kDownloadLockWait);
-      try {
-        if (handed) {
-          download->WriteBuffer(handover->picture->data(),
-                                static_cast<std::int64_t>(handover->picture->size()));
-        } else if (!searchCaches ||
-                   !(handover != nullptr ? WaitForBrowserCache(address, cacheFolder, *download)
-                                         : CopyFromBrowserCache(address, cacheFolder, *download))) {
-          // With local_file=1 (or from a browser), a copy in a web browser's
-          // disk cache stands in for the download.
-          PrepareDownload(
-              http, handover != nullptr && !handover->page.empty() ? handover->page : address);
-          run(http, address, *download);
-        }
-      } catch (const std::exception& cause) {
-        // Any failure of the request or the transfer; the file keeps what
-        // was written.
-        return failed(cause);
-      }
-      download->ShareLock();
-    }
-  }
+  if (!localPath.empty()) return true;
+  if (searchCaches) FindFile(cacheName, cacheFolder, localPath);
+  if (!localPath.empty()) return true;
 
+  // 7. Download into temp.jpg.
+  download = CreateDownload(photo);
+  try {
+    // With local_file=1 (or from a browser), a copy in a web browser's disk
+    // cache stands in for the download.
+    if (!searchCaches ||
+        !(handover != nullptr ? WaitForBrowserCache(address, cacheFolder, *download)
+                              : CopyFromBrowserCache(address, cacheFolder, *download))) {
+      PrepareDownload(http,
+                      handover != nullptr && !handover->page.empty() ? handover->page : address);
+      run(http, address, *download);
+    }
+  } catch (const std::exception& cause) {
+    // Any failure of the request or the transfer; the file keeps what was
+    // written.
+    return Failed(photo, cause);
+  }
+  download->ShareLock();
+  return true;
+}
+
+bool TStartup::LoadPicture(TPhoto& photo, TSteps steps) {
   // 8. Load the picture and make the bitmap copy (which stays, empty, when
   // copying fails).
   try {
-    LoadPicture(photo, steps);
+    MakePicture(photo, steps);
   } catch (const std::exception& cause) {
-    return failed(cause);
+    return Failed(photo, cause);
   }
   return true;
 }
 
-void TStartup::LoadPicture(TPhoto& photo, TSteps steps) {
+void TStartup::MakePicture(TPhoto& photo, TSteps steps) {
   TPicture picture;
   picture.LoadFromFile(photo.localPath_);
   photo.graphic_ = picture.TakeGraphic();

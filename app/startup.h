@@ -74,17 +74,35 @@ class TStartup {
   TPhoto Open(const std::string& address, const std::string& addressBytes, TIdHTTP& http,
               const TDownloadRunner& run, const TBrowserHandover* handover = nullptr,
               TSteps steps = kWhole) const;
+  // The same for picture bytes had without an address (dropped or pasted):
+  // they are written into temp.jpg as a download's body would be, and read
+  // from there. The photo's address is that of temp.jpg; it is no local
+  // picture (Local() is false).
+  TPhoto OpenData(const std::string& data) const;
 
  private:
-  // The steps of Open up to the picture and its copy; false on the failure
-  // display.
-  bool Load(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run,
-            std::unique_ptr<TFileStream>& download, const TBrowserHandover* handover,
-            TSteps steps) const;
-  // The picture at the photo's local path and its bitmap copy (with
+  using TDownload = std::unique_ptr<TFileStream>;
+  // The steps that follow the file's arrival (`fetch`, false on the failure
+  // display): loading, the copy and the summary; a failure outside the
+  // guarded steps kept.
+  TPhoto Make(TPhoto photo, const std::function<bool(TPhoto&, TDownload&)>& fetch,
+              TSteps steps = kWhole) const;
+  // The way from the address to a local file: the file itself, a cache copy
+  // or a download into `download`.
+  bool Fetch(TPhoto& photo, TIdHTTP& http, const TDownloadRunner& run, TDownload& download,
+             const TBrowserHandover* handover) const;
+  // Picture bytes written into temp.jpg, as a download's body would be.
+  bool Store(TPhoto& photo, const std::string& data, TDownload& download) const;
+  // temp.jpg, created (emptied) and locked, as the photo's local path.
+  TDownload CreateDownload(TPhoto& photo) const;
+  // 8. The picture at the photo's local path and its bitmap copy (with
   // kThumbnailFirst, a JPEG's reduced thumbnail and the copy under way on a
-  // worker). Raises what loading or copying raises.
-  static void LoadPicture(TPhoto& photo, TSteps steps);
+  // worker); false on the failure display.
+  static bool LoadPicture(TPhoto& photo, TSteps steps);
+  // Its work, raising what loading or copying raises.
+  static void MakePicture(TPhoto& photo, TSteps steps);
+  // The failure display for `photo`; answers false.
+  static bool Failed(TPhoto& photo, const std::exception& cause);
   // Proxy, Referer, user agent and time limits of a download.
   void PrepareDownload(TIdHTTP& http, const std::string& referer) const;
 

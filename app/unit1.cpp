@@ -105,6 +105,8 @@ TForm1::TForm1(std::optional<TBrowserHandover> handover)
   QWidget::setTabOrder(Blue.Widget(), All_c.Widget());
   Button1.Widget()->setFocus();
   attachContextMenu();
+  attachStepping();
+  attachDrops();
 
   // Esc, Ctrl+W and Ctrl+Q close the window as the Close button does.
   for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W),
@@ -208,9 +210,16 @@ void TForm1::Open(const std::string& address, const std::string& addressBytes,
                   const TBrowserHandover* handover) {
   if (!startup_) startup_ = std::make_unique<TStartup>();
   ShowPhoto(startup_->Open(address, addressBytes, IdHTTP1, DownloadWithProgress, handover));
+  readAroundLater();
 }
 
 std::optional<TPhoto> TForm1::ShowPhoto(TPhoto photo) {
+  std::optional<TPhoto> before = present(std::move(photo));
+  if (shown_->Error()) std::rethrow_exception(shown_->Error());
+  return before;
+}
+
+std::optional<TPhoto> TForm1::present(TPhoto photo) {
   std::optional<TPhoto> before = std::move(shown_);
   dropPrepared();
   if (before) before->GiveBack(Image1.Picture().TakeGraphic(), std::move(bmp));
@@ -233,7 +242,6 @@ std::optional<TPhoto> TForm1::ShowPhoto(TPhoto photo) {
     showThumbnail(shown);
     if (histType_) hist(*histType_);
   }
-  if (shown.Error()) std::rethrow_exception(shown.Error());
   return before;
 }
 

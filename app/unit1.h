@@ -11,8 +11,10 @@
 #include <optional>
 #include <string>
 
+#include "app/folder.h"
 #include "app/histogram_count.h"
 #include "app/photo.h"
+#include "app/read_ahead.h"
 #include "app/startup.h"
 #include "app/toolkit.h"
 #include "exif/exif_info.h"
@@ -21,6 +23,7 @@
 #include "platform/stream.h"
 
 class QMenu;
+class QMimeData;
 
 namespace peloria {
 
@@ -69,9 +72,29 @@ class TForm1 final : public TForm {
   // A failure outside the guarded steps (photo.Error()) leaves by its
   // exception once the window is set up as far as the photo got.
   std::optional<TPhoto> ShowPhoto(TPhoto photo);
+  // Shows the picture of the shown one's folder that `step` reaches (→ ←
+  // PageDown PageUp Home End, the wheel over the thumbnail): only for a
+  // local picture, none past either end. The folder is listed again at each
+  // step; the new picture's neighbours are read ahead.
+  void Step(TStep step);
+  // Opens what a drop or the clipboard hands over: the first address of a
+  // uri-list, a text/x-moz-url or a text/html picture, an address as plain
+  // text, else picture bytes (image/*) written into temp.jpg. False when
+  // `data` holds none of these.
+  bool OpenTransfer(const QMimeData& data);
+  // True when OpenTransfer would open something of `data`.
+  static bool Openable(const QMimeData* data);
+  // Ctrl+V and 貼り付け: OpenTransfer of the clipboard.
+  void Paste();
+  // Shows the photo of picture bytes had without an address, written into
+  // temp.jpg as a download would be.
+  void OpenPictureData(const std::string& bytes);
+
   // The photo shown (its picture and bitmap copy lent to Image1 and bmp);
   // none before the first.
   const TPhoto* Photo() const { return shown_ ? &*shown_ : nullptr; }
+  // The photos read ahead; none before the first step or read-ahead.
+  const TReadAhead* ReadAhead() const { return readAhead_.get(); }
   // The settings read at start; none before FormCreate.
   const TStartup* Startup() const { return startup_.get(); }
 
@@ -113,7 +136,8 @@ class TForm1 final : public TForm {
   // base + "[1]." + extension of the address's last path segment.
   static std::string cachename(const std::string& address);
 
-  // The menu of a right-click on the summary or the picture: コピー, and
+  // The menu of a right-click on the summary or the picture: コピー,
+  // 貼り付け (enabled when the clipboard holds something to open), and
   // 地図で表示 when the photo has a GPS position on the globe.
   std::unique_ptr<QMenu> ContextMenu();
   // コピー: the summary as UTF-8 text to the clipboard.
@@ -123,6 +147,21 @@ class TForm1 final : public TForm {
 
  private:
   void attachContextMenu();
+  void attachStepping();
+  void attachDrops();
+  // Shows `photo` and answers the one shown before (ShowPhoto without
+  // raising the photo's error).
+  std::optional<TPhoto> present(TPhoto photo);
+  // Reads the neighbours of `name` in `pictures` (of the shown photo's
+  // folder) ahead, the one in `direction` first; `before` is held when it is
+  // one of them.
+  void readAround(const std::vector<std::string>& pictures, const std::string& name,
+                  TStep direction, std::optional<TPhoto> before);
+  // After a photo was opened: its neighbours read ahead, once the window is
+  // idle.
+  void readAroundLater();
+  // Runs `action`, handing a failure to the general error display.
+  void guarded(const std::function<void()>& action);
   // The widgets' design places, texts and visibility.
   void design();
   // The window's part of a photo's steps (the rest is app/startup.h).
@@ -141,6 +180,8 @@ class TForm1 final : public TForm {
 
   std::unique_ptr<TStartup> startup_;
   std::optional<TBrowserHandover> handover_;
+  // Made at the first step or read-ahead; it reads with startup_'s settings.
+  std::unique_ptr<TReadAhead> readAhead_;
   std::optional<TPhoto> shown_;
   // The histogram's type once it was shown.
   std::optional<int> histType_;

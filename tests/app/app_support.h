@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QInputDevice>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +40,11 @@ inline QApplication& App() {
   static const std::unique_ptr<QApplication> app = [] {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     Application().Title = "Peloria";
+    // The list of input devices made first, so that it outlives the
+    // application: the keyboard and pointer that synthetic key and wheel
+    // events make later are children of the application and leave that list
+    // when it ends, at exit.
+    (void)QInputDevice::devices();
     return std::make_unique<QApplication>(argc, argv);
   }();
   return *app;

@@ -45,7 +45,8 @@ TEST(ContextMenuTest, CopyPutsTheSummaryOnTheClipboard) {
   Window window(FileUrl(dir.path() / "plain.jpg"));
   ASSERT_FALSE(window.unhandled);
   auto menu = window.form->ContextMenu();
-  EXPECT_EQ(Entries(*menu), std::vector<std::string>{"コピー"});  // no position, no map
+  // No position, no map.
+  EXPECT_EQ(Entries(*menu), (std::vector<std::string>{"コピー", "貼り付け"}));
   QGuiApplication::clipboard()->setText("before");
   Entry(*menu, "コピー")->trigger();
   const std::string copied = QGuiApplication::clipboard()->text().toStdString();
@@ -70,7 +71,7 @@ TEST(ContextMenuTest, MapEntryOpensThePositionInTheBrowser) {
     std::vector<std::string> opened;
     window.form->OpenAddress = [&opened](const std::string& address) { opened.push_back(address); };
     auto menu = window.form->ContextMenu();
-    EXPECT_EQ(Entries(*menu), (std::vector<std::string>{"コピー", "地図で表示"}));
+    EXPECT_EQ(Entries(*menu), (std::vector<std::string>{"コピー", "貼り付け", "地図で表示"}));
     Entry(*menu, "地図で表示")->trigger();
     EXPECT_EQ(opened, std::vector<std::string>{r.address});
   }
@@ -93,7 +94,7 @@ TEST(ContextMenuTest, RightClickOnSummaryAndPictureOpensTheMenu) {
     // A right-click on a widget whose policy is a custom menu emits this.
     EXPECT_EQ(widget->contextMenuPolicy(), Qt::CustomContextMenu);
     emit widget->customContextMenuRequested(QPoint(2, 2));
-    EXPECT_EQ(seen, (std::vector<std::string>{"コピー", "地図で表示"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"コピー", "貼り付け", "地図で表示"}));
   }
 }
 

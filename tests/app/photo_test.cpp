@@ -160,6 +160,24 @@ TEST(PhotoTest, FailuresOutsideTheGuardedStepsAreKept) {
   }
 }
 
+TEST(PhotoTest, PictureBytesGoIntoTempJpg) {
+  Program program;
+  const TStartup startup = program.Startup();
+  const std::string bytes = MakeJpeg(JpegRecipe{});
+  const TPhoto photo = startup.OpenData(bytes);
+  EXPECT_FALSE(photo.Failed());
+  EXPECT_FALSE(photo.Local());
+  EXPECT_EQ(photo.LocalPath(), program.TempJpg().string());
+  EXPECT_EQ(photo.AddressBytes(), "file://" + program.TempJpg().string());
+  EXPECT_EQ(Slurp(program.TempJpg()), bytes);
+  ASSERT_TRUE(photo.Summary().has_value());
+  EXPECT_EQ(*photo.Summary(), Cp932("Exif情報はありません。"));
+  // Bytes that are no picture: the failure display, the bytes kept.
+  const TPhoto broken = startup.OpenData("no picture");
+  EXPECT_TRUE(broken.Failed());
+  EXPECT_EQ(Slurp(program.TempJpg()), "no picture");
+}
+
 TEST(PhotoTest, TakenPictureIsGivenBack) {
   TempDir pictures;
   Program program;

@@ -22,6 +22,7 @@
 #include "gtest/gtest.h"
 #include "tests/e2e/display.h"
 #include "tests/e2e/installation.h"
+#include "tests/support/jpeg_fixtures.h"
 #include "tests/support/peers.h"
 #include "tests/support/wait.h"
 
@@ -340,6 +341,50 @@ TEST_F(WindowTest, NoAddressShowsTheFailureDisplay) {
   EXPECT_EQ(app_.TempJpg(), "") << "an empty temp.jpg stays behind";
 
   display_->Click(rect.x + rect.width / 2, rect.y + rect.height - 3 - 12);
+  EXPECT_EQ(ExitCode(), 0);
+}
+
+// Started on one picture of a folder, → shows the next one: its thumbnail,
+// and its one-line summary where the first picture had ten lines.
+TEST_F(WindowTest, RightArrowShowsTheNextPictureOfTheFolder) {
+  QImage first(QString::fromStdString(PELORIA_SAMPLE_PHOTO));
+  if (first.isNull()) GTEST_SKIP() << "the build made no sample photo";
+  const fs::path folder = app_.scratch() / "Session";
+  fs::create_directories(folder);
+  fs::copy_file(PELORIA_SAMPLE_PHOTO, folder / "IMG_2.jpg");
+  // The next in natural order (IMG_10 after IMG_2): taller than wide, no Exif.
+  testing::JpegRecipe tall;
+  tall.width = 90;
+  tall.height = 160;
+  testing::WriteJpegFile(folder / "IMG_10.jpg", tall);
+  const QImage second(QString::fromStdString((folder / "IMG_10.jpg").string()));
+
+  const std::string window = Open({(folder / "IMG_2.jpg").string()});
+  ASSERT_FALSE(window.empty());
+  Rect rect;
+  QImage shot = Capture(window, rect);
+  ExpectThumbnail(shot, first);
+  const int firstHeight = rect.height;
+
+  display_->Key(window, "Right");
+  // The window is laid out again for the next picture: 120 high thumbnail,
+  // a summary of one line.
+  shot = Capture(window, rect, [&](const QImage&) { return rect.height != firstHeight; });
+  ExpectThumbnail(shot, second);
+  const int labelRight = rect.width - 3 - ThumbnailSize(90, 160).width() - 20;
+  int lowInk = 0;
+  for (int y = 8 + 12 + 2; y < 120; ++y) {
+    for (int x = 0; x < labelRight; ++x) lowInk += qGray(shot.pixel(x, y)) < 100;
+  }
+  int lineInk = 0;
+  for (int y = 8; y < 8 + 12; ++y) {
+    for (int x = 0; x < labelRight; ++x) lineInk += qGray(shot.pixel(x, y)) < 100;
+  }
+  EXPECT_EQ(lowInk, 0) << "the summary has more than one line";
+  EXPECT_GT(lineInk, 20) << "no summary";
+  EXPECT_EQ(display_->Title(window), kCaption);
+
+  display_->Key(window, "Escape");
   EXPECT_EQ(ExitCode(), 0);
 }
 
