@@ -259,6 +259,8 @@ class Firefox final : public Browser {
     // Unsigned add-ons in the profile are enabled at once; extensions run in
     // the parent process, where Marionette's chrome context reaches them;
     // Marionette picks a free port and names it in MarionetteActivePort.
+    // Everything but 127.0.0.1 and localhost goes to a proxy on the discard
+    // port, which refuses, so no update or service request leaves the machine.
     std::ofstream(profile / "user.js") << R"(user_pref("xpinstall.signatures.required", false);
 user_pref("extensions.autoDisableScopes", 0);
 user_pref("extensions.enabledScopes", 15);
@@ -273,6 +275,15 @@ user_pref("network.captive-portal-service.enabled", false);
 user_pref("network.connectivity-service.enabled", false);
 user_pref("network.trr.mode", 5);
 user_pref("browser.safebrowsing.update.enabled", false);
+user_pref("extensions.update.enabled", false);
+user_pref("dom.push.connection.enabled", false);
+user_pref("network.dns.disablePrefetch", true);
+user_pref("network.proxy.type", 1);
+user_pref("network.proxy.http", "127.0.0.1");
+user_pref("network.proxy.http_port", 9);
+user_pref("network.proxy.ssl", "127.0.0.1");
+user_pref("network.proxy.ssl_port", 9);
+user_pref("network.proxy.no_proxies_on", "localhost, 127.0.0.1");
 )";
     Command command;
     command.argv = {firefox,      "--headless", "-marionette",    "--remote-allow-system-access",
