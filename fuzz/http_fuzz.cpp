@@ -71,28 +71,32 @@ void Download(const std::uint8_t* data, std::size_t size, peloria::TIdHTTPProtoc
     if (mode == peloria::TWorkMode::wmRead) bodyBytes += n;
   };
 
+  // The bytes taken from the peer (less those still buffered) when the
+  // chunks start, and in all.
+  std::size_t received = 0;
+  std::int64_t chunksStart = -1;
   auto transport = std::make_unique<peloria::TIdMemoryTransport>(
       std::string(reinterpret_cast<const char*>(data), size), end);
   transport->OnBlockedEnd = [&](int timeoutMs) {
     // The 1 ms look after a reply (is the connection still there?) is no wait.
     if (timeoutMs <= peloria::kIdGracefulCloseWaitMs || !inBody) return;
-    if (http.StatusCode() >= 200 && http.Reply.DeclaredLength >= 0 &&
+    // A chunked body ignores a Content-Length beside it (RFC 9112 6.3), so
+    // only a body delimited by its length is complete at that length.
+    if (http.StatusCode() >= 200 && chunksStart < 0 && http.Reply.DeclaredLength >= 0 &&
         bodyBytes >= http.Reply.DeclaredLength) {
       std::fprintf(stderr, "waits after a complete body of %lld bytes\n",
                    static_cast<long long>(http.Reply.DeclaredLength));
       std::abort();
     }
   };
-  // The bytes taken from the peer (less those still buffered) when the
-  // chunks start, and in all.
-  std::size_t received = 0;
-  std::int64_t chunksStart = -1;
   const auto consumed = [&] {
-    return static_cast<std::int64_t>(received) - static_cast<std::int64_t>(http.InputBuffer().Size());
+    return static_cast<std::int64_t>(received) -
+           static_cast<std::int64_t>(http.InputBuffer().Size());
   };
   transport->OnReceive = [&](std::size_t n) { received += n; };
   http.OnStatus = [&](peloria::TIdComponent&, peloria::TIdStatus status, const std::string& text) {
-    if (status == peloria::TIdStatus::hsStatusText && text == "Chunk Started") chunksStart = consumed();
+    if (status == peloria::TIdStatus::hsStatusText && text == "Chunk Started")
+      chunksStart = consumed();
   };
   http.OpenTransport(std::move(transport));
 
