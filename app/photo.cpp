@@ -35,7 +35,9 @@ std::string TPhoto::ErrorMessage() const {
 std::unique_ptr<TBitmap> TPhoto::TakeBitmap() {
   if (pending_.valid()) {
     try {
-      bitmap_ = pending_.get();
+      TCopy copy = pending_.get();
+      bitmap_ = std::move(copy.bitmap);
+      brightness_ = copy.brightness;
     } catch (const std::exception& cause) {
       // As a copy that fails with the picture: the failure display.
       failed_ = true;

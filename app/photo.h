@@ -17,7 +17,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "app/histogram_count.h"
 #include "exif/exif_info.h"
 #include "picture/bitmap.h"
 #include "picture/graphic.h"
@@ -73,6 +75,10 @@ class TPhoto {
   // True while the bitmap copy is being made on a worker thread beside the
   // photo (a thumbnail-first start), until TakeBitmap takes it.
   bool BitmapPending() const { return pending_.valid(); }
+  // The brightness histogram (type 3, the thumbnail click's) of the bitmap
+  // copy, when it was counted on the worker that made the copy; none
+  // otherwise, and once taken. Valid after TakeBitmap.
+  std::optional<THistogramCounts> TakeBrightness() { return std::exchange(brightness_, {}); }
   // Takes back what was taken.
   void GiveBack(std::unique_ptr<TGraphic> graphic, std::unique_ptr<TBitmap> bitmap);
 
@@ -94,7 +100,13 @@ class TPhoto {
   std::unique_ptr<TGraphic> graphic_;
   std::unique_ptr<TBitmap> bitmap_;
   std::shared_ptr<const TBitmap> thumbnail_;
-  std::future<std::unique_ptr<TBitmap>> pending_;
+  std::optional<THistogramCounts> brightness_;
+  // The copy made beside the photo, with its brightness counts.
+  struct TCopy {
+    std::unique_ptr<TBitmap> bitmap;
+    THistogramCounts brightness{};
+  };
+  std::future<TCopy> pending_;
   std::unique_ptr<TExifInfo> exif_;
   std::optional<std::string> summary_;
 };

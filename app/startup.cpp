@@ -232,10 +232,13 @@ void TStartup::MakePicture(TPhoto& photo, TSteps steps) {
     auto source = std::make_shared<TJPEGImage>();
     source->Assign(*jpeg);
     photo.thumbnail_ = source->DecodeAt(ThumbnailDecodeScale(source->Width(), source->Height()));
+    // The copy's brightness histogram is counted on the same worker, so
+    // that a click on the thumbnail finds it ready.
     photo.pending_ = std::async(std::launch::async, [source] {
-      auto bitmap = std::make_unique<TBitmap>();
-      bitmap->Assign(source.get());
-      return bitmap;
+      TPhoto::TCopy copy{std::make_unique<TBitmap>()};
+      copy.bitmap->Assign(source.get());
+      CountHistogram(*copy.bitmap, 3, copy.brightness);
+      return copy;
     });
   } else {
     photo.bitmap_ = std::make_unique<TBitmap>();

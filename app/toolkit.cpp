@@ -622,6 +622,12 @@ void TForm::Show() {
   widget_->show();
 }
 
+void TForm::Prepare() {
+  widget_->winId();
+  QImage scratch(widget_->size(), QImage::Format_ARGB32_Premultiplied);
+  if (!scratch.isNull()) widget_->render(&scratch);
+}
+
 void TForm::Close() {
   widget_->close();
 }

@@ -314,6 +314,11 @@ class TForm {
 
   void Show();
   void Close();
+  // Makes the native window (not yet shown) and renders the widgets once
+  // off the screen, so that the toolkit's first-use work (the window on the
+  // display server, fonts, style) is done before Show, while the caller
+  // waits for something else.
+  void Prepare();
 
   // The window's client area, the parent of its widgets.
   QWidget* Widget() const;

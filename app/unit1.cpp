@@ -200,6 +200,8 @@ void TForm1::FormCreate() {
   std::optional<FirstPhoto> first = std::move(PreparedFirstPhoto());
   PreparedFirstPhoto().reset();
   if (first && first->addressBytes == Application().ParamBytes(1) && ScreenBitsPerPixel() > 8) {
+    // The window's own first-use work is done while the decode finishes.
+    Prepare();
     ShowPhoto(first->photo.get());
     return;
   }
@@ -232,7 +234,8 @@ std::optional<TPhoto> TForm1::present(TPhoto photo) {
   cause_.clear();
   Image1.Picture().SetGraphic(shown.TakeGraphic());
   // A copy still being made beside the photo is taken at the first need.
-  if (!shown.BitmapPending()) bmp = shown.TakeBitmap();
+  brightness_.reset();
+  if (!shown.BitmapPending()) takeBitmap();
   ExifInfo1.Assign(shown.Exif());
   if (shown.Failed()) {
     failure(shown.Cause());
@@ -262,12 +265,18 @@ void TForm1::showThumbnail(TPhoto& photo) {
   });
 }
 
+// The photo's bitmap copy, with the counts made beside it.
+void TForm1::takeBitmap() {
+  bmp = shown_->TakeBitmap();
+  brightness_ = shown_->TakeBrightness();
+}
+
 // The bitmap copy for the histogram: one still being made beside the photo
 // is waited for here. When making it failed, the window turns to the failure
 // display, as when the picture failed to load, and answers false.
 bool TForm1::haveBitmap() {
   if (bmp || !shown_ || !shown_->BitmapPending()) return true;
-  bmp = shown_->TakeBitmap();
+  takeBitmap();
   if (!shown_->Failed()) return true;
   design();
   Image1.Picture().SetGraphic(nullptr);
@@ -408,7 +417,8 @@ void TForm1::rewait() {
 
 void TForm1::prepare(int type) {
   if (!haveBitmap() || !bmp || (prepared_.valid() && preparedType_ == type)) return;
-  dropPrepared();  // one count at a time
+  if (type == 3 && brightness_) return;  // counted with the copy
+  dropPrepared();                        // one count at a time
   preparedType_ = type;
   prepared_ = std::async(std::launch::async, [&bitmap = *bmp, type] {
     THistogramCounts counts{};
@@ -423,6 +433,7 @@ void TForm1::dropPrepared() {
 }
 
 THistogramCounts TForm1::counts(int type) {
+  if (type == 3 && brightness_) return *brightness_;
   if (prepared_.valid()) {
     THistogramCounts counts = prepared_.get();
     if (preparedType_ == type) return counts;

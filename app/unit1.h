@@ -171,6 +171,7 @@ class TForm1 final : public TForm {
   void placehist();
   void showThumbnail(TPhoto& photo);
   bool haveBitmap();
+  void takeBitmap();
 
   // The counts of `bmp` for one type, as hist needs them: the prepared
   // count when it is of that type, else counted now.
@@ -192,6 +193,8 @@ class TForm1 final : public TForm {
   // that it ends first.
   int preparedType_ = -1;
   std::future<THistogramCounts> prepared_;
+  // The brightness counts of `bmp` made with it, when they were.
+  std::optional<THistogramCounts> brightness_;
 };
 
 }  // namespace peloria

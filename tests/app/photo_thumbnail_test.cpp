@@ -71,12 +71,18 @@ TEST(PhotoThumbnailTest, ThumbnailReducedAndTheCopyAsTheWholeStartMakesIt) {
     const std::unique_ptr<TBitmap> beside = first.TakeBitmap();
     EXPECT_FALSE(first.BitmapPending());
     ASSERT_NE(beside, nullptr);
+    // The click's brightness histogram was counted with the copy, once.
+    THistogramCounts counted{};
+    CountHistogram(*beside, 3, counted);
+    EXPECT_EQ(first.TakeBrightness(), counted);
+    EXPECT_FALSE(first.TakeBrightness().has_value());
     // The photo's graphic was never decoded: the full pixels exist once.
     EXPECT_FALSE(static_cast<const TJPEGImage*>(first.Graphic())->Decoded());
 
     TPhoto whole = program.Open(path, TStartup::kWhole);
     EXPECT_EQ(whole.Thumbnail(), nullptr);
     EXPECT_FALSE(whole.BitmapPending());
+    EXPECT_FALSE(whole.TakeBrightness().has_value());
     EXPECT_TRUE(SamePixels(*beside, *whole.TakeBitmap()));
     EXPECT_EQ(first.Summary(), whole.Summary());
   }
