@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "picture/decoder_support.h"
+#include "picture/grey_dither.h"
 #include "picture/orientation.h"
 #include "platform/bytes.h"
 
@@ -298,6 +299,7 @@ struct OutputPlan {
   bool buffered;          // pass-by-pass decoding
   J_DCT_METHOD finalDct;  // the last pass's settings
   J_DITHER_MODE finalDither;
+  bool greyDither;  // grey rows from the decoder, dithered by GreyDither
 };
 
 // Hands the settings to the decoder (after jpeg_read_header).
@@ -335,6 +337,12 @@ OutputPlan ApplySettings(Decompressor& d, const DecodeSettings& settings) {
   d.Run([&] { multipleScans = jpeg_has_multiple_scans(&ci) != 0; });
   plan.buffered = settings.progressiveDisplay && multipleScans;
   ci.buffered_image = plan.buffered ? TRUE : FALSE;
+  // One grey component dithered in one pass: the decoder hands out plain grey
+  // rows and GreyDither quantizes them as the decoder would, only faster.
+  plan.greyDither = plan.quantize && !plan.buffered && ci.out_color_space == JCS_GRAYSCALE &&
+                    ci.dither_mode == JDITHER_FS &&
+                    ci.desired_number_of_colors == GreyDither::kLevels;
+  if (plan.greyDither) ci.quantize_colors = FALSE;
   return plan;
 }
 
@@ -376,9 +384,18 @@ void TakePalette(const jpeg_decompress_struct& ci, TBitmap::Image& image) {
   }
 }
 
+// The palette of the greys of GreyDither.
+void TakeGreyPalette(TBitmap::Image& image) {
+  image.palette.clear();
+  for (const std::uint8_t grey : GreyDither::Levels())
+    image.palette.push_back({grey, grey, grey, 0});
+}
+
 // Reads every output row of the current pass into the image: straight into
-// its rows, or through one CMYK row converted to blue-green-red.
-void ReadAllRows(Decompressor& d, const OutputPlan& plan, TBitmap::Image& image) {
+// its rows (grey rows then dithered by `dither`, if any), or through one CMYK
+// row converted to blue-green-red.
+void ReadAllRows(Decompressor& d, const OutputPlan& plan, TBitmap::Image& image,
+                 GreyDither* dither = nullptr) {
   jpeg_decompress_struct& ci = d.cinfo;
   const int width = image.width;
   const int height = image.AbsHeight();
@@ -404,6 +421,9 @@ void ReadAllRows(Decompressor& d, const OutputPlan& plan, TBitmap::Image& image)
       const int count = std::min(kRowsPerCall, height - first);
       for (int i = 0; i < count; ++i) rows[i] = image.Row(first + i);
       d.Run([&] { got = jpeg_read_scanlines(&ci, rows, static_cast<JDIMENSION>(count)); });
+      if (dither != nullptr) {
+        for (JDIMENSION i = 0; i < got; ++i) dither->Row(rows[i]);
+      }
       if (plan.swapRedBlue) {
         for (JDIMENSION i = 0; i < got; ++i) {
           std::uint8_t* p = rows[i];
@@ -421,6 +441,12 @@ void ReadAllRows(Decompressor& d, const OutputPlan& plan, TBitmap::Image& image)
 void ReadPasses(Decompressor& d, const OutputPlan& plan, TBitmap::Image& image,
                 const std::function<void()>& onProgress) {
   jpeg_decompress_struct& ci = d.cinfo;
+  if (plan.greyDither) {
+    TakeGreyPalette(image);
+    GreyDither dither(image.width);
+    ReadAllRows(d, plan, image, &dither);
+    return;
+  }
   if (!plan.buffered) {
     TakePalette(ci, image);
     ReadAllRows(d, plan, image);
