@@ -15,6 +15,10 @@ namespace {
 // totals before any of them could overflow. The brightness type counts the
 // sum blue + green + red (0 .. 765) and divides by 3 only when adding up, which
 // keeps the per-pixel work to two additions.
+// The counter type that counts the bytes themselves: an 8-bit row's palette
+// indices, which are then counted as their colours.
+constexpr int kIndex = 4;
+
 template <int kType>
 class Counter {
  public:
@@ -46,6 +50,7 @@ class Counter {
     if constexpr (kType == 0) return p[2];
     if constexpr (kType == 1) return p[1];
     if constexpr (kType == 2) return p[0];
+    if constexpr (kType == kIndex) return p[0];
     return std::size_t{p[0]} + p[1] + p[2];
   }
 
@@ -69,7 +74,7 @@ class Counter {
   std::int64_t pending_ = 0;
 };
 
-template <int kType>
+template <int kType, int kStride = 3>
 void CountRows(const std::vector<const std::uint8_t*>& rows, int width, THistogramCounts& counts) {
   const std::int64_t pixels = static_cast<std::int64_t>(rows.size()) * width;
   const unsigned threads = static_cast<unsigned>(std::clamp<std::int64_t>(
@@ -82,7 +87,7 @@ void CountRows(const std::vector<const std::uint8_t*>& rows, int width, THistogr
     const std::size_t first = rows.size() * t / threads;
     const std::size_t last = rows.size() * (t + 1) / threads;
     Counter<kType> counter(partial[t]);
-    for (std::size_t y = first; y < last; ++y) counter.template Add<3>(rows[y], width);
+    for (std::size_t y = first; y < last; ++y) counter.template Add<kStride>(rows[y], width);
   };
   {
     std::vector<std::jthread> workers;
@@ -94,17 +99,46 @@ void CountRows(const std::vector<const std::uint8_t*>& rows, int width, THistogr
   }
 }
 
+// The value a colour is counted under by histogram type.
+template <int kType>
+std::size_t KeyOf(const TRGBQuad& q) {
+  if constexpr (kType == 0) return q.rgbRed;
+  if constexpr (kType == 1) return q.rgbGreen;
+  if constexpr (kType == 2) return q.rgbBlue;
+  return (std::size_t{q.rgbBlue} + q.rgbGreen + q.rgbRed) / 3;
+}
+
+// An 8-bit bitmap counts how often each palette index occurs, then adds each
+// index's count under its colour (an index beyond the palette is black, as
+// the bitmap reads it): the same counts as pixel by pixel, at one addition a
+// pixel.
+template <int kType>
+void CountIndices(const TBitmap& bitmap, const std::vector<const std::uint8_t*>& rows,
+                  THistogramCounts& counts) {
+  THistogramCounts byIndex{};
+  CountRows<kIndex, 1>(rows, std::min(bitmap.Width(), bitmap.RowBytes()), byIndex);
+  const std::vector<TRGBQuad>& palette = bitmap.Palette();
+  for (std::size_t i = 0; i < 256; ++i) {
+    if (byIndex[i] == 0) continue;
+    counts[KeyOf<kType>(i < palette.size() ? palette[i] : TRGBQuad{})] += byIndex[i];
+  }
+}
+
 template <int kType>
 void CountBitmap(const TBitmap& bitmap, THistogramCounts& counts) {
   const int width = bitmap.Width();
   const int height = bitmap.Height();
-  if (bitmap.BitsPerPixel() == 24) {
+  if (bitmap.BitsPerPixel() == 24 || bitmap.BitsPerPixel() == 8) {
     // The rows are looked up here, on the caller's thread, through the
     // read-only access, which never copies a shared image; the counting
     // threads then only read them.
     std::vector<const std::uint8_t*> rows(static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y) rows[static_cast<std::size_t>(y)] = bitmap.RowData(y);
-    CountRows<kType>(rows, std::min(width, bitmap.RowBytes() / 3), counts);
+    if (bitmap.BitsPerPixel() == 8) {
+      CountIndices<kType>(bitmap, rows, counts);
+    } else {
+      CountRows<kType>(rows, std::min(width, bitmap.RowBytes() / 3), counts);
+    }
     return;
   }
   Counter<kType> counter(counts);

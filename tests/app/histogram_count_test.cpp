@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <random>
+#include <vector>
 
 namespace peloria {
 namespace {
@@ -44,6 +45,42 @@ TEST(HistogramCountTest, MatchesAPlainCountForEveryTypeAndWidth) {
       CountHistogram(bitmap, type, counts);
       EXPECT_EQ(counts, PlainCount(bitmap, type)) << "width " << width << " type " << type;
       EXPECT_EQ(counts[256], 0);
+    }
+  }
+}
+
+// An 8-bit bitmap is counted by its palette indices, each under its colour;
+// indices beyond a short palette count as black, as the bitmap reads them.
+TEST(HistogramCountTest, PaletteBitmapsCountTheirColours) {
+  std::mt19937 random(11);
+  for (int width : {1, 9, 2051}) {
+    const int height = width < 10 ? 3 : 2100;
+    TBitmap bitmap;
+    bitmap.SetSize(width, height, 8);
+    std::vector<TRGBQuad> palette(200);
+    for (TRGBQuad& q : palette) {
+      q = TRGBQuad{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+                   static_cast<std::uint8_t>(random()), 0};
+    }
+    bitmap.SetPalette(palette);
+    for (int y = 0; y < height; ++y) {
+      std::uint8_t* row = bitmap.ScanLine(y);
+      for (int x = 0; x < width; ++x) row[x] = static_cast<std::uint8_t>(random());
+    }
+    std::vector<std::uint32_t> argb(static_cast<std::size_t>(width));
+    for (int type = 0; type < 4; ++type) {
+      THistogramCounts expected{};
+      for (int y = 0; y < height; ++y) {
+        bitmap.RowToArgb(y, argb.data());
+        for (const std::uint32_t p : argb) {
+          const int r = p >> 16 & 0xFF, g = p >> 8 & 0xFF, b = p & 0xFF;
+          const int value = type == 0 ? r : type == 1 ? g : type == 2 ? b : (r + g + b) / 3;
+          ++expected[static_cast<std::size_t>(value)];
+        }
+      }
+      THistogramCounts counts{};
+      CountHistogram(bitmap, type, counts);
+      EXPECT_EQ(counts, expected) << "width " << width << " type " << type;
     }
   }
 }
