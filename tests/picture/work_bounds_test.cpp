@@ -51,6 +51,7 @@ constexpr bool kSanitized = kMemoryMargin > 1;
 struct ChildCost {
   int code = -1;
   double seconds = 0;
+  double userSeconds = 0;  // the child's own computing, whatever else runs
   long peakKiB = 0;
 };
 
@@ -78,6 +79,8 @@ ChildCost InChild(const std::function<void()>& decode) {
     cost.code = WEXITSTATUS(status);
   }
   cost.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  cost.userSeconds = static_cast<double>(usage.ru_utime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
   cost.peakKiB = usage.ru_maxrss;
   return cost;
 }
@@ -106,7 +109,10 @@ TEST(WorkBoundsTest, JpegOfManyEmptyScansIsRefusedBeforeDecoding) {
 
 // A file of one scan declaring 22000 x 22000 grey pixels decodes (to 8-bit
 // dithered greys) within bounds of time and memory: the dither of libjpeg's
-// quantizer alone took over 4 seconds of its 5.
+// quantizer alone took over 4 seconds of its 5. The decode's own computing
+// (about 2.6 s alone, 4.9 s with libjpeg's dither) is held to its bound;
+// the wall clock, which the tests running beside it stretch, only to a
+// generous one.
 TEST(WorkBoundsTest, JpegOfOneScanOverAHugeGreyPictureDecodesInBounds) {
   if (kSanitized) GTEST_SKIP() << "a sanitizer build";
   const std::string file = testing::MakeEmptyScansJpeg(22000, 22000, 1);
@@ -114,7 +120,8 @@ TEST(WorkBoundsTest, JpegOfOneScanOverAHugeGreyPictureDecodesInBounds) {
     if (DecodeJpeg(file) != 22000) _exit(2);
   });
   EXPECT_EQ(cost.code, 1);
-  EXPECT_LT(cost.seconds, 5.0);
+  EXPECT_LT(cost.userSeconds, 4.5);
+  EXPECT_LT(cost.seconds, 15.0);
   EXPECT_LT(cost.peakKiB, 1536 * 1024);
 }
 
