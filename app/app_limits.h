@@ -17,6 +17,13 @@ inline constexpr std::int64_t kMinPixelsPerHistogramThread = std::int64_t{1} << 
 // 2^30 pixels, long before one of them can wrap at 2^32.
 inline constexpr std::int64_t kHistogramLaneFlush = std::int64_t{1} << 30;
 
+// A progressive JPEG keeps every coefficient of the picture while it decodes,
+// at any scale, so a reduced thumbnail decode saves it little. Beyond 100
+// million pixels (a 968 MB coefficient buffer for a grey 22000 x 22000 one),
+// decoding it twice, the thumbnail and then the copy, costs seconds more than
+// the earlier thumbnail gains: such a picture is decoded once.
+inline constexpr std::int64_t kMaxTwiceDecodedPixels = 100'000'000;
+
 // A picture handed over by a browser is looked for in the browsers' caches
 // for at most 400 ms, every 50 ms, before it is downloaded: Chromium writes a
 // cache entry within a few hundred milliseconds of the picture's arrival,

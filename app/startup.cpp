@@ -224,6 +224,10 @@ void TStartup::MakePicture(TPhoto& photo, TSteps steps) {
   photo.graphic_ = picture.TakeGraphic();
   const auto* jpeg =
       steps == kThumbnailFirst ? dynamic_cast<const TJPEGImage*>(photo.graphic_.get()) : nullptr;
+  if (jpeg != nullptr && jpeg->ProgressiveEncoding() &&
+      std::int64_t{jpeg->Width()} * jpeg->Height() > kMaxTwiceDecodedPixels) {
+    jpeg = nullptr;  // decoded once (kMaxTwiceDecodedPixels)
+  }
   if (jpeg != nullptr) {
     // A file the full decode refuses is refused before either decode.
     // Both decode a copy that shares the compressed data, the full one

@@ -88,6 +88,19 @@ TEST(PhotoThumbnailTest, ThumbnailReducedAndTheCopyAsTheWholeStartMakesIt) {
   }
 }
 
+// A progressive picture of more than 100 million pixels is decoded once, as
+// the whole start decodes it: a reduced decode would cost it nearly as much.
+TEST(PhotoThumbnailTest, HugeProgressivePictureDecodedOnce) {
+  Program program;
+  const std::string path = program.dir.Write("p.jpg", MakeEmptyScansJpeg(10001, 10000, 1));
+  TPhoto photo = program.Open(path, TStartup::kThumbnailFirst);
+  ASSERT_FALSE(photo.Failed()) << photo.Cause();
+  EXPECT_EQ(photo.Thumbnail(), nullptr);
+  EXPECT_FALSE(photo.BitmapPending());
+  ASSERT_NE(photo.Bitmap(), nullptr);
+  EXPECT_EQ(photo.Bitmap()->Width(), 10001);
+}
+
 TEST(PhotoThumbnailTest, KindsDecodedAtLoadAreShownFromTheirOwnPixels) {
   Program program;
   const std::string path = program.dir.Write("p.png", MakePng(Gradient(30, 20)));
