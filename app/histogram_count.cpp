@@ -10,15 +10,15 @@
 namespace peloria {
 namespace {
 
+// The counter type that counts the bytes themselves: an 8-bit row's palette
+// indices, which are then counted as their colours.
+constexpr int kIndex = 4;
+
 // Counts into eight interleaved sets of 32-bit counters, so that runs of equal
 // values (smooth pictures) do not wait on one counter, and adds them to 64-bit
 // totals before any of them could overflow. The brightness type counts the
 // sum blue + green + red (0 .. 765) and divides by 3 only when adding up, which
 // keeps the per-pixel work to two additions.
-// The counter type that counts the bytes themselves: an 8-bit row's palette
-// indices, which are then counted as their colours.
-constexpr int kIndex = 4;
-
 template <int kType>
 class Counter {
  public:

@@ -88,28 +88,28 @@ TEST(PhotoThumbnailTest, ThumbnailReducedAndTheCopyAsTheWholeStartMakesIt) {
   }
 }
 
-// A progressive picture of more than 100 million pixels is decoded once, as
-// the whole start decodes it: a reduced decode would cost it nearly as much.
-TEST(PhotoThumbnailTest, HugeProgressivePictureDecodedOnce) {
+// Pictures decoded once, and shown from their own pixels: the kinds decoded
+// at load, and a progressive JPEG of more than 100 million pixels, for which
+// a reduced decode would cost nearly as much as the whole one.
+TEST(PhotoThumbnailTest, PicturesDecodedOnceAreShownFromTheirOwnPixels) {
   Program program;
-  const std::string path = program.dir.Write("p.jpg", MakeEmptyScansJpeg(10001, 10000, 1));
-  TPhoto photo = program.Open(path, TStartup::kThumbnailFirst);
-  ASSERT_FALSE(photo.Failed()) << photo.Cause();
-  EXPECT_EQ(photo.Thumbnail(), nullptr);
-  EXPECT_FALSE(photo.BitmapPending());
-  ASSERT_NE(photo.Bitmap(), nullptr);
-  EXPECT_EQ(photo.Bitmap()->Width(), 10001);
-}
-
-TEST(PhotoThumbnailTest, KindsDecodedAtLoadAreShownFromTheirOwnPixels) {
-  Program program;
-  const std::string path = program.dir.Write("p.png", MakePng(Gradient(30, 20)));
-  TPhoto photo = program.Open(path, TStartup::kThumbnailFirst);
-  ASSERT_FALSE(photo.Failed()) << photo.Cause();
-  EXPECT_EQ(photo.Thumbnail(), nullptr);
-  EXPECT_FALSE(photo.BitmapPending());
-  ASSERT_NE(photo.Bitmap(), nullptr);
-  EXPECT_EQ(photo.Bitmap()->Width(), 30);
+  struct Row {
+    const char* name;
+    std::string file;
+    int width;
+  } rows[] = {
+      {"p.png", MakePng(Gradient(30, 20)), 30},
+      {"p.jpg", MakeEmptyScansJpeg(10001, 10000, 1), 10001},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    TPhoto photo = program.Open(program.dir.Write(r.name, r.file), TStartup::kThumbnailFirst);
+    ASSERT_FALSE(photo.Failed()) << photo.Cause();
+    EXPECT_EQ(photo.Thumbnail(), nullptr);
+    EXPECT_FALSE(photo.BitmapPending());
+    ASSERT_NE(photo.Bitmap(), nullptr);
+    EXPECT_EQ(photo.Bitmap()->Width(), r.width);
+  }
 }
 
 // A file the full decode refuses is refused from its header before a
