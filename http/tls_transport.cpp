@@ -1,15 +1,11 @@
 #include "http/tls_transport.h"
 
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
-
 #include <climits>
 
 #include "http/id_exceptions.h"
 #include "http/id_stack.h"
 #include "http/tcp_connection.h"
+#include "http/tls_library.h"
 #include "platform/socket.h"
 
 namespace peloria {
@@ -25,34 +21,43 @@ thread_local int channelError = 0;
 // "want write" and the wait happens here, with the time limit. The library's
 // own socket channel writes with write(2), which raises SIGPIPE on a peer
 // that has gone; this channel sends with the socket layer (MSG_NOSIGNAL).
+// The library's retry-flag and descriptor macros are spelled out as the
+// calls they stand for.
+int ChannelFd(BIO* bio) {
+  return static_cast<int>(TlsLibrary().BIO_ctrl(bio, BIO_C_GET_FD, 0, nullptr));
+}
+
 int ChannelWrite(BIO* bio, const char* data, int length) {
-  BIO_clear_retry_flags(bio);
-  const long long n = sock::Send(static_cast<int>(BIO_get_fd(bio, nullptr)), data,
-                                 static_cast<std::size_t>(length));
+  const TTlsLibrary& tls = TlsLibrary();
+  tls.BIO_clear_flags(bio, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
+  const long long n = sock::Send(ChannelFd(bio), data, static_cast<std::size_t>(length));
   channelError = n < 0 ? sock::LastError() : 0;
-  if (channelError == kIdErrWouldBlock) BIO_set_retry_write(bio);
+  if (channelError == kIdErrWouldBlock)
+    tls.BIO_set_flags(bio, BIO_FLAGS_WRITE | BIO_FLAGS_SHOULD_RETRY);
   return static_cast<int>(n);
 }
 
 int ChannelRead(BIO* bio, char* data, int length) {
-  BIO_clear_retry_flags(bio);
-  const long long n = sock::Recv(static_cast<int>(BIO_get_fd(bio, nullptr)), data,
-                                 static_cast<std::size_t>(length));
+  const TTlsLibrary& tls = TlsLibrary();
+  tls.BIO_clear_flags(bio, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
+  const long long n = sock::Recv(ChannelFd(bio), data, static_cast<std::size_t>(length));
   channelError = n < 0 ? sock::LastError() : 0;
-  if (channelError == kIdErrWouldBlock) BIO_set_retry_read(bio);
+  if (channelError == kIdErrWouldBlock)
+    tls.BIO_set_flags(bio, BIO_FLAGS_READ | BIO_FLAGS_SHOULD_RETRY);
   return static_cast<int>(n);
 }
 
 long ChannelControl(BIO* bio, int command, long number, void* pointer) {
+  const TTlsLibrary& tls = TlsLibrary();
   switch (command) {
     case BIO_C_SET_FD:
-      BIO_set_data(bio,
-                   reinterpret_cast<void*>(static_cast<intptr_t>(*static_cast<int*>(pointer))));
-      BIO_set_init(bio, 1);
+      tls.BIO_set_data(bio,
+                       reinterpret_cast<void*>(static_cast<intptr_t>(*static_cast<int*>(pointer))));
+      tls.BIO_set_init(bio, 1);
       (void)number;
       return 1;
     case BIO_C_GET_FD:
-      return static_cast<long>(reinterpret_cast<intptr_t>(BIO_get_data(bio)));
+      return static_cast<long>(reinterpret_cast<intptr_t>(tls.BIO_get_data(bio)));
     case BIO_CTRL_FLUSH:
       return 1;
     default:
@@ -62,10 +67,12 @@ long ChannelControl(BIO* bio, int command, long number, void* pointer) {
 
 BIO_METHOD* Channel() {
   static BIO_METHOD* method = [] {
-    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "peloria socket");
-    BIO_meth_set_write(m, ChannelWrite);
-    BIO_meth_set_read(m, ChannelRead);
-    BIO_meth_set_ctrl(m, ChannelControl);
+    const TTlsLibrary& tls = TlsLibrary();
+    BIO_METHOD* m =
+        tls.BIO_meth_new(tls.BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "peloria socket");
+    tls.BIO_meth_set_write(m, ChannelWrite);
+    tls.BIO_meth_set_read(m, ChannelRead);
+    tls.BIO_meth_set_ctrl(m, ChannelControl);
     return m;
   }();
   return method;
@@ -73,19 +80,20 @@ BIO_METHOD* Channel() {
 
 // The reason of the library's last failure, for the failure line.
 std::string LibraryReason(SSL* ssl) {
-  const long verify = ssl == nullptr ? X509_V_OK : SSL_get_verify_result(ssl);
-  const unsigned long code = ERR_peek_last_error();
+  const TTlsLibrary& tls = TlsLibrary();
+  const long verify = ssl == nullptr ? X509_V_OK : tls.SSL_get_verify_result(ssl);
+  const unsigned long code = tls.ERR_peek_last_error();
   if (verify != X509_V_OK && ERR_GET_REASON(code) == SSL_R_CERTIFICATE_VERIFY_FAILED) {
-    return std::string("certificate verify failed: ") + X509_verify_cert_error_string(verify);
+    return std::string("certificate verify failed: ") + tls.X509_verify_cert_error_string(verify);
   }
   if (code == 0) return "TLS failure";
-  const char* reason = ERR_reason_error_string(code);
+  const char* reason = tls.ERR_reason_error_string(code);
   return reason != nullptr ? reason : "TLS failure (error " + std::to_string(code) + ")";
 }
 
 [[noreturn]] void Fail(SSL* ssl) {
   std::string reason = LibraryReason(ssl);
-  ERR_clear_error();
+  TlsLibrary().ERR_clear_error();
   throw EIdTLSError(std::move(reason));
 }
 
@@ -100,8 +108,8 @@ struct TIdTLSTransport::Session {
   std::string cutReason;
 
   ~Session() {
-    if (ssl != nullptr) SSL_free(ssl);
-    if (context != nullptr) SSL_CTX_free(context);
+    if (ssl != nullptr) TlsLibrary().SSL_free(ssl);
+    if (context != nullptr) TlsLibrary().SSL_CTX_free(context);
     // The socket goes back to blocking for its owner.
     if (fd >= 0) sock::SetNonBlocking(fd, false);
   }
@@ -110,7 +118,8 @@ struct TIdTLSTransport::Session {
   // the call should not be repeated (the failure is raised, the end is
   // reported by the caller). `timedOut` decides the class of a silent wait.
   bool Retry(int result, int timeoutMs, bool handshake) {
-    const int error = SSL_get_error(ssl, result);
+    const TTlsLibrary& tls = TlsLibrary();
+    const int error = tls.SSL_get_error(ssl, result);
     int ready = 0;
     if (error == SSL_ERROR_WANT_READ) {
       ready = sock::WaitReadable(fd, timeoutMs);
@@ -118,12 +127,12 @@ struct TIdTLSTransport::Session {
       ready = sock::WaitWritable(fd, timeoutMs);
     } else if (error == SSL_ERROR_ZERO_RETURN) {
       return false;
-    } else if (error == SSL_ERROR_SYSCALL && ERR_peek_last_error() == 0) {
+    } else if (error == SSL_ERROR_SYSCALL && tls.ERR_peek_last_error() == 0) {
       const int code = channelError;
-      ERR_clear_error();
+      tls.ERR_clear_error();
       if (code != 0 && code != kIdErrWouldBlock && result < 0) ThrowSocketError(code);
       return EndWithoutCloseNotify(handshake, "unexpected eof while reading");
-    } else if (ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+    } else if (ERR_GET_REASON(tls.ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
       return EndWithoutCloseNotify(handshake, LibraryReason(ssl));
     } else {
       Fail(ssl);
@@ -140,7 +149,7 @@ struct TIdTLSTransport::Session {
   // is its refusal; afterwards the stream ends, marked as cut so that data
   // framed by the close is not taken as whole (a counted body needs none).
   bool EndWithoutCloseNotify(bool handshake, std::string reason) {
-    ERR_clear_error();
+    TlsLibrary().ERR_clear_error();
     if (handshake) throw EIdTLSError("connection closed during the TLS handshake");
     cutReason = std::move(reason);
     return false;
@@ -151,39 +160,42 @@ TIdTLSTransport::TIdTLSTransport(TIdSocketHandle& socket, const std::string& ser
                                  int timeoutMs)
     : session_(std::make_unique<Session>()) {
   Session& s = *session_;
-  ERR_clear_error();
-  s.context = SSL_CTX_new(TLS_client_method());
+  const TTlsLibrary& tls = TlsLibrary();
+  tls.ERR_clear_error();
+  s.context = tls.SSL_CTX_new(tls.TLS_client_method());
   if (s.context == nullptr) Fail(nullptr);
-  SSL_CTX_set_min_proto_version(s.context, TLS1_2_VERSION);
-  SSL_CTX_set_verify(s.context, SSL_VERIFY_PEER, nullptr);
+  tls.SSL_CTX_ctrl(s.context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+  tls.SSL_CTX_set_verify(s.context, SSL_VERIFY_PEER, nullptr);
   // The system store, or the files named by SSL_CERT_FILE / SSL_CERT_DIR.
-  if (SSL_CTX_set_default_verify_paths(s.context) != 1) Fail(nullptr);
+  if (tls.SSL_CTX_set_default_verify_paths(s.context) != 1) Fail(nullptr);
 
-  s.ssl = SSL_new(s.context);
+  s.ssl = tls.SSL_new(s.context);
   if (s.ssl == nullptr) Fail(nullptr);
-  X509_VERIFY_PARAM* param = SSL_get0_param(s.ssl);
+  X509_VERIFY_PARAM* param = tls.SSL_get0_param(s.ssl);
   if (IsDottedAddress(serverName)) {
     // RFC 6066 3: no SNI for an address; the certificate must name the IP.
-    if (X509_VERIFY_PARAM_set1_ip_asc(param, serverName.c_str()) != 1) Fail(s.ssl);
+    if (tls.X509_VERIFY_PARAM_set1_ip_asc(param, serverName.c_str()) != 1) Fail(s.ssl);
   } else {
-    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    if (SSL_set1_host(s.ssl, serverName.c_str()) != 1 ||
-        SSL_set_tlsext_host_name(s.ssl, serverName.c_str()) != 1) {
+    tls.X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    // The host name goes out as SNI (the library's SSL_set_tlsext_host_name).
+    if (tls.SSL_set1_host(s.ssl, serverName.c_str()) != 1 ||
+        tls.SSL_ctrl(s.ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                     const_cast<char*>(serverName.c_str())) != 1) {
       Fail(s.ssl);
     }
   }
 
-  BIO* channel = BIO_new(Channel());
+  BIO* channel = tls.BIO_new(Channel());
   if (channel == nullptr) Fail(s.ssl);
   int fd = socket.Handle();
-  BIO_ctrl(channel, BIO_C_SET_FD, 0, &fd);
-  SSL_set_bio(s.ssl, channel, channel);
+  tls.BIO_ctrl(channel, BIO_C_SET_FD, 0, &fd);
+  tls.SSL_set_bio(s.ssl, channel, channel);
   if (sock::SetNonBlocking(fd, true) != 0) ThrowSocketError(sock::LastError());
   s.fd = fd;
 
   for (;;) {
     channelError = 0;
-    const int result = SSL_connect(s.ssl);
+    const int result = tls.SSL_connect(s.ssl);
     if (result == 1) break;
     if (!s.Retry(result, timeoutMs, true)) {
       throw EIdTLSError("connection closed during the TLS handshake");
@@ -196,7 +208,7 @@ TIdTLSTransport::~TIdTLSTransport() = default;
 bool TIdTLSTransport::WaitReadable(int timeoutMs) {
   // Bytes already decrypted inside the library come first: the socket may
   // stay silent while they wait.
-  if (SSL_pending(session_->ssl) > 0) return true;
+  if (TlsLibrary().SSL_pending(session_->ssl) > 0) return true;
   const int ready = sock::WaitReadable(session_->fd, timeoutMs);
   if (ready < 0) ThrowSocketError(sock::LastError());
   return ready > 0;
@@ -205,9 +217,9 @@ bool TIdTLSTransport::WaitReadable(int timeoutMs) {
 std::size_t TIdTLSTransport::Receive(void* bytes, std::size_t count, int timeoutMs) {
   const int ask = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
   for (;;) {
-    ERR_clear_error();
+    TlsLibrary().ERR_clear_error();
     channelError = 0;
-    const int n = SSL_read(session_->ssl, bytes, ask);
+    const int n = TlsLibrary().SSL_read(session_->ssl, bytes, ask);
     if (n > 0) return static_cast<std::size_t>(n);
     if (!session_->Retry(n, timeoutMs, false)) return 0;
   }
@@ -216,9 +228,9 @@ std::size_t TIdTLSTransport::Receive(void* bytes, std::size_t count, int timeout
 std::size_t TIdTLSTransport::Send(const void* bytes, std::size_t count, int timeoutMs) {
   const int ask = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
   for (;;) {
-    ERR_clear_error();
+    TlsLibrary().ERR_clear_error();
     channelError = 0;
-    const int n = SSL_write(session_->ssl, bytes, ask);
+    const int n = TlsLibrary().SSL_write(session_->ssl, bytes, ask);
     if (n > 0) return static_cast<std::size_t>(n);
     if (!session_->Retry(n, timeoutMs, false)) ThrowSocketError(kIdErrShutdown);
   }
@@ -231,13 +243,14 @@ std::string TIdTLSTransport::CutReason() const {
 void TIdTLSTransport::Close() {
   // One close_notify, without waiting for the peer's (RFC 8446 6.1 allows
   // closing at once); failures change nothing.
-  ERR_clear_error();
-  SSL_shutdown(session_->ssl);
-  ERR_clear_error();
+  const TTlsLibrary& tls = TlsLibrary();
+  tls.ERR_clear_error();
+  tls.SSL_shutdown(session_->ssl);
+  tls.ERR_clear_error();
 }
 
 std::string TIdTLSTransport::Version() const {
-  return SSL_get_version(session_->ssl);
+  return TlsLibrary().SSL_get_version(session_->ssl);
 }
 
 }  // namespace peloria
