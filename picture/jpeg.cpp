@@ -273,6 +273,7 @@ int ScaleDivisor(TJPEGScale scale) {
 
 // The decoder settings of a TJPEGImage.
 struct DecodeSettings {
+  std::int64_t scans;  // of the file (TJPEGData::Scans)
   TJPEGScale scale;
   bool smoothing;
   bool grayscale;
@@ -282,8 +283,9 @@ struct DecodeSettings {
 };
 
 // The settings of `image` with another scale.
-DecodeSettings SettingsOf(const TJPEGImage& image, TJPEGScale scale) {
-  return {scale,
+DecodeSettings SettingsOf(const TJPEGImage& image, std::int64_t scans, TJPEGScale scale) {
+  return {scans,
+          scale,
           image.Smoothing(),
           image.Grayscale(),
           image.PixelFormat(),
@@ -504,8 +506,7 @@ void CheckCoefficientMemory(Decompressor& d) {
 // Reads the header and hands the settings to the decoder, then makes the
 // checks that need no pixel: an output that the rows cannot take, a bitmap
 // beyond kMaxBitmapBytes. Answers what the settings made of the output.
-OutputPlan PrepareDecode(Decompressor& d, std::span<const std::uint8_t> bytes,
-                         const DecodeSettings& settings) {
+OutputPlan PrepareDecode(Decompressor& d, const DecodeSettings& settings) {
   jpeg_decompress_struct& ci = d.cinfo;
   d.Run([&] { jpeg_read_header(&ci, TRUE); });
   const OutputPlan plan = ApplySettings(d, settings);
@@ -515,7 +516,7 @@ OutputPlan PrepareDecode(Decompressor& d, std::span<const std::uint8_t> bytes,
   // pass by pass, an output pass for each): a file whose scans would visit
   // more blocks than the work bound is refused before the decoder allocates
   // its coefficients. The monitor (LimitWork) still counts what is done.
-  const std::int64_t scans = JpegScanCount(bytes).value_or(0);
+  const std::int64_t scans = settings.scans;
   if (scans > kMaxScans ||
       scans * FrameBlocks(ci) * (plan.buffered ? 2 : 1) > kMaxJpegBlockVisits) {
     d.Run([&] { ERREXIT4(&ci, JERR_BAD_PROGRESSION, 0, 0, 0, 0); });
@@ -528,7 +529,7 @@ OutputPlan PrepareDecode(Decompressor& d, std::span<const std::uint8_t> bytes,
 // The checks of PrepareDecode alone, on a decoder released right after.
 void PlanDecode(std::span<const std::uint8_t> bytes, const DecodeSettings& settings) {
   Decompressor d(bytes.data(), bytes.size());
-  PrepareDecode(d, bytes, settings);
+  PrepareDecode(d, settings);
 }
 
 // Decodes the data with these settings into a new pixel image. A bitmap too
@@ -540,7 +541,7 @@ std::shared_ptr<TBitmap::Image> DecodeImage(std::span<const std::uint8_t> bytes,
                                             const std::function<void()>& onProgress) {
   Decompressor d(bytes.data(), bytes.size());
   jpeg_decompress_struct& ci = d.cinfo;
-  const OutputPlan plan = PrepareDecode(d, bytes, settings);
+  const OutputPlan plan = PrepareDecode(d, settings);
   d.Run([&] { jpeg_start_decompress(&ci); });
   auto image =
       TBitmap::Image::Make(static_cast<int>(ci.output_width), static_cast<int>(ci.output_height),
@@ -591,6 +592,13 @@ std::optional<std::int64_t> JpegScanCount(std::span<const std::uint8_t> stream) 
     }
   }
   return scans;
+}
+
+std::int64_t TJPEGData::Scans() const {
+  std::call_once(scansCounted_, [this] {
+    scans_ = JpegScanCount(std::span<const std::uint8_t>(bytes.get(), size)).value_or(0);
+  });
+  return scans_;
 }
 
 void SetScreenBitsPerPixel(int bits) {
@@ -727,18 +735,18 @@ void TJPEGImage::Decode() const {
   bitmap_ = std::make_unique<TBitmap>();
   decodedOk_ = false;
   ++decodeCount_;
-  bitmap_->SetImage(DecodeImage(Data(), SettingsOf(*this, scale_), OnProgress));
+  bitmap_->SetImage(DecodeImage(Data(), SettingsOf(*this, Scans(), scale_), OnProgress));
   decodedOk_ = true;
 }
 
 void TJPEGImage::CheckDecodable() const {
-  PlanDecode(Data(), SettingsOf(*this, scale_));
+  PlanDecode(Data(), SettingsOf(*this, Scans(), scale_));
 }
 
 std::unique_ptr<TBitmap> TJPEGImage::DecodeAt(TJPEGScale scale) const {
   // Pass by pass only for what is shown while it decodes: a copy made aside
   // is decoded in one go.
-  DecodeSettings settings = SettingsOf(*this, scale);
+  DecodeSettings settings = SettingsOf(*this, Scans(), scale);
   settings.progressiveDisplay = false;
   auto bitmap = std::make_unique<TBitmap>();
   bitmap->SetImage(DecodeImage(Data(), settings, {}));

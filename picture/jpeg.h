@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -61,6 +62,15 @@ struct TJPEGData {
   int width = 0;
   int height = 0;
   bool grayscale = false;  // one component
+
+  // The scans of the file, counted once at the first decode or check: the
+  // count reads the whole file, and the data is shared by the copies decoded
+  // beside each other.
+  std::int64_t Scans() const;
+
+ private:
+  mutable std::once_flag scansCounted_;
+  mutable std::int64_t scans_ = 0;
 };
 
 // The largest reduction libjpeg decodes at (1/1, 1/2, 1/4, 1/8) whose output
@@ -142,6 +152,8 @@ class TJPEGImage final : public TGraphic {
   // may run on a const graphic.
   void Decode() const;
   void DropBitmap();
+  // The data's scans; none without data.
+  std::int64_t Scans() const { return data_ ? data_->Scans() : 0; }
 
   std::shared_ptr<const TJPEGData> data_;
   bool progressive_ = false;
