@@ -200,8 +200,9 @@ void TForm1::FormCreate() {
   std::optional<FirstPhoto> first = std::move(PreparedFirstPhoto());
   PreparedFirstPhoto().reset();
   if (first && first->addressBytes == Application().ParamBytes(1) && ScreenBitsPerPixel() > 8) {
-    // The window's own first-use work is done while the decode finishes.
-    Prepare();
+    // The window's own first-use work is done while the decode finishes;
+    // a photo already decoded is shown at once (showing does that work).
+    if (first->photo.wait_for(std::chrono::seconds(0)) != std::future_status::ready) Prepare();
     ShowPhoto(first->photo.get());
     return;
   }
