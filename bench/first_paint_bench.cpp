@@ -3,10 +3,15 @@
 // thumbnail to the histogram on the screen; run by hand on a private X
 // display (bench/first_paint.sh starts one):
 //
-//   first_paint_bench [--runs N] [--click] [--settle MS] [--hold MS] PELORIA PHOTO.jpg [VIEWER...]
+//   first_paint_bench [--runs N] [--click] [--damage] [--settle MS] [--hold MS] PELORIA PHOTO.jpg
+//   [VIEWER...]
 //
 // Frames are read back from the screen as the end-to-end tests do (the root
-// window's pixels), here through shared memory and every 2 milliseconds. A
+// window's pixels), here through shared memory and every 2 milliseconds. With
+// --damage a frame is read only when the screen has changed (the X server's
+// DAMAGE extension reports it): reading 8 MB every 2 ms keeps the X server
+// and the bench busy on cores the viewers share, which slows a viewer that
+// works on two threads more than one that works on one. A
 // frame shows the photo when enough of its pixels are colourful: the screen
 // is black, Peloria's window grey and black, and the photo (a coloured
 // fractal) is the only colour on it. The runs are interleaved, one of each
@@ -23,6 +28,7 @@
 #include <X11/extensions/XShm.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -82,6 +88,51 @@ class Frames {
   }
 
   void Grab() { XShmGetImage(display_, root_, image_, 0, 0, AllPlanes); }
+
+  // Reports of changes on the screen from now on (libXdamage, loaded as
+  // libXtst is); false without the extension.
+  bool WatchDamage() {
+    void* library = dlopen("libXdamage.so.1", RTLD_NOW);
+    if (!library) return false;
+    using Query = Bool (*)(Display*, int*, int*);
+    using Create = unsigned long (*)(Display*, Drawable, int);
+    auto query = reinterpret_cast<Query>(dlsym(library, "XDamageQueryExtension"));
+    auto create = reinterpret_cast<Create>(dlsym(library, "XDamageCreate"));
+    subtract_ = reinterpret_cast<Subtract>(dlsym(library, "XDamageSubtract"));
+    int errorBase = 0;
+    if (!query || !create || !subtract_ || !query(display_, &damageEvent_, &errorBase)) {
+      return false;
+    }
+    constexpr int kReportNonEmpty = 3;  // XDamageReportNonEmpty
+    damage_ = create(display_, root_, kReportNonEmpty);
+    XSync(display_, False);
+    return true;
+  }
+  bool Watching() const { return damage_ != 0; }
+
+  // Waits up to `ms` for a change on the screen; true when one came. The
+  // damage is cleared before the caller reads the frame, so that a change
+  // after that read is reported again.
+  bool WaitForDamage(int ms) {
+    bool changed = false;
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+      while (XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type == damageEvent_) changed = true;  // XDamageNotify
+      }
+      if (changed) {
+        subtract_(display_, damage_, 0, 0);
+        XSync(display_, False);
+        return true;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+      if (left.count() <= 0) return false;
+      pollfd connection{ConnectionNumber(display_), POLLIN, 0};
+      poll(&connection, 1, static_cast<int>(left.count()));
+    }
+  }
   std::uint32_t At(int x, int y) const {
     return reinterpret_cast<const std::uint32_t*>(image_->data + static_cast<std::ptrdiff_t>(y) *
                                                                      image_->bytes_per_line)[x];
@@ -102,6 +153,10 @@ class Frames {
  private:
   using FakeButton = int (*)(Display*, unsigned, Bool, unsigned long);
   using FakeMotion = int (*)(Display*, int, int, int, unsigned long);
+  using Subtract = void (*)(Display*, unsigned long, unsigned long, unsigned long);
+  Subtract subtract_ = nullptr;
+  unsigned long damage_ = 0;
+  int damageEvent_ = 0;
   Display* display_ = nullptr;
   Window root_ = 0;
   int width_ = 0;
@@ -179,7 +234,11 @@ std::optional<double> Until(Frames& s, Clock::time_point start, int limitMs, Sho
     s.Grab();
     const Clock::time_point at = Clock::now();
     if (shown()) return Ms(at - start);
-    Pause(2);
+    if (s.Watching()) {
+      s.WaitForDamage(std::max(1, limitMs - static_cast<int>(Ms(Clock::now() - start))));
+    } else {
+      Pause(2);
+    }
   }
   return std::nullopt;
 }
@@ -259,6 +318,7 @@ int main(int argc, char** argv) {
   bool click = false;
   int holdMs = 0;
   int settleMs = 1000;
+  bool damage = false;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -266,6 +326,8 @@ int main(int argc, char** argv) {
       runs = std::atoi(argv[++i]);
     } else if (a == "--click") {
       click = true;
+    } else if (a == "--damage") {
+      damage = true;
     } else if (a == "--settle" && i + 1 < argc) {
       settleMs = std::atoi(argv[++i]);
     } else if (a == "--hold" && i + 1 < argc) {
@@ -275,10 +337,10 @@ int main(int argc, char** argv) {
     }
   }
   if (args.size() < 2) {
-    std::fprintf(
-        stderr,
-        "usage: %s [--runs N] [--click] [--settle MS] [--hold MS] PELORIA PHOTO [VIEWER...]\n",
-        argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s [--runs N] [--click] [--damage] [--settle MS] [--hold MS] PELORIA "
+                 "PHOTO [VIEWER...]\n",
+                 argv[0]);
     return 2;
   }
   const std::string peloria = args[0];
@@ -286,6 +348,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> viewers(args.begin() + 2, args.end());
   try {
     Frames screen;
+    if (damage && !screen.WatchDamage()) throw std::runtime_error("no DAMAGE extension");
     WaitClear(screen);
     std::map<std::string, std::vector<double>> paint;
     std::vector<double> clicks;
