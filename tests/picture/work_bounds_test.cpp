@@ -112,14 +112,16 @@ TEST(WorkBoundsTest, JpegOfManyEmptyScansIsRefusedBeforeDecoding) {
 // quantizer alone took over 4 seconds of its 5. The decode's own computing
 // (about 2.6 s alone, 4.9 s with libjpeg's dither) is held to its bound;
 // the wall clock, which the tests running beside it stretch, only to a
-// generous one.
+// generous one. A sanitizer build decodes it too, for the dither's reads and
+// writes over the whole picture, but its shadow memory and checks leave the
+// bounds of time and memory to the plain build.
 TEST(WorkBoundsTest, JpegOfOneScanOverAHugeGreyPictureDecodesInBounds) {
-  if (kSanitized) GTEST_SKIP() << "a sanitizer build";
   const std::string file = testing::MakeEmptyScansJpeg(22000, 22000, 1);
   const ChildCost cost = InChild([&] {
     if (DecodeJpeg(file) != 22000) _exit(2);
   });
   EXPECT_EQ(cost.code, 1);
+  if (kSanitized) return;
   EXPECT_LT(cost.userSeconds, 4.5);
   EXPECT_LT(cost.seconds, 15.0);
   EXPECT_LT(cost.peakKiB, 1536 * 1024);
